@@ -1,0 +1,61 @@
+# Shared by the run, test and bench scripts: installs what the project needs
+# from Debian's packages (only what is missing) and builds into build/.
+
+# shellcheck shell=bash
+set -euo pipefail
+
+PROJECT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+BUILD_DIR="${BUILD_DIR:-$PROJECT_ROOT/build}"
+
+# Everything the program, its tests and its benchmarks use.
+VISTREL_PACKAGES=(
+  build-essential cmake pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  libjpeg62-turbo-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  python3 python3-pyftpdlib
+  xvfb xauth locales fonts-dejavu-core
+)
+
+# A comma locale lets the tests check the decimal separator of shown numbers.
+VISTREL_TEST_LOCALE="de_DE.UTF-8"
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing_packages() {
+  local pkg status
+  for pkg in "${VISTREL_PACKAGES[@]}"; do
+    status="$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)"
+    [ "$status" = "install ok installed" ] || printf '%s\n' "$pkg"
+  done
+}
+
+ensure_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages)
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}
+
+ensure_test_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    echo "Generating the $VISTREL_TEST_LOCALE locale"
+    as_root sed -i "s/^# *\(${VISTREL_TEST_LOCALE//./\\.} UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${VISTREL_TEST_LOCALE//./\\.} UTF-8" /etc/locale.gen ||
+      echo "$VISTREL_TEST_LOCALE UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen
+  fi
+}
+
+build_project() {
+  local build_type="${1:-RelWithDebInfo}"
+  cmake -S "$PROJECT_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$build_type"
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+}

@@ -1,0 +1,45 @@
+// The motion level between two frames: the Pearson correlation r of the luma
+// of about a thousand grid points of each frame, mapped to 500 * (1 - r) and
+// clamped to [0, 100].
+#pragma once
+
+#include "capture/frame_view.h"
+
+#include <cstdint>
+
+namespace vistrel {
+
+// Where the measure samples a frame: columns x0, x0 + step, ... below the
+// width, and rows y0, y0 + step, ... below the height.
+struct Sampling_Grid {
+    int32_t step = 0;
+    int32_t x0 = 0;
+    int32_t y0 = 0;
+    int32_t columns = 0;
+    int32_t rows = 0;
+
+    int64_t Samples() const { return int64_t{columns} * rows; }
+};
+
+// The grid of a W x H frame; all zero when the frame has no pixels. The step
+// is the smallest integer not below sqrt(W*H/1000); the offsets are half the
+// remainders as the extended-precision arithmetic of the original computes
+// them, which is one less than the exact half for some even remainders.
+Sampling_Grid Grid_For(int32_t width, int32_t height) noexcept;
+
+// Trunc((0.299 R + 0.587 G) + 0.114 B) in extended precision: grey levels 63,
+// 126, 215, 229 and 252 come out one lower.
+int32_t Luma_Exact(uint8_t r, uint8_t g, uint8_t b) noexcept;
+
+// The same value by integer arithmetic, falling back to the exact form only
+// where the two could differ.
+int32_t Luma(uint8_t r, uint8_t g, uint8_t b) noexcept;
+
+// The motion level in [0, 100]; 0 when the frames give series of different
+// lengths, no samples, or a series without any deviation. With
+// `reduce_for_darkness` the level is divided by 5 when both frames have a mean
+// luma below 50. Never throws.
+double Calc_Coef_Correl(const Frame_View& current, const Frame_View& previous,
+                        bool reduce_for_darkness) noexcept;
+
+} // namespace vistrel

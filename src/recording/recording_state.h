@@ -1,0 +1,28 @@
+// What the sampling tick remembers from one tick to the next.
+#pragma once
+
+#include <cstdint>
+
+namespace vistrel {
+
+struct Recording_State {
+    // The mode: continuous and motion recording are never on together, and
+    // Rec_Motion is only ever set while Rec_Armed.
+    bool Rec_Continuous = false;
+    bool Rec_Armed = false;
+    bool Rec_Motion = false;
+
+    // 32-bit millisecond tick counts; they wrap after about 49.7 days.
+    uint32_t Tick_Armed = 0;
+    uint32_t Tick_Last_Motion = 0;
+
+    // Set once the episode counter has been advanced for the current episode.
+    bool New_Folder_R_Done = false;
+    bool New_Folder_D_Done = false;
+
+    int32_t Num_Folder_R = 0;
+    int32_t Num_Folder_D = 0;
+    int32_t Num_Image = 0;
+};
+
+} // namespace vistrel

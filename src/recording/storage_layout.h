@@ -1,0 +1,57 @@
+// Where recorded pictures go and what they are called:
+//   <destination>/RIDEV_2024_03_07/D0003/I_14_05_09__00012.jpg
+// one folder per day, one sub-folder per episode (D for motion, R for
+// continuous recording), and a file named after the time and picture number.
+#pragma once
+
+#include "recording/local_date_time.h"
+#include "recording/recording_state.h"
+#include "settings/working_settings.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vistrel {
+
+// "RIDEV_2024_03_07/"
+std::string Day_Folder_Name(const Local_Date_Time& date);
+
+// "D0003/" for the letter "D" and the number 3; longer numbers are kept whole.
+std::string Episode_Folder_Name(const std::string& letter, int32_t number);
+
+// "I_14_05_09__00012", without the ".jpg".
+std::string Picture_File_Name(int hour, int minute, int second, int32_t num_image);
+
+struct Picture_Destination {
+    std::string relative_folder; // day folder + episode folder, ends in "/"
+    std::string full_folder;     // where the file is written, ends in "/"
+    std::string file_name;       // without ".jpg"
+};
+
+// The destination of the picture a tick is about to record, after Num_Image
+// was advanced for it. When the current episode folder already holds
+// Max_Files files, the next episode folder is opened and the picture becomes
+// number 0 there. In fixed-name mode the file goes straight into the
+// destination folder under the fixed name; the relative folder stays dated.
+Picture_Destination Next_Picture_Destination(Recording_State& state,
+                                             const Working_Settings& settings,
+                                             const Local_Date_Time& now);
+
+struct Episode_Counters {
+    int32_t highest_d = 0;
+    int32_t highest_r = 0;
+};
+
+// The highest D and R episode numbers among the folders of the day folder of
+// `today` under `base_folder`, so that a restarted program never reuses an
+// episode number of the same day. Only directories whose names start with an
+// upper-case "D" or "R" count; a name that is no number after its letter
+// counts as 0. A missing day folder gives zeros.
+Episode_Counters Scan_Episode_Counters(const std::string& base_folder,
+                                       const Local_Date_Time& today) noexcept;
+
+// The destination folder used until the user picks one: "Vistrel" in the
+// user's pictures folder.
+std::string Default_Dest_Folder();
+
+} // namespace vistrel

@@ -1,0 +1,118 @@
+#include "settings/file_helpers.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace vistrel {
+
+namespace {
+
+[[noreturn]] void Throw_Errno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Owns a temporary file until it is renamed into place.
+class Temporary_File {
+public:
+    explicit Temporary_File(const std::string& target) : path_(target + ".XXXXXX") {
+        fd_ = ::mkstemp(path_.data());
+        if (fd_ < 0)
+            Throw_Errno("cannot create a temporary file for " + target);
+    }
+    Temporary_File(const Temporary_File&) = delete;
+    Temporary_File& operator=(const Temporary_File&) = delete;
+    ~Temporary_File() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!committed_)
+            ::unlink(path_.c_str());
+    }
+
+    void Write(std::string_view bytes) {
+        const char* at = bytes.data();
+        size_t left = bytes.size();
+        while (left > 0) {
+            const ssize_t written = ::write(fd_, at, left);
+            if (written < 0) {
+                if (errno == EINTR)
+                    continue;
+                Throw_Errno("cannot write " + path_);
+            }
+            at += written;
+            left -= static_cast<size_t>(written);
+        }
+    }
+
+    void Set_Mode(mode_t mode) {
+        if (::fchmod(fd_, mode) != 0)
+            Throw_Errno("cannot set the mode of " + path_);
+    }
+
+    void Commit_As(const std::string& target) {
+        if (::fsync(fd_) != 0)
+            Throw_Errno("cannot flush " + path_);
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0)
+            Throw_Errno("cannot close " + path_);
+        if (::rename(path_.c_str(), target.c_str()) != 0)
+            Throw_Errno("cannot replace " + target);
+        committed_ = true;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+} // namespace
+
+std::optional<std::string> Read_Whole_File(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        Throw_Errno("cannot open " + path);
+    }
+    struct Fd_Closer {
+        int fd;
+        ~Fd_Closer() { ::close(fd); }
+    } closer{fd};
+    std::string content;
+    char buf[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            Throw_Errno("cannot read " + path);
+        }
+        if (got == 0)
+            return content;
+        content.append(buf, static_cast<size_t>(got));
+    }
+}
+
+void Write_File_Atomically(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
+    std::string target = path;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(path, ec))
+        target = std::filesystem::weakly_canonical(path).string();
+
+    mode_t mode = new_file_mode;
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0)
+        mode = existing.st_mode & 07777;
+
+    Temporary_File temp(target);
+    temp.Write(bytes);
+    temp.Set_Mode(mode);
+    temp.Commit_As(target);
+}
+
+} // namespace vistrel

@@ -1,0 +1,24 @@
+// File primitives shared by the settings store and the picture writer.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace vistrel {
+
+// The whole content of a file; nothing when it does not exist. Throws
+// std::system_error when it exists but cannot be read.
+std::optional<std::string> Read_Whole_File(const std::string& path);
+
+// Replaces the file at `path` with `bytes` in one step: the bytes go to a
+// temporary file in the same folder, are flushed to disk and renamed over the
+// old file, so a reader never sees a half-written file and a crash leaves
+// either the old or the new content. A new file gets `new_file_mode`; an
+// existing one keeps its mode. A symbolic link is followed, not replaced.
+// Throws std::system_error on failure, leaving no temporary file behind.
+void Write_File_Atomically(const std::string& path, std::string_view bytes,
+                           mode_t new_file_mode = 0644);
+
+} // namespace vistrel

@@ -1,0 +1,49 @@
+// A fresh folder for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace vistrel::test {
+
+class Temp_Dir {
+public:
+    Temp_Dir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vistrel-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("cannot create a temporary folder");
+        path_ = pattern;
+    }
+    Temp_Dir(const Temp_Dir&) = delete;
+    Temp_Dir& operator=(const Temp_Dir&) = delete;
+    ~Temp_Dir() {
+        std::error_code ec;
+        // Restore write permission a test may have taken away, so removal works.
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(path_, ec);
+    }
+
+    const std::filesystem::path& Path() const { return path_; }
+    // The folder with a trailing separator.
+    std::string Folder() const { return path_.string() + "/"; }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+    void Write(const std::string& name, const std::string& content) const {
+        std::filesystem::create_directories((path_ / name).parent_path());
+        std::ofstream(path_ / name, std::ios::binary) << content;
+    }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(path_ / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace vistrel::test
