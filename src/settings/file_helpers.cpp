@@ -70,6 +70,21 @@ private:
     bool committed_ = false;
 };
 
+// Where a chain of symbolic links ends, even when the final file does not
+// exist yet, so that writing goes through the links instead of replacing them.
+std::string Final_Target(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path target = path;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+        const fs::path link = fs::read_symlink(target, ec);
+        if (ec)
+            break;
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    return target.string();
+}
+
 } // namespace
 
 std::optional<std::string> Read_Whole_File(const std::string& path) {
@@ -99,10 +114,7 @@ std::optional<std::string> Read_Whole_File(const std::string& path) {
 }
 
 void Write_File_Atomically(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
-    std::string target = path;
-    std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec))
-        target = std::filesystem::weakly_canonical(path).string();
+    const std::string target = Final_Target(path);
 
     mode_t mode = new_file_mode;
     struct stat existing {};

@@ -1,0 +1,175 @@
+#include "recording/recording_controller.h"
+
+#include "capture/image_view.h"
+#include "capture/motion_measure.h"
+#include "recording/storage_layout.h"
+#include "settings/text_helpers.h"
+
+#include <cmath>
+
+namespace vistrel {
+
+Recording_Controller::Recording_Controller(Recording_View& view, Frame_Source& camera, Clock& clock,
+                                           Upload_List& files, std::function<void()> wake_upload)
+    : view_(view), camera_(camera), clock_(clock), files_(files),
+      wake_upload_(std::move(wake_upload)), stamp_dpi_(Screen_Dpi()) {}
+
+void Recording_Controller::TMR_Refresh_IMGTimer() {
+    // A failing step (no frame, a folder or file that cannot be written) ends
+    // the tick there without a word; the next tick starts afresh.
+    try {
+        Run_Tick();
+    } catch (...) {
+    }
+}
+
+void Recording_Controller::Run_Tick() {
+    const uint32_t tick_start = clock_.Tick_Count();
+    view_.Set_Detect_Colour(kColour_Red);
+    const Working_Settings settings = view_.Read_Parameters();
+
+    img_webcam_ = camera_.Grab_Frame();
+    view_.Show_Live(img_webcam_);
+
+    // A new continuous episode on the first tick that sees "Rec" pressed.
+    if (state_.Rec_Continuous && !state_.New_Folder_R_Done) {
+        state_.New_Folder_R_Done = true;
+        ++state_.Num_Folder_R;
+    }
+    if (!state_.Rec_Continuous)
+        state_.New_Folder_R_Done = false;
+
+    if (settings.Use_FTP && wake_upload_)
+        wake_upload_();
+
+    if (state_.Rec_Continuous || state_.Rec_Motion)
+        Record_Picture(settings);
+    else if (state_.Rec_Armed)
+        Show_Waiting();
+    else
+        Show_Stopped();
+
+    img_old_ = img_new_;
+    img_new_ = img_webcam_;
+
+    const double measure =
+        Calc_Coef_Correl(View_Of(img_new_), View_Of(img_old_), view_.Sensitivity_Dark());
+    view_.Show_Detection("Detection : " + Float_To_Str(0, 1, measure) + "%");
+    view_.Set_Gauge(static_cast<int>(std::trunc(measure)));
+    Decide(measure, settings);
+
+    // The episode counter advances in the tick that saw the motion; its first
+    // picture is the next tick's.
+    if (state_.Rec_Motion && !state_.New_Folder_D_Done) {
+        state_.New_Folder_D_Done = true;
+        ++state_.Num_Folder_D;
+    }
+    if (!state_.Rec_Motion)
+        state_.New_Folder_D_Done = false;
+
+    const uint32_t elapsed = clock_.Tick_Count() - tick_start;
+    view_.Show_Processing_Time(
+        " Processing time : " + Int_To_Str(static_cast<int32_t>(elapsed), 0) + "ms");
+}
+
+void Recording_Controller::Record_Picture(const Working_Settings& settings) {
+    ++state_.Num_Image;
+    const Local_Date_Time now = clock_.Now();
+    const Picture_Destination dest = Next_Picture_Destination(state_, settings, now);
+
+    Snapshot_Request request;
+    request.full_folder = dest.full_folder;
+    request.file_name = dest.file_name;
+    request.when = now;
+    request.num_image = state_.Num_Image;
+    request.add_time_date = view_.Add_Time_Date();
+    request.jpeg_size_index = view_.Jpeg_Size_Index();
+    request.dpi = stamp_dpi_;
+    try {
+        Save_Snapshot(img_webcam_, request, previews_);
+    } catch (...) {
+        // The stamp and the shifted strip stay visible even when the file
+        // could not be written.
+        view_.Show_Live(img_webcam_);
+        view_.Show_Previews(previews_);
+        throw;
+    }
+    view_.Show_Live(img_webcam_);
+    view_.Show_Previews(previews_);
+
+    const std::string name = dest.file_name + ".jpg";
+    view_.Show_File_Name(name);
+    view_.Show_Folder_Name(dest.full_folder);
+    files_.Append(TFichier{dest.full_folder + name, name, dest.relative_folder, false});
+    view_.Set_Rec_Panel(kColour_Red, "Recording in progress ...");
+    view_.Set_Preview_Caption("");
+}
+
+void Recording_Controller::Show_Waiting() {
+    view_.Set_Rec_Panel(view_.Rec_Colour() == kColour_Lime ? kColour_White : kColour_Lime,
+                        "Waiting for motion detection ...");
+}
+
+void Recording_Controller::Show_Stopped() {
+    view_.Set_Rec_Panel(kColour_White, "Recording stopped");
+    view_.Set_Preview_Caption("No pictures are recording ...");
+    previews_.Clear();
+    view_.Show_Previews(previews_);
+}
+
+void Recording_Controller::Decide(double measure, const Working_Settings& settings) {
+    // A measure of exactly 0 stands both for "no difference" and for "no
+    // measurement", so it changes nothing.
+    if (!(measure > 0))
+        return;
+    const uint32_t now = clock_.Tick_Count();
+    if (measure > settings.Threshold) {
+        view_.Set_Detect_Colour(kColour_Lime);
+        const uint32_t grace_end =
+            state_.Tick_Armed + static_cast<uint32_t>(settings.Delay_Start_ms);
+        if (state_.Rec_Armed && now > grace_end) {
+            state_.Rec_Motion = true;
+            state_.Tick_Last_Motion = now;
+        }
+    } else {
+        const uint32_t stop_at =
+            state_.Tick_Last_Motion + static_cast<uint32_t>(settings.Delay_Stop_ms);
+        if (now > stop_at)
+            state_.Rec_Motion = false;
+    }
+}
+
+void Recording_Controller::Update_FTP_Test_Button() {
+    view_.Enable_FTP_Test(!state_.Rec_Continuous && !state_.Rec_Motion && !state_.Rec_Armed);
+}
+
+void Recording_Controller::BTN_Start_Stop_RecClick() {
+    state_.Rec_Continuous = true;
+    state_.Rec_Motion = false;
+    state_.Rec_Armed = false;
+    Update_FTP_Test_Button();
+}
+
+void Recording_Controller::BTN_Start_Stop_Rec_DetectClick() {
+    state_.Tick_Armed = clock_.Tick_Count();
+    state_.Rec_Armed = true;
+    state_.Rec_Motion = false;
+    state_.Rec_Continuous = false;
+    Update_FTP_Test_Button();
+}
+
+void Recording_Controller::BTN_StopClick() {
+    state_.Rec_Armed = false;
+    state_.Rec_Motion = false;
+    state_.Rec_Continuous = false;
+    Update_FTP_Test_Button();
+}
+
+void Recording_Controller::Reset_For_Activation() {
+    state_.Rec_Motion = false;
+    state_.Rec_Continuous = false;
+    state_.Rec_Armed = false;
+    state_.Num_Image = 0;
+}
+
+} // namespace vistrel

@@ -1,0 +1,99 @@
+// The sampling tick: one frame per tick, recorded when a recording mode is on,
+// compared with the frame before it to start and stop motion recording. Runs
+// on the GUI thread; the window drives it through its timer and buttons and
+// shows what it reports through Recording_View.
+#pragma once
+
+#include "capture/frame_source.h"
+#include "recording/clock.h"
+#include "recording/recording_state.h"
+#include "recording/snapshot.h"
+#include "settings/working_settings.h"
+#include "upload/upload_list.h"
+
+#include <QImage>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vistrel {
+
+// Indicator colours, 0x00BBGGRR.
+inline constexpr uint32_t kColour_Red = 255;
+inline constexpr uint32_t kColour_Lime = 65280;
+inline constexpr uint32_t kColour_White = 16777215;
+
+// What the tick reads from and shows in the window.
+class Recording_View {
+public:
+    virtual ~Recording_View() = default;
+
+    // Copies the controls into the working settings (and sets the timer
+    // period) and hands a copy to the tick.
+    virtual Working_Settings Read_Parameters() = 0;
+    virtual bool Add_Time_Date() const = 0;    // CKB_Add_Time_Date
+    virtual bool Sensitivity_Dark() const = 0; // CKB_Sensitivity_Dark
+    virtual int Jpeg_Size_Index() const = 0;   // CBX_JPEG_Size
+
+    virtual void Set_Detect_Colour(uint32_t colour) = 0;        // PNL_Status_Detect
+    virtual void Show_Live(const QImage& frame) = 0;            // IMG_WebCam
+    virtual void Show_File_Name(const std::string& text) = 0;   // PNL_Nom_File
+    virtual void Show_Folder_Name(const std::string& text) = 0; // PNL_Nom_Folder
+    virtual uint32_t Rec_Colour() const = 0;                    // PNL_Rec
+    virtual void Set_Rec_Panel(uint32_t colour, const std::string& caption) = 0;
+    virtual void Set_Preview_Caption(const std::string& caption) = 0; // PNL_IMG_Pre
+    virtual void Show_Previews(const Preview_Strip& previews) = 0;    // IMG_Pre_1..7
+    virtual void Show_Detection(const std::string& text) = 0;         // status panel 1
+    virtual void Set_Gauge(int value) = 0;                            // PGB_Coef_Correl
+    virtual void Show_Processing_Time(const std::string& text) = 0;   // status panel 0
+    virtual void Enable_FTP_Test(bool enabled) = 0;                   // BTN_FTP_Test
+};
+
+class Recording_Controller {
+public:
+    // `wake_upload` starts one run of the upload worker; called on every tick
+    // while Use_FTP is set.
+    Recording_Controller(Recording_View& view, Frame_Source& camera, Clock& clock,
+                         Upload_List& files, std::function<void()> wake_upload);
+
+    void TMR_Refresh_IMGTimer();
+
+    void BTN_Start_Stop_RecClick();
+    void BTN_Start_Stop_Rec_DetectClick();
+    void BTN_StopClick();
+
+    // The first activation of the window starts from a stopped state and
+    // numbers pictures from 1 again; the episode counters stay.
+    void Reset_For_Activation();
+
+    Recording_State& State() { return state_; }
+    const Recording_State& State() const { return state_; }
+    const QImage& Live_Frame() const { return img_webcam_; }
+    const Preview_Strip& Previews() const { return previews_; }
+
+    // Pixels per point of the stamp; the screen's by default.
+    void Set_Stamp_Dpi(double dpi) { stamp_dpi_ = dpi; }
+
+private:
+    void Run_Tick();
+    void Record_Picture(const Working_Settings& settings);
+    void Show_Waiting();
+    void Show_Stopped();
+    void Decide(double measure, const Working_Settings& settings);
+    void Update_FTP_Test_Button();
+
+    Recording_View& view_;
+    Frame_Source& camera_;
+    Clock& clock_;
+    Upload_List& files_;
+    std::function<void()> wake_upload_;
+
+    Recording_State state_;
+    QImage img_webcam_;
+    QImage img_new_;
+    QImage img_old_;
+    Preview_Strip previews_;
+    double stamp_dpi_;
+};
+
+} // namespace vistrel

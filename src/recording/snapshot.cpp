@@ -1,0 +1,195 @@
+#include "recording/snapshot.h"
+
+#include "settings/file_helpers.h"
+#include "settings/text_helpers.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace vistrel {
+
+namespace {
+
+constexpr const char* kMeasuring_Text = "Vistrel | 25/11/2014  22:11:00 12345";
+constexpr int kStamp_Points = 16;
+
+std::string Padded(int32_t value, int32_t width) {
+    return Pad_Left(Int_To_Str(value, 0), width, "0");
+}
+
+QFont Stamp_Font(double dpi) {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setBold(true);
+    font.setPixelSize(static_cast<int>(std::lround(kStamp_Points * dpi / 72.0)));
+    return font;
+}
+
+// libjpeg reports errors by calling error_exit, which must not return; jump
+// back out of the C code rather than unwinding through it.
+struct Jpeg_Error_Manager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void Jpeg_Error_Exit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<Jpeg_Error_Manager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Compresses BGRx rows (QImage's RGB32 on little-endian). Kept free of C++
+// objects with destructors, since a libjpeg error longjmps out of it.
+bool Compress_Bgrx(const QImage& picture, int quality, unsigned char** out, unsigned long* size,
+                   Jpeg_Error_Manager& err) {
+    jpeg_compress_struct cinfo;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = Jpeg_Error_Exit;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, out, size);
+    cinfo.image_width = static_cast<JDIMENSION>(picture.width());
+    cinfo.image_height = static_cast<JDIMENSION>(picture.height());
+    // libjpeg-turbo reads the 32-bit rows directly; the file is the one that
+    // three-component RGB rows give.
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row =
+            const_cast<JSAMPROW>(picture.constScanLine(static_cast<int>(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+std::vector<int> Index_Table(int from, int to) {
+    std::vector<int> table(static_cast<size_t>(to));
+    for (int i = 0; i < to; ++i)
+        table[static_cast<size_t>(i)] = static_cast<int>(int64_t{i} * from / to);
+    return table;
+}
+
+} // namespace
+
+QSize Output_Size(int jpeg_size_index) {
+    static constexpr int kWidths[] = {640, 320, 160, 80, 40};
+    const int width =
+        (jpeg_size_index >= 0 && jpeg_size_index < 5) ? kWidths[jpeg_size_index] : 640;
+    return {width, width * 3 / 4};
+}
+
+std::string Time_Stamp_Text(const Local_Date_Time& when, int32_t num_image) {
+    return "Vistrel | " + Padded(when.day, 2) + "/" + Padded(when.month, 2) + "/" +
+           Padded(when.year, 4) + "  " + Padded(when.hour, 2) + ":" + Padded(when.minute, 2) + ":" +
+           Padded(when.second, 2) + "  " + Padded(num_image, 5);
+}
+
+double Screen_Dpi() {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr)
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            return screen->logicalDotsPerInchY();
+    return 96.0;
+}
+
+void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, int32_t num_image, double dpi) {
+    if (frame.isNull())
+        return;
+    const QFont font = Stamp_Font(dpi);
+    const QFontMetrics metrics(font);
+    const int text_width = metrics.horizontalAdvance(QString::fromLatin1(kMeasuring_Text));
+    const int text_height = metrics.height();
+    const int x = frame.width() / 2 - text_width / 2;
+    const int y = frame.height() - text_height;
+
+    QPainter painter(&frame);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.setBrush(Qt::NoBrush);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    painter.drawText(x, y + metrics.ascent(),
+                     QString::fromStdString(Time_Stamp_Text(when, num_image)));
+}
+
+QImage Stretch_Nearest(const QImage& frame, QSize size) {
+    QImage out(size, QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const QImage source = frame.format() == QImage::Format_RGB32
+                              ? frame
+                              : frame.convertToFormat(QImage::Format_RGB32);
+    if (source.isNull()) {
+        out.fill(Qt::black);
+        return out;
+    }
+    const std::vector<int> columns = Index_Table(source.width(), size.width());
+    const std::vector<int> rows = Index_Table(source.height(), size.height());
+    for (int y = 0; y < size.height(); ++y) {
+        const auto* from = reinterpret_cast<const uint32_t*>(source.constScanLine(rows[size_t(y)]));
+        auto* to = reinterpret_cast<uint32_t*>(out.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            to[x] = from[columns[size_t(x)]];
+    }
+    return out;
+}
+
+std::string Encode_Jpeg(const QImage& picture, int quality) {
+    const QImage source = picture.format() == QImage::Format_RGB32
+                              ? picture
+                              : picture.convertToFormat(QImage::Format_RGB32);
+    if (source.isNull())
+        throw std::runtime_error("no picture to encode");
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    Jpeg_Error_Manager err{};
+    const bool ok = Compress_Bgrx(source, quality, &buffer, &size, err);
+    const std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
+    if (!ok)
+        throw std::runtime_error(std::string("JPEG encoding failed: ") + err.message);
+    return std::string(reinterpret_cast<const char*>(buffer), size);
+}
+
+void Preview_Strip::Push(const QImage& picture) {
+    for (size_t i = kSize - 1; i > 0; --i)
+        pictures_[i] = pictures_[i - 1];
+    pictures_[0] = picture;
+}
+
+void Preview_Strip::Clear() {
+    for (size_t i = kSize; i > 0; --i)
+        pictures_[i - 1] = QImage();
+}
+
+void Save_Snapshot(QImage& live_frame, const Snapshot_Request& request, Preview_Strip& previews) {
+    if (request.add_time_date)
+        Draw_Time_Stamp(live_frame, request.when, request.num_image, request.dpi);
+    const QImage picture = Stretch_Nearest(live_frame, Output_Size(request.jpeg_size_index));
+    previews.Push(picture);
+
+    std::error_code ec;
+    std::filesystem::create_directories(request.full_folder, ec); // a failure shows when writing
+    Write_File_Atomically(request.full_folder + request.file_name + ".jpg", Encode_Jpeg(picture));
+}
+
+} // namespace vistrel

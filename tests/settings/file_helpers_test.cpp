@@ -1,0 +1,117 @@
+#include "settings/file_helpers.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <vector>
+
+namespace vistrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t Mode_Of(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+TEST(Read_Whole_File, Tells_A_Missing_File_From_An_Empty_One) {
+    const test::Temp_Dir dir;
+    EXPECT_EQ(Read_Whole_File(dir.File("missing")), std::nullopt);
+
+    dir.Write("empty", "");
+    EXPECT_EQ(Read_Whole_File(dir.File("empty")), std::optional<std::string>(""));
+
+    // Bytes come back untouched: no line-end translation, no stop at a zero.
+    const std::string bytes = std::string("a\r\nb\n\0c", 7) + std::string(40000, 'z');
+    dir.Write("bytes", bytes);
+    EXPECT_EQ(Read_Whole_File(dir.File("bytes")), std::optional<std::string>(bytes));
+
+    EXPECT_THROW(Read_Whole_File(dir.Folder()), std::system_error);
+}
+
+TEST(Write_File_Atomically, Creates_With_The_New_File_Mode) {
+    const test::Temp_Dir dir;
+    Write_File_Atomically(dir.File("secret.ini"), "pw=1\r\n", 0600);
+    Write_File_Atomically(dir.File("plain.txt"), "x");
+    EXPECT_EQ(dir.Read("secret.ini"), "pw=1\r\n");
+    EXPECT_EQ(Mode_Of(dir.File("secret.ini")), 0600u);
+    EXPECT_EQ(Mode_Of(dir.File("plain.txt")), 0644u);
+    EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"plain.txt", "secret.ini"}));
+}
+
+TEST(Write_File_Atomically, Replaces_The_Content_And_Keeps_The_Mode) {
+    const test::Temp_Dir dir;
+    const std::string path = dir.File("datas.ini");
+    dir.Write("datas.ini", "a much longer old content\r\n");
+    fs::permissions(path, fs::perms(0640));
+
+    Write_File_Atomically(path, "new", 0600);
+    EXPECT_EQ(dir.Read("datas.ini"), "new");
+    EXPECT_EQ(Mode_Of(path), 0640u);
+
+    Write_File_Atomically(path, "", 0600);
+    EXPECT_EQ(Read_Whole_File(path), std::optional<std::string>(""));
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"datas.ini"});
+}
+
+TEST(Write_File_Atomically, Writes_Through_A_Symbolic_Link) {
+    const test::Temp_Dir dir;
+    dir.Write("real/datas.ini", "old");
+    fs::permissions(dir.File("real/datas.ini"), fs::perms(0604));
+    // A relative link and a link to a link, as a dotfiles setup makes them.
+    fs::create_symlink("real/datas.ini", dir.File("link.ini"));
+    fs::create_symlink(dir.File("link.ini"), dir.File("link2.ini"));
+
+    Write_File_Atomically(dir.File("link.ini"), "one", 0600);
+    EXPECT_TRUE(fs::is_symlink(dir.File("link.ini")));
+    EXPECT_EQ(dir.Read("real/datas.ini"), "one");
+
+    Write_File_Atomically(dir.File("link2.ini"), "two", 0600);
+    EXPECT_TRUE(fs::is_symlink(dir.File("link2.ini")));
+    EXPECT_TRUE(fs::is_symlink(dir.File("link.ini")));
+    EXPECT_EQ(dir.Read("real/datas.ini"), "two");
+    EXPECT_EQ(Mode_Of(dir.File("real/datas.ini")), 0604u);
+    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"datas.ini"});
+    EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"link.ini", "link2.ini", "real"}));
+}
+
+TEST(Write_File_Atomically, A_Link_To_A_File_Not_Yet_There_Creates_The_Target) {
+    const test::Temp_Dir dir;
+    fs::create_directory(dir.File("real"));
+    fs::create_symlink("real/datas.ini", dir.File("link.ini"));
+
+    Write_File_Atomically(dir.File("link.ini"), "first", 0600);
+    EXPECT_TRUE(fs::is_symlink(dir.File("link.ini")));
+    EXPECT_EQ(dir.Read("real/datas.ini"), "first");
+}
+
+TEST(Write_File_Atomically, A_Failure_Throws_And_Leaves_No_Temporary_File) {
+    const test::Temp_Dir dir;
+    EXPECT_THROW(Write_File_Atomically(dir.File("missing/datas.ini"), "x"), std::system_error);
+    EXPECT_TRUE(Entries(dir.Path()).empty());
+
+    // The rename fails only once the temporary file has been written in full.
+    fs::create_directory(dir.File("datas.ini"));
+    EXPECT_THROW(Write_File_Atomically(dir.File("datas.ini"), "x"), std::system_error);
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"datas.ini"});
+    EXPECT_TRUE(fs::is_directory(dir.File("datas.ini")));
+}
+
+} // namespace
+} // namespace vistrel
