@@ -117,6 +117,20 @@ void Recording_Controller::Show_Stopped() {
     view_.Show_Previews(previews_);
 }
 
+namespace {
+
+// Whether more than `delay_ms` passed since `since`. The elapsed time is taken
+// modulo 2^32, so it stays right when the 32-bit tick count wraps between the
+// two moments (once every 49.7 days of uptime); comparing `now` with
+// `since + delay` would wait another 49.7 days there. A negative delay always
+// counts as passed.
+bool Delay_Passed(uint32_t now, uint32_t since, int32_t delay_ms) {
+    const uint32_t elapsed = now - since;
+    return int64_t{elapsed} > int64_t{delay_ms};
+}
+
+} // namespace
+
 void Recording_Controller::Decide(double measure, const Working_Settings& settings) {
     // A measure of exactly 0 stands both for "no difference" and for "no
     // measurement", so it changes nothing.
@@ -125,17 +139,12 @@ void Recording_Controller::Decide(double measure, const Working_Settings& settin
     const uint32_t now = clock_.Tick_Count();
     if (measure > settings.Threshold) {
         view_.Set_Detect_Colour(kColour_Lime);
-        const uint32_t grace_end =
-            state_.Tick_Armed + static_cast<uint32_t>(settings.Delay_Start_ms);
-        if (state_.Rec_Armed && now > grace_end) {
+        if (state_.Rec_Armed && Delay_Passed(now, state_.Tick_Armed, settings.Delay_Start_ms)) {
             state_.Rec_Motion = true;
             state_.Tick_Last_Motion = now;
         }
-    } else {
-        const uint32_t stop_at =
-            state_.Tick_Last_Motion + static_cast<uint32_t>(settings.Delay_Stop_ms);
-        if (now > stop_at)
-            state_.Rec_Motion = false;
+    } else if (Delay_Passed(now, state_.Tick_Last_Motion, settings.Delay_Stop_ms)) {
+        state_.Rec_Motion = false;
     }
 }
 

@@ -1,0 +1,85 @@
+// Stand-ins for the window, the camera and the clock around the sampling tick.
+#pragma once
+
+#include "recording/recording_controller.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace vistrel::test {
+
+class Fake_View : public Recording_View {
+public:
+    Working_Settings settings;
+    bool add_time_date = false;
+    bool sensitivity_dark = false;
+    int jpeg_size_index = 0;
+
+    uint32_t detect_colour = 0;
+    uint32_t rec_colour = kColour_White;
+    std::string rec_caption;
+    std::string preview_caption;
+    std::string file_name;
+    std::string folder_name;
+    std::string detection;
+    std::string processing_time;
+    int gauge = -1;
+    int detections_shown = 0;
+    int read_parameters_calls = 0;
+    bool ftp_test_enabled = true;
+    QImage live;
+
+    Working_Settings Read_Parameters() override {
+        ++read_parameters_calls;
+        return settings;
+    }
+    bool Add_Time_Date() const override { return add_time_date; }
+    bool Sensitivity_Dark() const override { return sensitivity_dark; }
+    int Jpeg_Size_Index() const override { return jpeg_size_index; }
+    void Set_Detect_Colour(uint32_t colour) override { detect_colour = colour; }
+    void Show_Live(const QImage& frame) override { live = frame; }
+    void Show_File_Name(const std::string& text) override { file_name = text; }
+    void Show_Folder_Name(const std::string& text) override { folder_name = text; }
+    uint32_t Rec_Colour() const override { return rec_colour; }
+    void Set_Rec_Panel(uint32_t colour, const std::string& caption) override {
+        rec_colour = colour;
+        rec_caption = caption;
+    }
+    void Set_Preview_Caption(const std::string& caption) override { preview_caption = caption; }
+    void Show_Previews(const Preview_Strip&) override {}
+    void Show_Detection(const std::string& text) override {
+        detection = text;
+        ++detections_shown;
+    }
+    void Set_Gauge(int value) override { gauge = value; }
+    void Show_Processing_Time(const std::string& text) override { processing_time = text; }
+    void Enable_FTP_Test(bool enabled) override { ftp_test_enabled = enabled; }
+};
+
+// Hands out the frames queued for it, one per grab; fails when none is queued.
+class Fake_Camera : public Frame_Source {
+public:
+    std::deque<QImage> frames;
+
+    void Open_Capture() noexcept override {}
+    QImage Grab_Frame() override {
+        if (frames.empty())
+            throw Capture_Error("no frame");
+        QImage f = frames.front();
+        frames.pop_front();
+        return f;
+    }
+    void Close_Capture() noexcept override {}
+};
+
+class Fake_Clock : public Clock {
+public:
+    uint32_t ticks = 1000;
+    Local_Date_Time now = {2026, 12, 8, 14, 5, 9};
+
+    uint32_t Tick_Count() override { return ticks; }
+    Local_Date_Time Now() override { return now; }
+};
+
+} // namespace vistrel::test
