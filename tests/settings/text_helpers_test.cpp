@@ -121,7 +121,10 @@ TEST_P(Float_To_Str_Locale, Uses_The_Locale_Separator_While_Reading_Stays_Locale
 
 INSTANTIATE_TEST_SUITE_P(Point_And_Comma, Float_To_Str_Locale,
                          ::testing::Values(std::make_pair("C", '.'),
-                                           std::make_pair("de_DE.UTF-8", ',')));
+                                           std::make_pair("de_DE.UTF-8", ',')),
+                         [](const auto& info) {
+                             return std::string(info.param.second == '.' ? "Point" : "Comma");
+                         });
 
 TEST(Str_To_Int, Reads_The_Whole_Text_And_Truncates) {
     const std::pair<const char*, int32_t> numbers[] = {
