@@ -15,20 +15,8 @@ namespace vistrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> Entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-mode_t Mode_Of(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
-}
+using test::Entries;
+using test::Mode_Of;
 
 TEST(Read_Whole_File, Tells_A_Missing_File_From_An_Empty_One) {
     const test::Temp_Dir dir;

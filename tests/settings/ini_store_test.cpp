@@ -19,6 +19,8 @@ namespace vistrel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Entries;
+using test::Mode_Of;
 
 // The lines of a file written with CR LF ends, blank lines left out so that the
 // check does not depend on whether sections are set apart by an empty line.
@@ -40,20 +42,6 @@ bool Only_Crlf_Line_Ends(const std::string& text) {
             return false;
     }
     return true;
-}
-
-std::vector<std::string> Entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-mode_t Mode_Of(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
 }
 
 class Ini_Store : public ::testing::Test {
