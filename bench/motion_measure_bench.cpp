@@ -53,5 +53,9 @@ void BM_Calc_Coef_Correl_Grey(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_Calc_Coef_Correl)->Args({160, 120})->Args({640, 480})->Args({1280, 720})->Args({1920, 1080});
+BENCHMARK(BM_Calc_Coef_Correl)
+    ->Args({160, 120})
+    ->Args({640, 480})
+    ->Args({1280, 720})
+    ->Args({1920, 1080});
 BENCHMARK(BM_Calc_Coef_Correl_Grey)->Args({640, 480})->Args({1920, 1080});

@@ -189,7 +189,11 @@ void Save_Snapshot(QImage& live_frame, const Snapshot_Request& request, Preview_
 
     std::error_code ec;
     std::filesystem::create_directories(request.full_folder, ec); // a failure shows when writing
-    Write_File_Atomically(request.full_folder + request.file_name + ".jpg", Encode_Jpeg(picture));
+    // Waiting for the disk on every picture would stall the tick; a picture
+    // is either whole under its name or absent, and its copy goes to the
+    // FTP server.
+    Write_File_Atomically(request.full_folder + request.file_name + ".jpg", Encode_Jpeg(picture),
+                          0644, Durability::Program_Crash);
 }
 
 } // namespace vistrel

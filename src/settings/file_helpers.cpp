@@ -52,8 +52,8 @@ public:
             Throw_Errno("cannot set the mode of " + path_);
     }
 
-    void Commit_As(const std::string& target) {
-        if (::fsync(fd_) != 0)
+    void Commit_As(const std::string& target, Durability durability) {
+        if (durability == Durability::Power_Loss && ::fsync(fd_) != 0)
             Throw_Errno("cannot flush " + path_);
         const int fd = fd_;
         fd_ = -1;
@@ -113,7 +113,8 @@ std::optional<std::string> Read_Whole_File(const std::string& path) {
     }
 }
 
-void Write_File_Atomically(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
+void Write_File_Atomically(const std::string& path, std::string_view bytes, mode_t new_file_mode,
+                           Durability durability) {
     const std::string target = Final_Target(path);
 
     mode_t mode = new_file_mode;
@@ -124,7 +125,7 @@ void Write_File_Atomically(const std::string& path, std::string_view bytes, mode
     Temporary_File temp(target);
     temp.Write(bytes);
     temp.Set_Mode(mode);
-    temp.Commit_As(target);
+    temp.Commit_As(target, durability);
 }
 
 } // namespace vistrel

@@ -12,13 +12,23 @@ namespace vistrel {
 // std::system_error when it exists but cannot be read.
 std::optional<std::string> Read_Whole_File(const std::string& path);
 
+// Whether a write waits until the bytes are on the disk itself.
+enum class Durability {
+    // Survives a crash of the program; the system may lose it in a power cut.
+    Program_Crash,
+    // Flushed to the disk before it takes the old file's place: also survives
+    // a power cut, at the price of waiting for the disk.
+    Power_Loss,
+};
+
 // Replaces the file at `path` with `bytes` in one step: the bytes go to a
-// temporary file in the same folder, are flushed to disk and renamed over the
-// old file, so a reader never sees a half-written file and a crash leaves
-// either the old or the new content. A new file gets `new_file_mode`; an
-// existing one keeps its mode. A symbolic link is followed, not replaced.
-// Throws std::system_error on failure, leaving no temporary file behind.
+// temporary file in the same folder and are renamed over the old file, so a
+// reader never sees a half-written file and a crash leaves either the old or
+// the new content. A new file gets `new_file_mode`; an existing one keeps its
+// mode. A symbolic link is followed, not replaced. Throws std::system_error on
+// failure, leaving no temporary file behind.
 void Write_File_Atomically(const std::string& path, std::string_view bytes,
-                           mode_t new_file_mode = 0644);
+                           mode_t new_file_mode = 0644,
+                           Durability durability = Durability::Power_Loss);
 
 } // namespace vistrel

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace vistrel {
 
@@ -298,19 +298,25 @@ std::string Replace_All(const std::string& text, const std::string& search,
 }
 
 int32_t Count_Files(const std::string& folder) noexcept {
+    // The rollover check lists an episode folder on every recorded picture, and
+    // such a folder can hold thousands: read the entry types straight from the
+    // listing instead of building a path and a status for each entry.
     int32_t count = 0;
-    try {
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        // An empty path names the root, as a separator appended to it would.
-        fs::directory_iterator it(folder.empty() ? fs::path("/") : fs::path(folder), ec);
-        for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-            std::error_code type_ec;
-            if (!it->is_directory(type_ec))
-                ++count;
+    // An empty path names the root, as a separator appended to it would.
+    DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
+    if (dir == nullptr)
+        return 0;
+    const int dir_fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        bool is_directory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st {};
+            is_directory = ::fstatat(dir_fd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
-    } catch (...) {
+        if (!is_directory)
+            ++count;
     }
+    ::closedir(dir);
     return count;
 }
 

@@ -1,0 +1,227 @@
+// Cost of the sampling tick and of each of its steps, against a floor made of
+// the bare steps done the fastest way, all in one run:
+//   ./build/bench/vistrel_bench_tick
+// The camera is a ready 1280 x 720 frame; taking a frame from GStreamer is
+// timed by the capture benchmark.
+#include "capture/image_view.h"
+#include "capture/motion_measure.h"
+#include "recording/recording_controller.h"
+#include "recording/snapshot.h"
+#include "recording/storage_layout.h"
+#include "settings/file_helpers.h"
+#include "settings/text_helpers.h"
+
+#include <QGuiApplication>
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace vistrel;
+
+// A smooth picture compresses like a camera's, unlike noise.
+QImage Scene(int w, int h, int shift) {
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(img.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = qRgb((x + shift) / 5 % 256, (y * 2) % 256, ((x + y) / 3) % 256);
+    }
+    return img;
+}
+
+class Folder {
+public:
+    Folder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vistrel-bench-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~Folder() { std::filesystem::remove_all(path_); }
+    std::string Path() const { return path_.string() + "/"; }
+
+private:
+    std::filesystem::path path_;
+};
+
+class Null_View : public Recording_View {
+public:
+    Working_Settings settings;
+    bool stamp = true;
+    Working_Settings Read_Parameters() override { return settings; }
+    bool Add_Time_Date() const override { return stamp; }
+    bool Sensitivity_Dark() const override { return false; }
+    int Jpeg_Size_Index() const override { return 0; }
+    void Set_Detect_Colour(uint32_t) override {}
+    void Show_Live(const QImage&) override {}
+    void Show_File_Name(const std::string&) override {}
+    void Show_Folder_Name(const std::string&) override {}
+    uint32_t Rec_Colour() const override { return kColour_White; }
+    void Set_Rec_Panel(uint32_t, const std::string&) override {}
+    void Set_Preview_Caption(const std::string&) override {}
+    void Show_Previews(const Preview_Strip&) override {}
+    void Show_Detection(const std::string&) override {}
+    void Set_Gauge(int) override {}
+    void Show_Processing_Time(const std::string&) override {}
+    void Enable_FTP_Test(bool) override {}
+};
+
+// Two camera frames in turn, as a scene with motion gives them.
+class Ready_Camera : public Frame_Source {
+public:
+    void Open_Capture() noexcept override {}
+    QImage Grab_Frame() override { return (flip_ = !flip_) ? a_ : b_; }
+    void Close_Capture() noexcept override {}
+
+private:
+    QImage a_ = Scene(1280, 720, 0);
+    QImage b_ = Scene(1280, 720, 40);
+    bool flip_ = false;
+};
+
+class Steady_Clock : public Clock {
+public:
+    uint32_t Tick_Count() override { return ticks_ += 200; }
+    Local_Date_Time Now() override { return {2026, 12, 8, 14, 5, 9}; }
+
+private:
+    uint32_t ticks_ = 0;
+};
+
+void Run_Ticks(benchmark::State& state, bool recording) {
+    Folder folder;
+    Null_View view;
+    view.settings.Dest_Folder = folder.Path();
+    // Episode folders of a realistic size; the rollover check lists the folder.
+    view.settings.Max_Files = 200;
+    view.settings.Threshold = 5;
+    Ready_Camera camera;
+    Steady_Clock clock;
+    Upload_List files;
+    Recording_Controller tick(view, camera, clock, files, nullptr);
+    tick.Set_Stamp_Dpi(96);
+    if (recording)
+        tick.BTN_Start_Stop_RecClick();
+    for (auto _ : state)
+        tick.TMR_Refresh_IMGTimer();
+    state.counters["pictures"] = double(files.Snapshot().size());
+}
+
+void BM_Tick_Recording(benchmark::State& state) {
+    Run_Ticks(state, true);
+}
+void BM_Tick_Stopped(benchmark::State& state) {
+    Run_Ticks(state, false);
+}
+
+void BM_Step_Time_Stamp(benchmark::State& state) {
+    const QImage frame = Scene(1280, 720, 0);
+    for (auto _ : state) {
+        QImage live = frame; // the stamp writes into its own copy, as in the tick
+        Draw_Time_Stamp(live, {2026, 12, 8, 14, 5, 9}, 12, 96);
+        benchmark::DoNotOptimize(live.constBits());
+    }
+}
+
+void BM_Step_Stretch(benchmark::State& state) {
+    const QImage frame = Scene(1280, 720, 0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Stretch_Nearest(frame, {640, 480}));
+}
+
+void BM_Step_Encode(benchmark::State& state) {
+    const QImage picture = Stretch_Nearest(Scene(1280, 720, 0), {640, 480});
+    size_t bytes = 0;
+    for (auto _ : state)
+        bytes = Encode_Jpeg(picture).size();
+    state.counters["jpeg_bytes"] = double(bytes);
+}
+
+void BM_Step_Write_Atomically(benchmark::State& state) {
+    Folder folder;
+    const std::string jpeg = Encode_Jpeg(Stretch_Nearest(Scene(1280, 720, 0), {640, 480}));
+    int n = 0;
+    for (auto _ : state)
+        Write_File_Atomically(folder.Path() + "I_" + std::to_string(n++) + ".jpg", jpeg, 0644,
+                              Durability::Program_Crash);
+}
+
+void BM_Step_Destination(benchmark::State& state) {
+    Folder folder;
+    Working_Settings settings;
+    settings.Dest_Folder = folder.Path();
+    settings.Max_Files = 30000;
+    Recording_State rec;
+    rec.Rec_Continuous = true;
+    rec.Num_Folder_R = 1;
+    const Local_Date_Time now{2026, 12, 8, 14, 5, 9};
+    // An episode folder already holding this many pictures.
+    const std::string episode = folder.Path() + Day_Folder_Name(now) + Episode_Folder_Name("R", 1);
+    std::filesystem::create_directories(episode);
+    for (int i = 0; i < state.range(0); ++i)
+        std::ofstream(episode + std::to_string(i) + ".jpg");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Next_Picture_Destination(rec, settings, now));
+}
+
+void BM_Step_Motion(benchmark::State& state) {
+    const QImage a = Scene(1280, 720, 0);
+    const QImage b = Scene(1280, 720, 40);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Calc_Coef_Correl(View_Of(a), View_Of(b), false));
+}
+
+// The floor: the bare work of a recorded picture done the fastest way —
+// a table-driven stretch, libjpeg from a ready buffer, and the bytes written
+// to a new file in one folder.
+void BM_Floor(benchmark::State& state) {
+    Folder folder;
+    const QImage frame = Scene(1280, 720, 0);
+    QImage out(640, 480, QImage::Format_RGB32);
+    std::vector<int> columns(640), rows(480);
+    for (int i = 0; i < 640; ++i)
+        columns[size_t(i)] = i * 1280 / 640;
+    for (int i = 0; i < 480; ++i)
+        rows[size_t(i)] = i * 720 / 480;
+    int n = 0;
+    for (auto _ : state) {
+        for (int y = 0; y < 480; ++y) {
+            const auto* from =
+                reinterpret_cast<const uint32_t*>(frame.constScanLine(rows[size_t(y)]));
+            auto* to = reinterpret_cast<uint32_t*>(out.scanLine(y));
+            for (int x = 0; x < 640; ++x)
+                to[x] = from[columns[size_t(x)]];
+        }
+        const std::string jpeg = Encode_Jpeg(out);
+        const std::string path = folder.Path() + std::to_string(n++) + ".jpg";
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        benchmark::DoNotOptimize(::write(fd, jpeg.data(), jpeg.size()));
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_Floor)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Tick_Recording)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Tick_Stopped)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Time_Stamp)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Stretch)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Encode)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Write_Atomically)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Destination)->Arg(100)->Arg(1000)->Arg(30000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Motion)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
