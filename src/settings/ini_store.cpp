@@ -84,6 +84,19 @@ void Ini_Write_Integer(const std::string& path, const std::string& section, cons
     Ini_Write_String(path, section, key, std::to_string(value));
 }
 
+std::optional<std::string> Ini_Read_Existing(const std::string& path, const std::string& section,
+                                             const std::string& key) noexcept {
+    try {
+        std::lock_guard lock(Ini_Mutex());
+        const auto value = Load(path).Value(section, key);
+        if (!value)
+            return std::nullopt;
+        return Cut_To_Limit(*value);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 void Ini_Delete_Key(const std::string& path, const std::string& section,
                     const std::string& key) noexcept {
     try {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vistrel {
@@ -30,6 +31,10 @@ void Ini_Write_String(const std::string& path, const std::string& section, const
 
 void Ini_Write_Integer(const std::string& path, const std::string& section, const std::string& key,
                        int32_t value) noexcept;
+
+// The key's value when it is there; nothing otherwise. Writes nothing.
+std::optional<std::string> Ini_Read_Existing(const std::string& path, const std::string& section,
+                                             const std::string& key) noexcept;
 
 // Removes the key when it is there.
 void Ini_Delete_Key(const std::string& path, const std::string& section,

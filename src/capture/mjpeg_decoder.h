@@ -1,0 +1,22 @@
+// Decoding the JPEG frames of a camera that streams MJPEG. Only the frame a
+// tick takes is decoded, straight into the 32-bit layout the program reads.
+#pragma once
+
+#include <QImage>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+
+namespace vistrel {
+
+class Jpeg_Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The picture as Format_RGB32 of the size its header gives. Throws
+// Jpeg_Error for anything libjpeg cannot read, and for a frame cut short
+// (libjpeg would otherwise pad it with grey, which reads as motion).
+QImage Decode_Mjpeg(const uint8_t* data, size_t size);
+
+} // namespace vistrel

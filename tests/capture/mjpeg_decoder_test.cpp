@@ -1,0 +1,99 @@
+#include "capture/mjpeg_decoder.h"
+#include "recording/snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ostream>
+#include <string>
+
+namespace vistrel {
+namespace {
+
+constexpr QRgb kQuadrants[] = {qRgb(200, 60, 30), qRgb(30, 160, 70), qRgb(40, 50, 210),
+                               qRgb(240, 240, 240)};
+
+// Four flat quadrants: colours JPEG keeps well away from their borders.
+QImage Quadrant_Picture(int width, int height) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.setPixel(x, y, kQuadrants[(y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1)]);
+    return picture;
+}
+
+QImage Decode(const std::string& bytes) {
+    return Decode_Mjpeg(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+void Expect_Near(QRgb actual, QRgb expected, int tolerance) {
+    EXPECT_EQ(qAlpha(actual), 255);
+    EXPECT_NEAR(qRed(actual), qRed(expected), tolerance);
+    EXPECT_NEAR(qGreen(actual), qGreen(expected), tolerance);
+    EXPECT_NEAR(qBlue(actual), qBlue(expected), tolerance);
+}
+
+struct Size_Case {
+    int width;
+    int height;
+};
+
+void PrintTo(const Size_Case& c, std::ostream* os) {
+    *os << c.width << "x" << c.height;
+}
+
+class Mjpeg_Decoder_Size : public testing::TestWithParam<Size_Case> {};
+
+// Odd sizes leave partial blocks at the right and bottom edges.
+TEST_P(Mjpeg_Decoder_Size, Gives_The_Picture_At_Its_Size_And_Colours) {
+    const auto [width, height] = GetParam();
+    const QImage decoded = Decode(Encode_Jpeg(Quadrant_Picture(width, height)));
+
+    ASSERT_EQ(decoded.size(), QSize(width, height));
+    EXPECT_EQ(decoded.format(), QImage::Format_RGB32);
+    const int xs[] = {width / 4, width * 3 / 4};
+    const int ys[] = {height / 4, height * 3 / 4};
+    for (int q = 0; q < 4; ++q) {
+        SCOPED_TRACE(q);
+        Expect_Near(decoded.pixel(xs[q % 2], ys[q / 2]), kQuadrants[q], 8);
+    }
+    Expect_Near(decoded.pixel(width - 1, height - 1), kQuadrants[3], 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Mjpeg_Decoder_Size,
+                         testing::Values(Size_Case{64, 48}, Size_Case{33, 17},
+                                         Size_Case{1280, 720}));
+
+struct Bad_Case {
+    const char* name;
+    std::string bytes;
+};
+
+std::string Valid_Jpeg() {
+    return Encode_Jpeg(Quadrant_Picture(64, 48));
+}
+
+void PrintTo(const Bad_Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Mjpeg_Decoder_Bad_Data : public testing::TestWithParam<Bad_Case> {};
+
+TEST_P(Mjpeg_Decoder_Bad_Data, Throws_Instead_Of_Crashing_Or_Padding) {
+    EXPECT_THROW(Decode(GetParam().bytes), Jpeg_Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Mjpeg_Decoder_Bad_Data,
+    testing::Values(Bad_Case{"Empty", ""}, Bad_Case{"Garbage", std::string(500, '\x5a')},
+                    Bad_Case{"Header_Only", Valid_Jpeg().substr(0, 20)},
+                    Bad_Case{"Cut_In_The_Middle", Valid_Jpeg().substr(0, Valid_Jpeg().size() / 2)},
+                    Bad_Case{"Without_Start_Marker", Valid_Jpeg().substr(2)}),
+    [](const testing::TestParamInfo<Bad_Case>& info) { return std::string(info.param.name); });
+
+TEST(Mjpeg_Decoder, Null_Data_Throws) {
+    EXPECT_THROW(Decode_Mjpeg(nullptr, 10), Jpeg_Error);
+}
+
+} // namespace
+} // namespace vistrel
