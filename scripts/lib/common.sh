@@ -10,7 +10,7 @@ BUILD_DIR="${BUILD_DIR:-$PROJECT_ROOT/build}"
 # Everything the program, its tests and its benchmarks use.
 VISTREL_PACKAGES=(
   build-essential cmake pkg-config clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   libjpeg62-turbo-dev

@@ -85,17 +85,20 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings) {
     request.add_time_date = view_.Add_Time_Date();
     request.jpeg_size_index = view_.Jpeg_Size_Index();
     request.dpi = stamp_dpi_;
+    // The stamp and the shifted strip show even when the file could not be
+    // written.
+    const auto show = [&] {
+        if (request.add_time_date)
+            view_.Show_Live(img_webcam_);
+        view_.Show_Previews(previews_);
+    };
     try {
         Save_Snapshot(img_webcam_, request, previews_);
     } catch (...) {
-        // The stamp and the shifted strip stay visible even when the file
-        // could not be written.
-        view_.Show_Live(img_webcam_);
-        view_.Show_Previews(previews_);
+        show();
         throw;
     }
-    view_.Show_Live(img_webcam_);
-    view_.Show_Previews(previews_);
+    show();
 
     const std::string name = dest.file_name + ".jpg";
     view_.Show_File_Name(name);

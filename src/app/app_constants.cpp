@@ -1,0 +1,33 @@
+#include "app/app_constants.h"
+
+#include <cstdlib>
+
+#ifndef VISTREL_DEFAULT_WEB_BASE
+#define VISTREL_DEFAULT_WEB_BASE "https://vistrel.example.org"
+#endif
+#ifndef VISTREL_DONATION_URL
+#define VISTREL_DONATION_URL ""
+#endif
+#ifndef VISTREL_CONTACT_TEXT
+#define VISTREL_CONTACT_TEXT "vistrel.example.org"
+#endif
+
+namespace vistrel {
+
+QString Web_Base() {
+    QString base = QString::fromLocal8Bit(std::getenv("VISTREL_WEB_BASE"));
+    if (base.isEmpty())
+        base = QStringLiteral(VISTREL_DEFAULT_WEB_BASE);
+    while (base.endsWith('/'))
+        base.chop(1);
+    return base;
+}
+
+Web_Addresses Current_Web_Addresses() {
+    const QString base = Web_Base();
+    return {base + "/kesto-soft/Vistrel/Vistrel.ver", base + "/vistrel/",
+            base + "/software/index.html", QStringLiteral(VISTREL_DONATION_URL),
+            QStringLiteral(VISTREL_CONTACT_TEXT)};
+}
+
+} // namespace vistrel

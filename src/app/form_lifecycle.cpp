@@ -1,0 +1,69 @@
+// Start-up and shutdown of the main window.
+#include "recording/storage_layout.h"
+#include "settings/ini_store.h"
+#include "ui/main_window.h"
+#include "ui_UF_Main.h"
+
+#include <QLabel>
+#include <filesystem>
+#include <system_error>
+
+namespace vistrel {
+
+void TF_Main::FormCreate() {
+    ui_->LBL_Site_Kesto->setText(services_.web.site);
+    ui_->LBL_Update->setText(QStringLiteral("Get the latest version here ..."));
+    status_panels_[3]->setText(services_.web.contact + "  |  Vistrel " + kVersion_Local);
+
+    services_.camera->Open_Capture();
+
+    controller_.State().Num_Folder_D = 0;
+    controller_.State().Num_Folder_R = 0;
+    const Local_Date_Time today = services_.clock->Now();
+
+    std::error_code ec;
+    std::filesystem::create_directories(data_folder_, ec); // a failure shows as neutral settings
+
+    // The episode counters go on from the folders already on disk today, read
+    // before the settings are loaded into the window.
+    const std::string dest = Ini_Read_String(data_folder_ + "datas.ini", "string",
+                                             "DED_Dest_Folder", services_.default_dest_folder());
+    const Episode_Counters found = Scan_Episode_Counters(dest, today);
+    controller_.State().Num_Folder_D = found.highest_d;
+    controller_.State().Num_Folder_R = found.highest_r;
+
+    if (services_.tray_available())
+        tray_icon_.show();
+    TMR_Update.start();
+}
+
+void TF_Main::FormActivate() {
+    Load_Settings();
+    Read_Parameters_From_Controls();
+    if (Working().Minimized_Mode) {
+        showMinimized();
+        AEV_AppliMinimize();
+    }
+    TMR_Refresh_IMG.start();
+    controller_.Reset_For_Activation();
+    const Working_Settings w = Working();
+    if (w.Launch_Rec)
+        controller_.BTN_Start_Stop_RecClick();
+    if (w.Launch_Rec_Motion)
+        controller_.BTN_Start_Stop_Rec_DetectClick();
+}
+
+void TF_Main::FormClose() {
+    Save_Settings();
+    TMR_Refresh_IMG.stop();
+}
+
+void TF_Main::FormDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    services_.camera->Close_Capture();
+    tray_icon_.hide();
+}
+
+} // namespace vistrel

@@ -1,0 +1,53 @@
+#include "app/signal_bridge.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vistrel {
+
+namespace {
+
+// A signal handler may only write to a descriptor; the notifier reads it on
+// the GUI thread.
+int g_signal_pipe[2] = {-1, -1};
+
+void On_Signal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signal_pipe[0], &byte, 1);
+}
+
+} // namespace
+
+Signal_Bridge::Signal_Bridge(std::function<void()> on_signal, QObject* parent)
+    : QObject(parent), on_signal_(std::move(on_signal)) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0)
+        return;
+    notifier_ = new QSocketNotifier(g_signal_pipe[1], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        char buffer[16];
+        [[maybe_unused]] const ssize_t got = ::read(g_signal_pipe[1], buffer, sizeof buffer);
+        if (on_signal_)
+            on_signal_();
+    });
+    struct sigaction action {};
+    action.sa_handler = On_Signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+Signal_Bridge::~Signal_Bridge() {
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
+    for (int& fd : g_signal_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+} // namespace vistrel

@@ -1,0 +1,475 @@
+#include "ui/main_window.h"
+
+#include "recording/storage_layout.h"
+#include "settings/data_folder.h"
+#include "settings/ini_store.h"
+#include "ui/folder_edit.h"
+#include "ui_UF_Main.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QStatusBar>
+
+namespace vistrel {
+
+namespace {
+
+constexpr int kMinimum_Sampling_ms = 50;
+
+QColor Colour_Of(uint32_t bbggrr) {
+    return QColor(int(bbggrr & 0xFF), int((bbggrr >> 8) & 0xFF), int((bbggrr >> 16) & 0xFF));
+}
+
+// An integer edit's value: 0 when its text is empty or not an integer.
+int32_t Integer_Value(const QLineEdit* edit) {
+    bool ok = false;
+    const int value = edit->text().toInt(&ok);
+    return ok ? value : 0;
+}
+
+void Set_Integer_Value(QLineEdit* edit, int32_t value) {
+    edit->setText(QString::number(value));
+}
+
+std::string Text_Of(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+} // namespace
+
+Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source> camera) {
+    Main_Window_Services s;
+    s.camera = std::move(camera);
+    s.clock = std::make_unique<System_Clock>();
+    s.data_folder = Data_Folder_Path();
+    s.web = Current_Web_Addresses();
+    s.open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    s.desktop = [] {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = screen ? screen->virtualGeometry() : QRect(0, 0, 1024, 768);
+        return Desktop_Area{area.left(), area.top(), area.width(), area.height()};
+    };
+    s.tray_available = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    s.default_dest_folder = [] { return Default_Dest_Folder(); };
+    return s;
+}
+
+TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::F_Main>()), services_(std::move(services)),
+      data_folder_(services_.data_folder),
+      controller_(*this, *services_.camera, *services_.clock, files_, nullptr) {
+    ui_->setupUi(this);
+    QFile style(QStringLiteral(":/vistrel/vistrel.qss"));
+    if (style.open(QIODevice::ReadOnly))
+        setStyleSheet(QString::fromUtf8(style.readAll()));
+    setWindowIcon(QIcon(QStringLiteral(":/vistrel/icons/vistrel.svg")));
+
+    Build_Status_Bar();
+    Connect_Controls();
+
+    // Created disabled; the first activation starts it.
+    TMR_Refresh_IMG.setInterval(100);
+    connect(&TMR_Refresh_IMG, &QTimer::timeout, this, &TF_Main::TMR_Refresh_IMGTimer);
+    TMR_Update.setInterval(10000);
+    TMR_Update.setSingleShot(true);
+
+    PPM_Appli.addAction(ui_->MNI_Minimize);
+    PPM_Appli.addAction(ui_->MNI_Restore);
+    PPM_Appli.addAction(ui_->MNI_Exit);
+    connect(ui_->MNI_Minimize, &QAction::triggered, this, &TF_Main::MNI_MinimizeClick);
+    connect(ui_->MNI_Restore, &QAction::triggered, this, &TF_Main::MNI_RestoreClick);
+    connect(ui_->MNI_Exit, &QAction::triggered, this, &TF_Main::MNI_ExitClick);
+    // Only the right button opens the menu; other clicks do nothing.
+    tray_icon_.setContextMenu(&PPM_Appli);
+    tray_icon_.setIcon(windowIcon());
+    tray_icon_.setToolTip(kApp_Name);
+
+    FormCreate();
+}
+
+TF_Main::~TF_Main() {
+    Save_Placement();
+    FormDestroy();
+}
+
+void TF_Main::Build_Status_Bar() {
+    const int widths[] = {130, 100, 20, 0};
+    const char* texts[] = {" Processing time : 0ms", " Detection :", "", ""};
+    for (size_t i = 0; i < status_panels_.size(); ++i) {
+        auto* panel = new QLabel(QString::fromLatin1(texts[i]), ui_->STB_Main);
+        panel->setObjectName(QStringLiteral("STB_Main_Panel_%1").arg(i));
+        if (widths[i] > 0)
+            panel->setFixedWidth(widths[i]);
+        if (i == 2) {
+            // The detection indicator covers the third panel.
+            ui_->PNL_Status_Detect->setParent(panel);
+            ui_->PNL_Status_Detect->move(0, 1);
+            ui_->PNL_Status_Detect->show();
+        }
+        ui_->STB_Main->addWidget(panel, widths[i] > 0 ? 0 : 1);
+        status_panels_[i] = panel;
+    }
+    Set_Panel_Colour(ui_->PNL_Status_Detect, detect_colour_);
+}
+
+void TF_Main::Connect_Controls() {
+    for (QLineEdit* edit : {ui_->EDT_Seuil_Detect, ui_->EDT_Timer_Refresh, ui_->EDT_Delay_Avant_Rec,
+                            ui_->EDT_Delay_Apres_Rec, ui_->EDT_Nb_Max_File})
+        edit->setValidator(new QIntValidator(edit));
+    // Enter moves on in the integer and text edits; leaving one of the four
+    // timing edits applies it at once.
+    for (QLineEdit* edit : {ui_->EDT_Seuil_Detect, ui_->EDT_Timer_Refresh, ui_->EDT_Delay_Avant_Rec,
+                            ui_->EDT_Delay_Apres_Rec, ui_->EDT_Nb_Max_File, ui_->EDT_File_Name,
+                            ui_->EDT_FTP_Server_Name, ui_->EDT_FTP_Login, ui_->EDT_FTP_Password})
+        edit->installEventFilter(this);
+    for (QCheckBox* box : {ui_->CKB_Add_Time_Date, ui_->CKB_Sensitivity_Dark,
+                           ui_->CKB_Use_Same_File_Name, ui_->CKB_Use_FTP})
+        connect(box, &QCheckBox::toggled, this, [this] { Read_Parameters_From_Controls(); });
+
+    connect(ui_->BTN_Start_Stop_Rec, &QAbstractButton::clicked, this,
+            [this] { controller_.BTN_Start_Stop_RecClick(); });
+    connect(ui_->BTN_Start_Stop_Rec_Detect, &QAbstractButton::clicked, this,
+            [this] { controller_.BTN_Start_Stop_Rec_DetectClick(); });
+    connect(ui_->BTN_Stop, &QAbstractButton::clicked, this,
+            [this] { controller_.BTN_StopClick(); });
+    connect(ui_->BTN_Update, &QAbstractButton::clicked, this, &TF_Main::BTN_UpdateClick);
+    connect(ui_->BTN_Paypal, &QAbstractButton::clicked, this, &TF_Main::BTN_PaypalClick);
+    connect(ui_->BTN_Site_Kesto, &QAbstractButton::clicked, this, &TF_Main::BTN_Site_KestoClick);
+    ui_->BTN_Paypal->setVisible(!services_.web.donation.isEmpty());
+}
+
+bool TF_Main::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            focusNextChild();
+            return true;
+        }
+    } else if (e->type() == QEvent::FocusOut) {
+        if (watched == ui_->EDT_Seuil_Detect || watched == ui_->EDT_Timer_Refresh ||
+            watched == ui_->EDT_Delay_Avant_Rec || watched == ui_->EDT_Delay_Apres_Rec)
+            Read_Parameters_From_Controls();
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// ---- Settings store -------------------------------------------------------
+
+void TF_Main::Load_Settings() {
+    const std::string ini = data_folder_ + "datas.ini";
+    ui_->RBT_Rec_Launch_0->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 0);
+    ui_->RBT_Rec_Launch_1->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 1);
+    ui_->RBT_Rec_Launch_2->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 2);
+    ui_->RBT_Mode_Start_0->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Mode_Start", 0) == 0);
+    ui_->RBT_Mode_Start_1->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Mode_Start", 0) == 1);
+    ui_->DED_Dest_Folder->setPath(QString::fromStdString(
+        Ini_Read_String(ini, "string", "DED_Dest_Folder", services_.default_dest_folder())));
+    Set_Integer_Value(ui_->EDT_Seuil_Detect,
+                      Ini_Read_Integer(ini, "integer", "EDT_Seuil_Detect", 5));
+    Set_Integer_Value(ui_->EDT_Timer_Refresh,
+                      Ini_Read_Integer(ini, "integer", "EDT_Timer_Refresh", 200));
+    Set_Integer_Value(ui_->EDT_Delay_Avant_Rec,
+                      Ini_Read_Integer(ini, "integer", "EDT_Delay_Avant_Rec", 5));
+    Set_Integer_Value(ui_->EDT_Delay_Apres_Rec,
+                      Ini_Read_Integer(ini, "integer", "EDT_Delay_Apres_Rec", 20));
+    ui_->CBX_JPEG_Size->setCurrentIndex(Ini_Read_Integer(ini, "integer", "CBX_JPEG_Size", 0));
+    ui_->CKB_Use_FTP->setChecked(Ini_Read_Integer(ini, "integer", "CKB_Use_FTP", 0) == 1);
+    ui_->CKB_Use_Same_File_Name->setChecked(
+        Ini_Read_Integer(ini, "integer", "CKB_Use_Same_File_Name", 0) == 1);
+    ui_->CKB_Add_Time_Date->setChecked(Ini_Read_Integer(ini, "integer", "CKB_Add_Time_Date", 0) ==
+                                       1);
+    ui_->CKB_Sensitivity_Dark->setChecked(
+        Ini_Read_Integer(ini, "integer", "CKB_Sensitivity_Dark", 0) == 1);
+    Set_Integer_Value(ui_->EDT_Nb_Max_File,
+                      Ini_Read_Integer(ini, "integer", "EDT_Nb_Max_File", 30000));
+    ui_->EDT_File_Name->setText(
+        QString::fromStdString(Ini_Read_String(ini, "string", "EDT_File_Name", "Img_")));
+    ui_->EDT_FTP_Server_Name->setText(
+        QString::fromStdString(Ini_Read_String(ini, "string", "EDT_FTP_Server_Name", "")));
+    ui_->EDT_FTP_Login->setText(
+        QString::fromStdString(Ini_Read_String(ini, "string", "EDT_FTP_Login", "")));
+    ui_->EDT_FTP_Password->setText(
+        QString::fromStdString(Ini_Read_String(ini, "string", "EDT_FTP_Password", "")));
+}
+
+void TF_Main::Save_Settings() {
+    const std::string ini = data_folder_ + "datas.ini";
+    Ini_Write_Integer(ini, "integer", "RBT_Rec_Launch",
+                      (ui_->RBT_Rec_Launch_1->isChecked() ? 1 : 0) +
+                          2 * (ui_->RBT_Rec_Launch_2->isChecked() ? 1 : 0));
+    Ini_Write_Integer(ini, "integer", "RBT_Mode_Start", ui_->RBT_Mode_Start_1->isChecked() ? 1 : 0);
+    Ini_Write_String(ini, "string", "DED_Dest_Folder", ui_->DED_Dest_Folder->path().toStdString());
+    Ini_Write_Integer(ini, "integer", "EDT_Seuil_Detect", Integer_Value(ui_->EDT_Seuil_Detect));
+    Ini_Write_Integer(ini, "integer", "EDT_Nb_Max_File", Integer_Value(ui_->EDT_Nb_Max_File));
+    Ini_Write_Integer(ini, "integer", "EDT_Timer_Refresh", Integer_Value(ui_->EDT_Timer_Refresh));
+    Ini_Write_Integer(ini, "integer", "EDT_Delay_Avant_Rec",
+                      Integer_Value(ui_->EDT_Delay_Avant_Rec));
+    Ini_Write_Integer(ini, "integer", "EDT_Delay_Apres_Rec",
+                      Integer_Value(ui_->EDT_Delay_Apres_Rec));
+    Ini_Write_Integer(ini, "integer", "CBX_JPEG_Size", ui_->CBX_JPEG_Size->currentIndex());
+    Ini_Write_Integer(ini, "integer", "CKB_Add_Time_Date", ui_->CKB_Add_Time_Date->isChecked());
+    Ini_Write_Integer(ini, "integer", "CKB_Sensitivity_Dark",
+                      ui_->CKB_Sensitivity_Dark->isChecked());
+    Ini_Write_Integer(ini, "integer", "CKB_Use_FTP", ui_->CKB_Use_FTP->isChecked());
+    Ini_Write_Integer(ini, "integer", "CKB_Use_Same_File_Name",
+                      ui_->CKB_Use_Same_File_Name->isChecked());
+    Ini_Write_String(ini, "string", "EDT_File_Name", Text_Of(ui_->EDT_File_Name));
+    Ini_Write_String(ini, "string", "EDT_FTP_Server_Name", Text_Of(ui_->EDT_FTP_Server_Name));
+    Ini_Write_String(ini, "string", "EDT_FTP_Login", Text_Of(ui_->EDT_FTP_Login));
+    Ini_Write_String(ini, "string", "EDT_FTP_Password", Text_Of(ui_->EDT_FTP_Password));
+}
+
+void TF_Main::Read_Parameters_From_Controls() {
+    Working_Settings w;
+    w.Minimized_Mode = ui_->RBT_Mode_Start_1->isChecked();
+    w.Sampling_ms = Integer_Value(ui_->EDT_Timer_Refresh);
+    w.Dest_Folder = ui_->DED_Dest_Folder->path().toStdString() + "/";
+    w.Delay_Start_ms = Integer_Value(ui_->EDT_Delay_Avant_Rec) * 1000;
+    w.Delay_Stop_ms = Integer_Value(ui_->EDT_Delay_Apres_Rec) * 1000;
+    w.Threshold = Integer_Value(ui_->EDT_Seuil_Detect);
+    w.Launch_Rec_Motion = ui_->RBT_Rec_Launch_2->isChecked();
+    w.Launch_Rec = ui_->RBT_Rec_Launch_1->isChecked();
+    w.Use_FTP = ui_->CKB_Use_FTP->isChecked();
+    w.Use_Same_File_Name = ui_->CKB_Use_Same_File_Name->isChecked();
+    w.Fixed_File_Name = Text_Of(ui_->EDT_File_Name);
+    w.Max_Files = Integer_Value(ui_->EDT_Nb_Max_File);
+    w.FTP_Server = Text_Of(ui_->EDT_FTP_Server_Name);
+    w.FTP_Login = Text_Of(ui_->EDT_FTP_Login);
+    w.FTP_Password = Text_Of(ui_->EDT_FTP_Password);
+    // The minimum applies to the timer only: the edit keeps what was typed.
+    if (w.Sampling_ms < kMinimum_Sampling_ms)
+        w.Sampling_ms = kMinimum_Sampling_ms;
+    {
+        const std::lock_guard lock(working_mutex_);
+        working_ = w;
+    }
+    if (TMR_Refresh_IMG.interval() != w.Sampling_ms)
+        TMR_Refresh_IMG.setInterval(w.Sampling_ms);
+    ui_->EDT_File_Name->setEnabled(w.Use_Same_File_Name);
+    ui_->LBL_File_Name->setEnabled(w.Use_Same_File_Name);
+}
+
+Working_Settings TF_Main::Working() const {
+    const std::lock_guard lock(working_mutex_);
+    return working_;
+}
+
+// ---- What the tick shows ---------------------------------------------------
+
+Working_Settings TF_Main::Read_Parameters() {
+    Read_Parameters_From_Controls();
+    return Working();
+}
+
+bool TF_Main::Add_Time_Date() const {
+    return ui_->CKB_Add_Time_Date->isChecked();
+}
+bool TF_Main::Sensitivity_Dark() const {
+    return ui_->CKB_Sensitivity_Dark->isChecked();
+}
+int TF_Main::Jpeg_Size_Index() const {
+    return ui_->CBX_JPEG_Size->currentIndex();
+}
+
+void TF_Main::Set_Panel_Colour(QWidget* panel, uint32_t colour) {
+    panel->setStyleSheet(QStringLiteral("background-color: %1;").arg(Colour_Of(colour).name()));
+}
+
+void TF_Main::Set_Detect_Colour(uint32_t colour) {
+    if (colour == detect_colour_)
+        return;
+    detect_colour_ = colour;
+    Set_Panel_Colour(ui_->PNL_Status_Detect, colour);
+}
+
+void TF_Main::Show_Live(const QImage& frame) {
+    if (frame.isNull())
+        return;
+    const QSize box = ui_->IMG_WebCam->size();
+    ui_->IMG_WebCam->setPixmap(
+        QPixmap::fromImage(frame.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    has_shown_frame_ = true;
+}
+
+void TF_Main::Show_File_Name(const std::string& text) {
+    ui_->PNL_Nom_File->setText(QString::fromStdString(text));
+}
+
+void TF_Main::Show_Folder_Name(const std::string& text) {
+    ui_->PNL_Nom_Folder->setText(QString::fromStdString(text));
+}
+
+void TF_Main::Set_Rec_Panel(uint32_t colour, const std::string& caption) {
+    ui_->PNL_Rec->setText(QString::fromStdString(caption));
+    if (colour == rec_colour_)
+        return;
+    rec_colour_ = colour;
+    Set_Panel_Colour(ui_->PNL_Rec, colour);
+}
+
+void TF_Main::Set_Preview_Caption(const std::string& caption) {
+    ui_->PNL_IMG_Pre->setText(QString::fromStdString(caption));
+}
+
+void TF_Main::Show_Previews(const Preview_Strip& previews) {
+    QLabel* const thumbs[] = {ui_->IMG_Pre_1, ui_->IMG_Pre_2, ui_->IMG_Pre_3, ui_->IMG_Pre_4,
+                              ui_->IMG_Pre_5, ui_->IMG_Pre_6, ui_->IMG_Pre_7};
+    // The strip mostly shifts by one: move the thumbnails already made and
+    // scale only the new picture.
+    std::array<QPixmap, 7> shown;
+    for (size_t i = 0; i < 7; ++i)
+        shown[i] = thumbs[i]->pixmap();
+    const std::array<qint64, 7> shown_keys = preview_keys_;
+    for (size_t i = 0; i < 7; ++i) {
+        const QImage& picture = previews.At(i);
+        const qint64 key = picture.isNull() ? 0 : picture.cacheKey();
+        if (key == preview_keys_[i])
+            continue;
+        preview_keys_[i] = key;
+        if (key == 0) {
+            thumbs[i]->clear();
+            continue;
+        }
+        QPixmap thumbnail;
+        for (size_t j = 0; j < 7; ++j)
+            if (shown_keys[j] == key)
+                thumbnail = shown[j];
+        if (thumbnail.isNull())
+            thumbnail = QPixmap::fromImage(
+                picture.scaled(thumbs[i]->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        thumbs[i]->setPixmap(thumbnail);
+    }
+}
+
+void TF_Main::Show_Detection(const std::string& text) {
+    status_panels_[1]->setText(QString::fromStdString(text));
+}
+
+void TF_Main::Set_Gauge(int value) {
+    ui_->PGB_Coef_Correl->setValue(value);
+}
+
+void TF_Main::Show_Processing_Time(const std::string& text) {
+    status_panels_[0]->setText(QString::fromStdString(text));
+}
+
+void TF_Main::Enable_FTP_Test(bool enabled) {
+    ui_->BTN_FTP_Test->setEnabled(enabled);
+}
+
+void TF_Main::TMR_Refresh_IMGTimer() {
+    controller_.TMR_Refresh_IMGTimer();
+    // Say so in plain words rather than leaving the picture blank.
+    if (!has_shown_frame_)
+        ui_->IMG_WebCam->setText(tr("No camera found"));
+}
+
+// ---- Window events ---------------------------------------------------------
+
+bool TF_Main::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate && !activated_) {
+        activated_ = true;
+        FormActivate();
+    }
+    return QMainWindow::event(e);
+}
+
+void TF_Main::showEvent(QShowEvent* e) {
+    if (!placement_restored_) {
+        placement_restored_ = true;
+        Restore_Placement();
+    }
+    QMainWindow::showEvent(e);
+}
+
+void TF_Main::closeEvent(QCloseEvent* e) {
+    e->accept();
+    if (!closed_) {
+        closed_ = true;
+        FormClose();
+        emit Closed();
+    }
+}
+
+void TF_Main::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::WindowStateChange && isMinimized())
+        AEV_AppliMinimize();
+    QMainWindow::changeEvent(e);
+}
+
+void TF_Main::Restore_Placement() {
+    const auto stored = Load_Window_Placement(data_folder_ + "appli.ini");
+    if (!stored)
+        return;
+    const Window_Placement p = Move_Into_Desktop(*stored, services_.desktop());
+    setGeometry(p.left, p.top, p.Width(), p.Height());
+    if (p.show == kShow_Maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    else if (p.show == kShow_Minimized)
+        setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void TF_Main::Save_Placement() {
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    Window_Placement p;
+    p.show = isMinimized() ? kShow_Minimized : isMaximized() ? kShow_Maximized : kShow_Normal;
+    p.flags = (isMinimized() && (windowState() & Qt::WindowMaximized)) ? 2 : 0;
+    p.left = normal.left();
+    p.top = normal.top();
+    p.right = normal.left() + normal.width();
+    p.bottom = normal.top() + normal.height();
+    Save_Window_Placement(data_folder_ + "appli.ini", p);
+}
+
+// ---- Tray icon and minimized mode ------------------------------------------
+
+void TF_Main::MNI_MinimizeClick() {}
+
+void TF_Main::MNI_RestoreClick() {
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TF_Main::MNI_ExitClick() {
+    close();
+}
+
+void TF_Main::AEV_AppliMinimize() {
+    // Without a notification area, hiding would leave the program out of
+    // reach: it then stays minimized with its taskbar entry.
+    if (Working().Minimized_Mode && services_.tray_available())
+        hide();
+}
+
+// ---- Links -----------------------------------------------------------------
+
+void TF_Main::LBL_UpdateClick() {
+    if (!ui_->LBL_Update->isEnabled())
+        return;
+    // A page that cannot be opened once will not open later in this run.
+    if (!services_.open_url(QUrl(services_.web.download)))
+        ui_->LBL_Update->setEnabled(false);
+}
+
+void TF_Main::BTN_UpdateClick() {
+    LBL_UpdateClick();
+}
+
+void TF_Main::BTN_PaypalClick() {
+    if (!services_.web.donation.isEmpty())
+        services_.open_url(QUrl(services_.web.donation));
+}
+
+void TF_Main::BTN_Site_KestoClick() {
+    services_.open_url(QUrl(services_.web.site));
+}
+
+} // namespace vistrel

@@ -1,0 +1,163 @@
+// The main window: the controls hold the settings while the program runs, and
+// the window owns everything that lives longer than one call (camera, timers,
+// recording state, upload list). It wires its controls to the logic and shows
+// what the sampling tick reports.
+#pragma once
+
+#include "app/app_constants.h"
+#include "capture/frame_source.h"
+#include "recording/clock.h"
+#include "recording/recording_controller.h"
+#include "settings/window_placement.h"
+#include "settings/working_settings.h"
+#include "upload/upload_list.h"
+
+#include <QMainWindow>
+#include <QMenu>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QLabel;
+class QLineEdit;
+
+namespace Ui {
+class F_Main;
+}
+
+namespace vistrel {
+
+// What the window needs from the world, replaceable in tests.
+struct Main_Window_Services {
+    std::unique_ptr<Frame_Source> camera;
+    std::unique_ptr<Clock> clock;
+    std::string data_folder; // ends in "/"
+    Web_Addresses web;
+    std::function<bool(const QUrl&)> open_url; // the user's browser
+    std::function<Desktop_Area()> desktop;     // the area covering all screens
+    std::function<bool()> tray_available;      // is there a notification area
+    std::function<std::string()> default_dest_folder;
+
+    // The real ones: QDesktopServices, the screens, the XDG pictures folder.
+    static Main_Window_Services Standard(std::unique_ptr<Frame_Source> camera);
+};
+
+class TF_Main : public QMainWindow, public Recording_View {
+    Q_OBJECT
+
+public:
+    explicit TF_Main(Main_Window_Services services, QWidget* parent = nullptr);
+    ~TF_Main() override;
+
+    // Settings store: controls from and to datas.ini, controls to the working
+    // settings.
+    void Load_Settings();
+    void Save_Settings();
+    void Read_Parameters_From_Controls();
+
+    // A copy of the working settings, safe to take from any thread.
+    Working_Settings Working() const;
+
+    Ui::F_Main& Form() { return *ui_; }
+    Recording_Controller& Controller() { return controller_; }
+    Upload_List& Files() { return files_; }
+    QTimer& Sampling_Timer() { return TMR_Refresh_IMG; }
+    QTimer& Update_Timer() { return TMR_Update; }
+    QSystemTrayIcon& Tray_Icon() { return tray_icon_; }
+    QMenu& Tray_Menu() { return PPM_Appli; }
+    const std::string& Data_Folder() const { return data_folder_; }
+    bool Activated() const { return activated_; }
+
+    // Recording_View
+    Working_Settings Read_Parameters() override;
+    bool Add_Time_Date() const override;
+    bool Sensitivity_Dark() const override;
+    int Jpeg_Size_Index() const override;
+    void Set_Detect_Colour(uint32_t colour) override;
+    void Show_Live(const QImage& frame) override;
+    void Show_File_Name(const std::string& text) override;
+    void Show_Folder_Name(const std::string& text) override;
+    uint32_t Rec_Colour() const override { return rec_colour_; }
+    void Set_Rec_Panel(uint32_t colour, const std::string& caption) override;
+    void Set_Preview_Caption(const std::string& caption) override;
+    void Show_Previews(const Preview_Strip& previews) override;
+    void Show_Detection(const std::string& text) override;
+    void Set_Gauge(int value) override;
+    void Show_Processing_Time(const std::string& text) override;
+    void Enable_FTP_Test(bool enabled) override;
+
+    // Start-up and shutdown.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void FormDestroy();
+
+    // Tray icon and minimized mode.
+    void MNI_MinimizeClick();
+    void MNI_RestoreClick();
+    void MNI_ExitClick();
+    void AEV_AppliMinimize();
+
+    // Links.
+    void BTN_UpdateClick();
+    void BTN_PaypalClick();
+    void BTN_Site_KestoClick();
+    // The click action of the hidden link label: opens the download page,
+    // unless an earlier failure switched the label off.
+    void LBL_UpdateClick();
+
+    void TMR_Refresh_IMGTimer();
+
+signals:
+    // The window was closed by the user, the tray menu or a signal: the run
+    // is over.
+    void Closed();
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void Build_Status_Bar();
+    void Connect_Controls();
+    void Restore_Placement();
+    void Save_Placement();
+    void Set_Panel_Colour(QWidget* panel, uint32_t colour);
+
+    std::unique_ptr<Ui::F_Main> ui_;
+    Main_Window_Services services_;
+    std::string data_folder_;
+
+    Upload_List files_;
+    Recording_Controller controller_;
+
+    mutable std::mutex working_mutex_; // the upload worker reads the FTP settings
+    Working_Settings working_;
+
+    QTimer TMR_Refresh_IMG;
+    QTimer TMR_Update;
+    QMenu PPM_Appli;
+    QSystemTrayIcon tray_icon_;
+
+    std::array<QLabel*, 4> status_panels_{};
+    uint32_t rec_colour_ = 16777215;
+    uint32_t detect_colour_ = 255;
+    std::array<qint64, 7> preview_keys_{};
+    bool has_shown_frame_ = false;
+
+    bool activated_ = false;
+    bool placement_restored_ = false;
+    bool closed_ = false;
+    bool destroyed_ = false;
+};
+
+} // namespace vistrel
