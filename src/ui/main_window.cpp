@@ -37,6 +37,15 @@ void Set_Integer_Value(QLineEdit* edit, int32_t value) {
     edit->setText(QString::number(value));
 }
 
+// A stored value outside the group leaves every button of it unchecked, which
+// exclusive buttons refuse unless told otherwise.
+void Set_Radio(QAbstractButton* button, bool checked) {
+    const bool exclusive = button->autoExclusive();
+    button->setAutoExclusive(false);
+    button->setChecked(checked);
+    button->setAutoExclusive(exclusive);
+}
+
 std::string Text_Of(const QLineEdit* edit) {
     return edit->text().toStdString();
 }
@@ -65,13 +74,13 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
       data_folder_(services_.data_folder),
       controller_(*this, *services_.camera, *services_.clock, files_, nullptr) {
     ui_->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/vistrel/icons/vistrel.svg")));
+    Build_Status_Bar();
+    Connect_Controls();
+    // After the status bar panels exist, so that they take the form's font.
     QFile style(QStringLiteral(":/vistrel/vistrel.qss"));
     if (style.open(QIODevice::ReadOnly))
         setStyleSheet(QString::fromUtf8(style.readAll()));
-    setWindowIcon(QIcon(QStringLiteral(":/vistrel/icons/vistrel.svg")));
-
-    Build_Status_Bar();
-    Connect_Controls();
 
     // Created disabled; the first activation starts it.
     TMR_Refresh_IMG.setInterval(100);
@@ -163,11 +172,11 @@ bool TF_Main::eventFilter(QObject* watched, QEvent* e) {
 
 void TF_Main::Load_Settings() {
     const std::string ini = data_folder_ + "datas.ini";
-    ui_->RBT_Rec_Launch_0->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 0);
-    ui_->RBT_Rec_Launch_1->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 1);
-    ui_->RBT_Rec_Launch_2->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 2);
-    ui_->RBT_Mode_Start_0->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Mode_Start", 0) == 0);
-    ui_->RBT_Mode_Start_1->setChecked(Ini_Read_Integer(ini, "integer", "RBT_Mode_Start", 0) == 1);
+    Set_Radio(ui_->RBT_Rec_Launch_0, Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 0);
+    Set_Radio(ui_->RBT_Rec_Launch_1, Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 1);
+    Set_Radio(ui_->RBT_Rec_Launch_2, Ini_Read_Integer(ini, "integer", "RBT_Rec_Launch", 0) == 2);
+    Set_Radio(ui_->RBT_Mode_Start_0, Ini_Read_Integer(ini, "integer", "RBT_Mode_Start", 0) == 0);
+    Set_Radio(ui_->RBT_Mode_Start_1, Ini_Read_Integer(ini, "integer", "RBT_Mode_Start", 0) == 1);
     ui_->DED_Dest_Folder->setPath(QString::fromStdString(
         Ini_Read_String(ini, "string", "DED_Dest_Folder", services_.default_dest_folder())));
     Set_Integer_Value(ui_->EDT_Seuil_Detect,
@@ -278,7 +287,9 @@ int TF_Main::Jpeg_Size_Index() const {
 }
 
 void TF_Main::Set_Panel_Colour(QWidget* panel, uint32_t colour) {
-    panel->setStyleSheet(QStringLiteral("background-color: %1;").arg(Colour_Of(colour).name()));
+    // Named, so that the panels inside keep their own colour.
+    panel->setStyleSheet(QStringLiteral("#%1 { background-color: %2; }")
+                             .arg(panel->objectName(), Colour_Of(colour).name()));
 }
 
 void TF_Main::Set_Detect_Colour(uint32_t colour) {

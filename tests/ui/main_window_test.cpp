@@ -1,0 +1,420 @@
+// The main window's behaviour: settings loaded, saved and applied, start-up
+// and shutdown, tray menu, links and placement, on the offscreen platform
+// with a scripted camera and clock.
+#include "settings/ini_store.h"
+#include "support/recording_fakes.h"
+#include "support/temp_dir.h"
+#include "ui/folder_edit.h"
+#include "ui/main_window.h"
+#include "ui_UF_Main.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+
+#include <memory>
+
+static void Init_Resources() {
+    Q_INIT_RESOURCE(vistrel);
+}
+
+namespace vistrel {
+namespace {
+
+struct Harness {
+    test::Temp_Dir dir;
+    test::Fake_Camera* camera = nullptr;
+    test::Fake_Clock* clock = nullptr;
+    std::vector<QUrl> opened;
+    bool open_succeeds = true;
+    bool tray = true;
+    Desktop_Area desktop{0, 0, 1280, 1024};
+    std::string donation;
+    std::unique_ptr<TF_Main> window;
+
+    std::string Data() const { return dir.Folder() + "data/"; }
+    std::string Ini() const { return Data() + "datas.ini"; }
+    std::string Pictures() const { return dir.Folder() + "pics"; }
+
+    void Write_Settings(const std::string& content) { dir.Write("data/datas.ini", content); }
+
+    TF_Main& Create() {
+        Main_Window_Services s;
+        auto cam = std::make_unique<test::Fake_Camera>();
+        camera = cam.get();
+        auto clk = std::make_unique<test::Fake_Clock>();
+        clock = clk.get();
+        s.camera = std::move(cam);
+        s.clock = std::move(clk);
+        s.data_folder = Data();
+        s.web = {"http://web.test/kesto-soft/Vistrel/Vistrel.ver", "http://web.test/vistrel/",
+                 "http://web.test/software/index.html", QString::fromStdString(donation),
+                 "contact"};
+        s.open_url = [this](const QUrl& url) {
+            opened.push_back(url);
+            return open_succeeds;
+        };
+        s.desktop = [this] { return desktop; };
+        s.tray_available = [this] { return tray; };
+        s.default_dest_folder = [this] { return Pictures(); };
+        window = std::make_unique<TF_Main>(std::move(s));
+        return *window;
+    }
+
+    TF_Main& Activate() {
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(window.get(), &activate);
+        return *window;
+    }
+
+    QString Status(int panel) const {
+        return window->findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel))->text();
+    }
+};
+
+const char* const kFresh_File = "[string]\r\n"
+                                "DED_Dest_Folder=%1\r\n"
+                                "EDT_File_Name=Img_\r\n"
+                                "EDT_FTP_Server_Name=\r\n"
+                                "EDT_FTP_Login=\r\n"
+                                "EDT_FTP_Password=\r\n"
+                                "[integer]\r\n"
+                                "RBT_Rec_Launch=0\r\n"
+                                "RBT_Mode_Start=0\r\n"
+                                "EDT_Seuil_Detect=5\r\n"
+                                "EDT_Timer_Refresh=200\r\n"
+                                "EDT_Delay_Avant_Rec=5\r\n"
+                                "EDT_Delay_Apres_Rec=20\r\n"
+                                "CBX_JPEG_Size=0\r\n"
+                                "CKB_Use_FTP=0\r\n"
+                                "CKB_Use_Same_File_Name=0\r\n"
+                                "CKB_Add_Time_Date=0\r\n"
+                                "CKB_Sensitivity_Dark=0\r\n"
+                                "EDT_Nb_Max_File=30000\r\n";
+
+} // namespace
+
+class Main_Window_Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Init_Resources(); }
+
+    void fresh_data_folder_gets_every_default_in_order() {
+        Harness h;
+        TF_Main& w = h.Create();
+        QCOMPARE(QString::fromStdString(h.dir.Read("data/datas.ini")),
+                 QString("[string]\r\nDED_Dest_Folder=%1\r\n")
+                     .arg(QString::fromStdString(h.Pictures())));
+        QVERIFY(!w.Sampling_Timer().isActive());
+        QVERIFY(w.Update_Timer().isActive());
+        QCOMPARE(w.Form().EDT_Seuil_Detect->text(), QString("0"));
+
+        h.Activate();
+        QCOMPARE(QString::fromStdString(h.dir.Read("data/datas.ini")),
+                 QString(kFresh_File).arg(QString::fromStdString(h.Pictures())));
+        auto& f = w.Form();
+        QVERIFY(f.RBT_Rec_Launch_0->isChecked());
+        QVERIFY(f.RBT_Mode_Start_0->isChecked());
+        QCOMPARE(f.DED_Dest_Folder->path(), QString::fromStdString(h.Pictures()));
+        QCOMPARE(f.EDT_Seuil_Detect->text(), QString("5"));
+        QCOMPARE(f.EDT_Timer_Refresh->text(), QString("200"));
+        QCOMPARE(f.EDT_Delay_Avant_Rec->text(), QString("5"));
+        QCOMPARE(f.EDT_Delay_Apres_Rec->text(), QString("20"));
+        QCOMPARE(f.CBX_JPEG_Size->currentText(), QString("640x480"));
+        QCOMPARE(f.EDT_Nb_Max_File->text(), QString("30000"));
+        QCOMPARE(f.EDT_File_Name->text(), QString("Img_"));
+        QVERIFY(!f.EDT_File_Name->isEnabled());
+        QVERIFY(w.Sampling_Timer().isActive());
+        QCOMPARE(w.Sampling_Timer().interval(), 200);
+        QCOMPARE(h.Status(3), QString("contact  |  Vistrel V3.2"));
+    }
+
+    void first_activation_only_loads_once() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.Form().EDT_Seuil_Detect->setText("42");
+        h.Activate();
+        QCOMPARE(w.Form().EDT_Seuil_Detect->text(), QString("42"));
+    }
+
+    void stored_values_load_and_save_back_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("empty string stays empty") << "[string]\r\nEDT_File_Name=\r\n"
+                                                  << "EDT_File_Name"
+                                                  << ""
+                                                  << "EDT_File_Name=\r\n";
+        QTest::newRow("abc reads 0") << "[integer]\r\nEDT_Timer_Refresh=abc\r\n"
+                                     << "EDT_Timer_Refresh"
+                                     << "0"
+                                     << "EDT_Timer_Refresh=0\r\n";
+        QTest::newRow("launch 2") << "[integer]\r\nRBT_Rec_Launch=2\r\n"
+                                  << "RBT_Rec_Launch_2"
+                                  << "checked"
+                                  << "RBT_Rec_Launch=2\r\n";
+        QTest::newRow("launch 5") << "[integer]\r\nRBT_Rec_Launch=5\r\n"
+                                  << "RBT_Rec_Launch_0"
+                                  << "unchecked"
+                                  << "RBT_Rec_Launch=0\r\n";
+        QTest::newRow("mode 7") << "[integer]\r\nRBT_Mode_Start=7\r\n"
+                                << "RBT_Mode_Start_1"
+                                << "unchecked"
+                                << "RBT_Mode_Start=0\r\n";
+        QTest::newRow("box 2") << "[integer]\r\nCKB_Use_FTP=2\r\n"
+                               << "CKB_Use_FTP"
+                               << "unchecked"
+                               << "CKB_Use_FTP=0\r\n";
+        QTest::newRow("password kept in clear") << "[string]\r\nEDT_FTP_Password=s3cret\r\n"
+                                                << "EDT_FTP_Password"
+                                                << "s3cret"
+                                                << "EDT_FTP_Password=s3cret\r\n";
+        QTest::newRow("hex threshold") << "[integer]\r\nEDT_Seuil_Detect=0x10\r\n"
+                                       << "EDT_Seuil_Detect"
+                                       << "16"
+                                       << "EDT_Seuil_Detect=16\r\n";
+    }
+    void stored_values_load_and_save_back() {
+        QFETCH(QString, stored);
+        QFETCH(QString, control);
+        QFETCH(QString, shown);
+        QFETCH(QString, saved);
+        Harness h;
+        h.Write_Settings(stored.toStdString());
+        TF_Main& w = h.Create();
+        h.Activate();
+        QWidget* widget = w.findChild<QWidget*>(control);
+        QVERIFY(widget != nullptr);
+        if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            QCOMPARE(edit->text(), shown);
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            QCOMPARE(button->isChecked(), shown == "checked");
+        w.Save_Settings();
+        QVERIFY(QString::fromStdString(h.dir.Read("data/datas.ini")).contains(saved));
+        if (control == "RBT_Rec_Launch_0" && shown == "unchecked") {
+            QVERIFY(!w.Form().RBT_Rec_Launch_1->isChecked());
+            QVERIFY(!w.Form().RBT_Rec_Launch_2->isChecked());
+        }
+    }
+
+    void working_settings_follow_the_controls() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        auto& f = w.Form();
+        f.EDT_Timer_Refresh->setText("10");
+        f.EDT_Delay_Avant_Rec->setText("7");
+        f.EDT_Delay_Apres_Rec->setText("");
+        f.EDT_Seuil_Detect->setText("-3");
+        f.DED_Dest_Folder->setPath("/srv/pics");
+        f.EDT_FTP_Server_Name->setText("ftp.test:2121");
+        const Working_Settings s = w.Read_Parameters();
+        QCOMPARE(s.Sampling_ms, 50);
+        QCOMPARE(w.Sampling_Timer().interval(), 50);
+        QCOMPARE(f.EDT_Timer_Refresh->text(), QString("10"));
+        QCOMPARE(s.Delay_Start_ms, 7000);
+        QCOMPARE(s.Delay_Stop_ms, 0);
+        QCOMPARE(s.Threshold, -3.0);
+        QCOMPARE(QString::fromStdString(s.Dest_Folder), QString("/srv/pics/"));
+        QCOMPARE(QString::fromStdString(s.FTP_Server), QString("ftp.test:2121"));
+
+        f.DED_Dest_Folder->setPath("/");
+        QCOMPARE(QString::fromStdString(w.Read_Parameters().Dest_Folder), QString("//"));
+        w.Save_Settings();
+        const QString file = QString::fromStdString(h.dir.Read("data/datas.ini"));
+        QVERIFY(file.contains("EDT_Timer_Refresh=10\r\n"));
+        QVERIFY(file.contains("DED_Dest_Folder=/\r\n"));
+        QVERIFY(file.contains("EDT_Delay_Apres_Rec=0\r\n"));
+    }
+
+    void check_boxes_apply_at_once() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        auto& f = w.Form();
+        f.CKB_Use_Same_File_Name->setChecked(true);
+        QVERIFY(f.EDT_File_Name->isEnabled());
+        QVERIFY(f.LBL_File_Name->isEnabled());
+        QVERIFY(w.Working().Use_Same_File_Name);
+        f.CKB_Use_FTP->setChecked(true);
+        QVERIFY(w.Working().Use_FTP);
+        f.CKB_Use_Same_File_Name->setChecked(false);
+        QVERIFY(!f.EDT_File_Name->isEnabled());
+        QVERIFY(!f.LBL_File_Name->isEnabled());
+    }
+
+    void leaving_a_timing_edit_applies_it_and_enter_moves_on() {
+        Harness h;
+        TF_Main& w = h.Create();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        h.Activate();
+        auto& f = w.Form();
+        f.EDT_Delay_Avant_Rec->setFocus();
+        QVERIFY(f.EDT_Delay_Avant_Rec->hasFocus());
+        QTest::keyClicks(f.EDT_Delay_Avant_Rec, "9");
+        QTest::keyClick(f.EDT_Delay_Avant_Rec, Qt::Key_Return);
+        QVERIFY(!f.EDT_Delay_Avant_Rec->hasFocus());
+        QCOMPARE(w.Working().Delay_Start_ms, 59000);
+        // Letters never get into an integer edit.
+        f.EDT_Seuil_Detect->setText("");
+        QTest::keyClicks(f.EDT_Seuil_Detect, "1a2");
+        QCOMPARE(f.EDT_Seuil_Detect->text(), QString("12"));
+    }
+
+    void launch_options_start_recording() {
+        {
+            Harness h;
+            h.Write_Settings("[integer]\r\nRBT_Rec_Launch=1\r\n");
+            TF_Main& w = h.Create();
+            h.Activate();
+            QVERIFY(w.Controller().State().Rec_Continuous);
+            QVERIFY(!w.Form().BTN_FTP_Test->isEnabled());
+        }
+        {
+            Harness h;
+            h.Write_Settings("[integer]\r\nRBT_Rec_Launch=2\r\n");
+            TF_Main& w = h.Create();
+            h.clock->ticks = 123456;
+            h.Activate();
+            QVERIFY(w.Controller().State().Rec_Armed);
+            QCOMPARE(w.Controller().State().Tick_Armed, 123456u);
+        }
+    }
+
+    void episode_counters_come_from_todays_folders() {
+        Harness h;
+        h.Write_Settings("[string]\r\nDED_Dest_Folder=" + h.Pictures() + "\r\n");
+        std::filesystem::create_directories(h.Pictures() + "/RIDEV_2026_12_08/D0007");
+        std::filesystem::create_directories(h.Pictures() + "/RIDEV_2026_12_08/R0004");
+        TF_Main& w = h.Create();
+        QCOMPARE(w.Controller().State().Num_Folder_D, 7);
+        QCOMPARE(w.Controller().State().Num_Folder_R, 4);
+    }
+
+    void minimized_launch_mode_hides_in_the_tray() {
+        for (const bool tray : {true, false}) {
+            Harness h;
+            h.tray = tray;
+            h.Write_Settings("[integer]\r\nRBT_Mode_Start=1\r\n");
+            TF_Main& w = h.Create();
+            w.show();
+            h.Activate();
+            // Without a notification area the window must stay reachable.
+            QCOMPARE(w.isVisible(), !tray);
+            QVERIFY(w.Sampling_Timer().isActive());
+            w.MNI_RestoreClick();
+            QVERIFY(w.isVisible());
+        }
+    }
+
+    void tray_menu() {
+        Harness h;
+        TF_Main& w = h.Create();
+        w.show();
+        h.Activate();
+        QCOMPARE(w.Tray_Icon().toolTip(), QString("Vistrel"));
+        QStringList items;
+        for (QAction* a : w.Tray_Menu().actions())
+            items << a->text();
+        QCOMPARE(items, QStringList({"Minimize", "Restore", "Exit"}));
+        w.Tray_Menu().actions()[0]->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMinimized());
+        QSignalSpy closed(&w, &TF_Main::Closed);
+        w.Form().EDT_Seuil_Detect->setText("33");
+        w.Tray_Menu().actions()[2]->trigger();
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(QString::fromStdString(h.dir.Read("data/datas.ini"))
+                    .contains("EDT_Seuil_Detect=33\r\n"));
+    }
+
+    void links_open_their_pages_and_a_failing_update_link_switches_off() {
+        Harness h;
+        TF_Main& w = h.Create();
+        QVERIFY(!w.Form().BTN_Paypal->isVisibleTo(&w));
+        w.Form().BTN_Site_Kesto->click();
+        w.Form().BTN_Update->click();
+        QCOMPARE(h.opened.size(), size_t(2));
+        QCOMPARE(h.opened[0].toString(), QString("http://web.test/software/index.html"));
+        QCOMPARE(h.opened[1].toString(), QString("http://web.test/vistrel/"));
+        h.open_succeeds = false;
+        w.Form().BTN_Update->click();
+        w.Form().BTN_Update->click();
+        QCOMPARE(h.opened.size(), size_t(3));
+        QVERIFY(!w.Form().LBL_Update->isEnabled());
+    }
+
+    void donation_button_shows_with_an_address() {
+        Harness h;
+        h.donation = "http://give.test/";
+        TF_Main& w = h.Create();
+        QVERIFY(w.Form().BTN_Paypal->isVisibleTo(&w));
+        w.Form().BTN_Paypal->click();
+        QCOMPARE(h.opened.at(0).toString(), QString("http://give.test/"));
+    }
+
+    void placement_is_restored_into_the_desktop_and_saved_at_the_end_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("desktop_width");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("fits") << "200,0,1,100,50,690,669" << 1280 << QRect(100, 50, 590, 619);
+        QTest::newRow("moved left") << "200,0,1,100,50,690,669" << 640 << QRect(50, 50, 590, 619);
+        QTest::newRow("wrong mark") << "100,0,1,100,50,690,669" << 1280 << QRect();
+        QTest::newRow("six fields") << "200,0,1,100,50,690" << 1280 << QRect();
+    }
+    void placement_is_restored_into_the_desktop_and_saved_at_the_end() {
+        QFETCH(QString, stored);
+        QFETCH(int, desktop_width);
+        QFETCH(QRect, expected);
+        Harness h;
+        h.desktop = {0, 0, desktop_width, 1024};
+        h.dir.Write("data/appli.ini", "[Common]\r\nF_Main=" + stored.toStdString() +
+                                          "\r\nF_MainColor=1\r\nF_MainFont=x\r\n");
+        {
+            TF_Main& w = h.Create();
+            const QSize design = w.size();
+            w.show();
+            if (expected.isNull()) {
+                // The design placement: the window's top left corner at 0, 0.
+                QCOMPARE(w.frameGeometry().topLeft(), QPoint(0, 0));
+                QCOMPARE(w.size(), design);
+            } else {
+                QCOMPARE(w.geometry(), expected);
+            }
+            h.window.reset();
+        }
+        const auto saved = Ini_Read_Existing(h.Data() + "appli.ini", "Common", "F_Main");
+        QVERIFY(saved.has_value());
+        QVERIFY(QString::fromStdString(*saved).startsWith("200,0,1,"));
+        QVERIFY(!Ini_Read_Existing(h.Data() + "appli.ini", "Common", "F_MainColor"));
+        QVERIFY(!Ini_Read_Existing(h.Data() + "appli.ini", "Common", "F_MainFont"));
+    }
+
+    void ticks_show_the_camera_or_say_there_is_none() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.TMR_Refresh_IMGTimer();
+        QCOMPARE(w.Form().IMG_WebCam->text(), QString("No camera found"));
+        QImage frame(320, 240, QImage::Format_RGB32);
+        frame.fill(Qt::gray);
+        h.camera->frames.push_back(frame);
+        w.TMR_Refresh_IMGTimer();
+        QVERIFY(!w.Form().IMG_WebCam->pixmap().isNull());
+        QCOMPARE(h.Status(1), QString("Detection : 0.0%"));
+        QVERIFY(h.Status(0).startsWith(" Processing time : "));
+        QCOMPARE(w.Form().PNL_Rec->text(), QString("Recording stopped"));
+    }
+};
+
+} // namespace vistrel
+
+QTEST_MAIN(vistrel::Main_Window_Test)
+#include "main_window_test.moc"
