@@ -19,11 +19,18 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     Q_INIT_RESOURCE(vistrel);
 
-    auto window = std::make_unique<vistrel::TF_Main>(
+    // Listening before anything else, so that a stop request during start-up
+    // is served once the window is there.
+    std::unique_ptr<vistrel::TF_Main> window;
+    const vistrel::Signal_Bridge stop_on_signal([&window] {
+        if (window)
+            window->close();
+    });
+
+    window = std::make_unique<vistrel::TF_Main>(
         vistrel::Main_Window_Services::Standard(std::make_unique<vistrel::Gst_Frame_Source>()));
     QObject::connect(window.get(), &vistrel::TF_Main::Closed, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    const vistrel::Signal_Bridge stop_on_signal([&window] { window->close(); });
 
     window->show();
     // Without a window manager nothing activates the window, and the first
