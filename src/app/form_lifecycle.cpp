@@ -15,7 +15,7 @@ void TF_Main::FormCreate() {
     ui_->LBL_Update->setText(QStringLiteral("Get the latest version here ..."));
     status_panels_[3]->setText(services_.web.contact + "  |  Vistrel " + kVersion_Local);
 
-    services_.camera->Open_Capture();
+    camera_.Open_Capture();
 
     controller_.State().Num_Folder_D = 0;
     controller_.State().Num_Folder_R = 0;
@@ -62,7 +62,7 @@ void TF_Main::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
-    services_.camera->Close_Capture();
+    camera_.Close_Capture();
     tray_icon_.hide();
 }
 

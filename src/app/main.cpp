@@ -1,7 +1,9 @@
 // Vistrel: watches one webcam and keeps pictures of what moves in front of it.
 #include "app/app_constants.h"
 #include "app/signal_bridge.h"
+#include "capture/camera_choice.h"
 #include "capture/gst_frame_source.h"
+#include "settings/data_folder.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -27,8 +29,23 @@ int main(int argc, char** argv) {
             window->close();
     });
 
-    window = std::make_unique<vistrel::TF_Main>(
-        vistrel::Main_Window_Services::Standard(std::make_unique<vistrel::Gst_Frame_Source>()));
+    // VISTREL_CAMERA wins over the camera picked in the window.
+    const std::string data_folder = vistrel::Data_Folder_Path();
+    std::string camera = vistrel::Gst_Frame_Source::Default_Description();
+    const bool camera_from_environment = !camera.empty();
+    if (!camera_from_environment)
+        camera = vistrel::Load_Camera_Choice(data_folder);
+
+    auto services = vistrel::Main_Window_Services::Standard(
+        std::make_unique<vistrel::Gst_Frame_Source>(camera));
+    services.camera_description = camera;
+    if (!camera_from_environment) {
+        services.list_cameras = [] { return vistrel::Gst_Frame_Source::List_Cameras(); };
+        services.make_camera = [](const std::string& description) {
+            return std::make_unique<vistrel::Gst_Frame_Source>(description);
+        };
+    }
+    window = std::make_unique<vistrel::TF_Main>(std::move(services));
     QObject::connect(window.get(), &vistrel::TF_Main::Closed, &app, &QApplication::quit,
                      Qt::QueuedConnection);
 

@@ -134,6 +134,35 @@ std::string Gst_Frame_Source::Default_Description() {
     return camera != nullptr ? camera : "";
 }
 
+std::vector<Camera_Option> Gst_Frame_Source::List_Cameras() {
+    Init_Gstreamer();
+    std::vector<Camera_Option> cameras;
+    const gst::Device_Monitor_Ptr monitor(gst_device_monitor_new());
+    gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
+    GList* devices = gst_device_monitor_get_devices(monitor.get());
+    for (GList* at = devices; at != nullptr; at = at->next) {
+        GstDevice* device = GST_DEVICE(at->data);
+        GstStructure* props = gst_device_get_properties(device);
+        const char* path = nullptr;
+        if (props != nullptr) {
+            path = gst_structure_get_string(props, "api.v4l2.path");
+            if (path == nullptr)
+                path = gst_structure_get_string(props, "device.path");
+        }
+        // Only devices a description can name again after a restart.
+        if (path != nullptr) {
+            gchar* name = gst_device_get_display_name(device);
+            cameras.push_back(
+                {name != nullptr ? name : path, std::string("v4l2src device=\"") + path + "\""});
+            g_free(name);
+        }
+        if (props != nullptr)
+            gst_structure_free(props);
+    }
+    g_list_free_full(devices, gst_object_unref);
+    return cameras;
+}
+
 Gst_Frame_Source::Gst_Frame_Source(std::string description, std::chrono::milliseconds reopen_delay)
     : description_(std::move(description)), reopen_delay_(reopen_delay) {
     Init_Gstreamer();

@@ -2,6 +2,7 @@
 // its newest frame, reopened by a thread of its own when the camera goes away.
 #pragma once
 
+#include "capture/camera_choice.h"
 #include "capture/frame_source.h"
 #include "capture/gst_handles.h"
 #include "capture/gst_sample_converter.h"
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace vistrel {
 
@@ -22,6 +24,9 @@ public:
     // The VISTREL_CAMERA environment variable when set, otherwise empty: the
     // first video source GStreamer's device monitor finds.
     static std::string Default_Description();
+
+    // The cameras GStreamer finds now, each with a description that opens it.
+    static std::vector<Camera_Option> List_Cameras();
 
     // `description` is a GStreamer source description ("v4l2src
     // device=/dev/video1", "rtspsrc location=... ! decodebin"); the source's

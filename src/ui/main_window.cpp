@@ -10,9 +10,11 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
 
@@ -71,8 +73,9 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
 
 TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::F_Main>()), services_(std::move(services)),
-      data_folder_(services_.data_folder),
-      controller_(*this, *services_.camera, *services_.clock, files_, nullptr) {
+      data_folder_(services_.data_folder), camera_(std::move(services_.camera)),
+      camera_description_(services_.camera_description),
+      controller_(*this, camera_, *services_.clock, files_, nullptr) {
     ui_->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/vistrel/icons/vistrel.svg")));
     Build_Status_Bar();
@@ -151,6 +154,48 @@ void TF_Main::Connect_Controls() {
     connect(ui_->BTN_Paypal, &QAbstractButton::clicked, this, &TF_Main::BTN_PaypalClick);
     connect(ui_->BTN_Site_Kesto, &QAbstractButton::clicked, this, &TF_Main::BTN_Site_KestoClick);
     ui_->BTN_Paypal->setVisible(!services_.web.donation.isEmpty());
+
+    if (services_.make_camera) {
+        ui_->IMG_WebCam->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(ui_->IMG_WebCam, &QWidget::customContextMenuRequested, this,
+                &TF_Main::Show_Camera_Menu);
+    }
+}
+
+void TF_Main::Show_Camera_Menu(const QPoint& at) {
+    QMenu menu(this);
+    std::vector<Camera_Option> options;
+    if (services_.list_cameras)
+        options = services_.list_cameras();
+    options.push_back({tr("Test pattern").toStdString(), kTest_Pattern_Description});
+    for (const Camera_Option& option : options) {
+        QAction* action = menu.addAction(QString::fromStdString(option.label));
+        action->setCheckable(true);
+        action->setChecked(option.description == camera_description_);
+        connect(action, &QAction::triggered, this,
+                [this, description = option.description] { Use_Camera(description); });
+    }
+    menu.addSeparator();
+    connect(menu.addAction(tr("Network camera...")), &QAction::triggered, this, [this] {
+        const QString address = QInputDialog::getText(
+            this, tr("Network camera"), tr("Address of the camera (rtsp:// or http://):"));
+        if (address.isEmpty())
+            return;
+        if (const auto description = Network_Camera_Description(address.trimmed().toStdString()))
+            Use_Camera(*description);
+        else
+            QMessageBox::warning(this, kApp_Name,
+                                 tr("This is not an rtsp, rtsps, http or https address."));
+    });
+    menu.exec(ui_->IMG_WebCam->mapToGlobal(at));
+}
+
+void TF_Main::Use_Camera(const std::string& description) {
+    camera_description_ = description;
+    Save_Camera_Choice(data_folder_, description);
+    camera_.Switch_To(services_.make_camera(description));
+    has_shown_frame_ = false;
+    ui_->IMG_WebCam->clear();
 }
 
 bool TF_Main::eventFilter(QObject* watched, QEvent* e) {

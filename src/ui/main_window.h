@@ -5,6 +5,8 @@
 #pragma once
 
 #include "app/app_constants.h"
+#include "capture/camera_choice.h"
+#include "capture/camera_switch.h"
 #include "capture/frame_source.h"
 #include "recording/clock.h"
 #include "recording/recording_controller.h"
@@ -43,6 +45,11 @@ struct Main_Window_Services {
     std::function<Desktop_Area()> desktop;     // the area covering all screens
     std::function<bool()> tray_available;      // is there a notification area
     std::function<std::string()> default_dest_folder;
+    // The cameras to offer, and how to open one by its description; without
+    // them the live picture has no camera menu.
+    std::function<std::vector<Camera_Option>()> list_cameras;
+    std::function<std::unique_ptr<Frame_Source>(const std::string&)> make_camera;
+    std::string camera_description; // the one opened at start
 
     // The real ones: QDesktopServices, the screens, the XDG pictures folder.
     static Main_Window_Services Standard(std::unique_ptr<Frame_Source> camera);
@@ -71,6 +78,7 @@ public:
     QTimer& Update_Timer() { return TMR_Update; }
     QSystemTrayIcon& Tray_Icon() { return tray_icon_; }
     QMenu& Tray_Menu() { return PPM_Appli; }
+    const std::string& Camera_Description() const { return camera_description_; }
     const std::string& Data_Folder() const { return data_folder_; }
     bool Activated() const { return activated_; }
 
@@ -132,10 +140,14 @@ private:
     void Restore_Placement();
     void Save_Placement();
     void Set_Panel_Colour(QWidget* panel, uint32_t colour);
+    void Show_Camera_Menu(const QPoint& at);
+    void Use_Camera(const std::string& description);
 
     std::unique_ptr<Ui::F_Main> ui_;
     Main_Window_Services services_;
     std::string data_folder_;
+    Camera_Switch camera_;
+    std::string camera_description_;
 
     Upload_List files_;
     Recording_Controller controller_;

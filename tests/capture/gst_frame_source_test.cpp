@@ -275,3 +275,43 @@ INSTANTIATE_TEST_SUITE_P(Values, Gst_Frame_Source_Default,
 
 } // namespace
 } // namespace vistrel
+
+namespace vistrel {
+namespace {
+
+// A hostile address must stay the value of one property: the parsed pipeline
+// holds only the decoder and the sink the test adds.
+TEST(Network_Camera, An_Address_Cannot_Add_Elements) {
+    gst_init(nullptr, nullptr);
+    const auto description =
+        Network_Camera_Description("rtsp://x\" ! filesink location=/tmp/vistrel-evil ! \"");
+    ASSERT_TRUE(description.has_value());
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch((*description + " ! fakesink").c_str(), &error);
+    ASSERT_NE(pipeline, nullptr);
+    if (error != nullptr)
+        g_error_free(error);
+    EXPECT_EQ(GST_BIN_NUMCHILDREN(GST_BIN(pipeline)), 2);
+    GstElement* decoder = gst_bin_get_by_name(GST_BIN(pipeline), "uridecodebin0");
+    if (decoder == nullptr) {
+        GstIterator* it = gst_bin_iterate_elements(GST_BIN(pipeline));
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            GstElement* e = GST_ELEMENT(g_value_get_object(&item));
+            if (g_str_has_prefix(GST_OBJECT_NAME(e), "uridecodebin"))
+                decoder = GST_ELEMENT(gst_object_ref(e));
+            g_value_reset(&item);
+        }
+        gst_iterator_free(it);
+    }
+    ASSERT_NE(decoder, nullptr);
+    gchar* uri = nullptr;
+    g_object_get(decoder, "uri", &uri, nullptr);
+    EXPECT_STREQ(uri, "rtsp://x\" ! filesink location=/tmp/vistrel-evil ! \"");
+    g_free(uri);
+    gst_object_unref(decoder);
+    gst_object_unref(pipeline);
+}
+
+} // namespace
+} // namespace vistrel
