@@ -1,0 +1,80 @@
+// The background worker that copies recorded pictures to the FTP server, one
+// picture per wake-up, oldest first, each into a remote folder named after
+// its local episode folder. The sampling tick wakes it; it never runs on its
+// own.
+#pragma once
+
+#include "settings/working_settings.h"
+#include "upload/ftp_session.h"
+#include "upload/upload_list.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vistrel {
+
+// "RIDEV_2024_03_07/D0003/" gives "RIDEV_2024_03_07_D0003".
+std::string Remote_Folder_Name(const std::string& folder);
+
+// Whether a Unix long listing holds a directory of exactly that name.
+bool Listing_Has_Folder(const std::vector<std::string>& lines, const std::string& name);
+
+class Upload_Worker {
+public:
+    struct Hooks {
+        // A consistent copy of the working settings.
+        std::function<Working_Settings()> settings;
+        // Shows the name of the picture being sent; called on the worker's
+        // thread.
+        std::function<void(const std::string&)> show_file;
+    };
+
+    Upload_Worker(Ftp_Session& client, Upload_List& files, Hooks hooks);
+    ~Upload_Worker();
+    Upload_Worker(const Upload_Worker&) = delete;
+    Upload_Worker& operator=(const Upload_Worker&) = delete;
+
+    // The wake-up: one run, unless a run is in progress or runs are held;
+    // wake-ups are not counted.
+    void Start();
+
+    // A run is in progress.
+    bool Active() const;
+
+    // From the start of a run to its end.
+    bool FTP_Busy() const { return busy_; }
+
+    // While held, no run starts (the connection test owns the client).
+    void Hold(bool held);
+
+    // The thread ends once the run in progress returns.
+    void Terminate();
+
+    // One run on the calling thread.
+    void TRH_FtpRun();
+
+private:
+    void Thread_Loop();
+    void Send(const Working_Settings& settings);
+    void Enter_Remote_Folder(const std::string& remote);
+
+    Ftp_Session& client_;
+    Upload_List& files_;
+    Hooks hooks_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool wake_requested_ = false;
+    bool running_ = false;
+    bool held_ = false;
+    bool terminating_ = false;
+    std::atomic<bool> busy_{false};
+    std::thread thread_;
+};
+
+} // namespace vistrel

@@ -1,0 +1,243 @@
+#include "upload/upload_worker.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+namespace vistrel {
+namespace {
+
+// Records the calls the worker makes; a command can be made to fail.
+class Fake_Session : public Ftp_Session {
+public:
+    std::vector<std::string> calls;
+    std::string pwd = "/";
+    std::vector<std::string> listing;
+    std::map<std::string, FTP_Error> failures; // by call name, each used once
+    bool connected = false;
+    bool logged_in = false;
+    bool refuse_login = false;
+
+    void Set_Server(const std::string& server) override { calls.push_back("server " + server); }
+    void Set_Credentials(const std::string& user, const std::string&) override {
+        calls.push_back("user " + user);
+    }
+    bool Is_Connected() override { return connected; }
+    bool Logged_In() const override { return logged_in; }
+    void Connect() override {
+        Call("CONNECT");
+        connected = true;
+        logged_in = false;
+    }
+    void Login() override {
+        Call("LOGIN");
+        if (refuse_login)
+            throw FTP_Error(530, "Login incorrect.", "PASS");
+        logged_in = true;
+    }
+    std::string Get_Current_Dir() override {
+        Call("PWD");
+        return pwd;
+    }
+    void Change_Dir_Up() override { Call("CDUP"); }
+    void Change_Dir(const std::string& name) override {
+        Call("CWD " + name);
+        pwd = "/" + name;
+    }
+    void Make_Dir(const std::string& name) override { Call("MKD " + name); }
+    void List_Dir() override { Call("LIST"); }
+    const std::vector<std::string>& List_Result() const override { return listing; }
+    void Put_File(const std::string&, const std::string& remote, bool append) override {
+        Call((append ? "APPE " : "STOR ") + remote);
+    }
+    void Abort_Transfer() override { calls.push_back("ABOR"); }
+    void Disconnect() override {
+        calls.push_back("QUIT");
+        connected = logged_in = false;
+    }
+
+private:
+    void Call(const std::string& call) {
+        calls.push_back(call);
+        const std::string word = call.substr(0, call.find(' '));
+        if (auto it = failures.find(word); it != failures.end()) {
+            const FTP_Error e = it->second;
+            failures.erase(it);
+            throw e;
+        }
+    }
+};
+
+class Worker : public ::testing::Test {
+protected:
+    test::Temp_Dir dir;
+    Fake_Session session;
+    Upload_List files;
+    Working_Settings settings;
+    std::vector<std::string> shown;
+    Upload_Worker worker{
+        session,
+        files,
+        {[this] { return settings; }, [this](const std::string& name) { shown.push_back(name); }}};
+
+    void SetUp() override {
+        settings.Use_FTP = true;
+        settings.FTP_Server = "ftp.test:2121";
+        settings.FTP_Login = "cam";
+    }
+
+    void Record(const std::string& folder, const std::string& name) {
+        dir.Write(folder + name, "jpeg");
+        files.Append({dir.Folder() + folder + name, name, folder, false});
+    }
+
+    std::vector<std::string> Run() {
+        session.calls.clear();
+        worker.TRH_FtpRun();
+        return session.calls;
+    }
+};
+
+using Calls = std::vector<std::string>;
+
+TEST_F(Worker, NothingRecordedOpensNoConnection) {
+    EXPECT_EQ(Run(), Calls{});
+    settings.Use_FTP = false;
+    Record("RIDEV_2026_12_08/D0001/", "a.jpg");
+    EXPECT_EQ(Run(), Calls{});
+    EXPECT_FALSE(worker.FTP_Busy());
+}
+
+TEST_F(Worker, OnePicturePerRunIntoItsEpisodeFolder) {
+    Record("RIDEV_2026_12_08/D0003/", "a.jpg");
+    Record("RIDEV_2026_12_08/D0003/", "b.jpg");
+    Record("RIDEV_2026_12_08/D0004/", "c.jpg");
+    EXPECT_EQ(Run(),
+              (Calls{"server ftp.test:2121", "user cam", "CONNECT", "LOGIN", "PWD", "CDUP", "LIST",
+                     "MKD RIDEV_2026_12_08_D0003", "CWD RIDEV_2026_12_08_D0003", "STOR a.jpg"}));
+    EXPECT_EQ(Run(), (Calls{"PWD", "STOR b.jpg"}));
+    EXPECT_EQ(Run(), (Calls{"PWD", "CDUP", "LIST", "MKD RIDEV_2026_12_08_D0004",
+                            "CWD RIDEV_2026_12_08_D0004", "STOR c.jpg"}));
+    EXPECT_EQ(Run(), (Calls{})) << "all sent; the client stays connected";
+    EXPECT_EQ(shown, (Calls{"a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_TRUE(files.Snapshot().empty());
+}
+
+TEST_F(Worker, AFolderInTheListingIsEnteredWithoutMakingIt) {
+    Record("RIDEV_2026_12_08/D0003/", "a.jpg");
+    session.listing = {"-rw-r--r--   1 cam users 4096 Dec  8 14:05 RIDEV_2026_12_08_D0003",
+                       "drwxr-xr-x   2 cam users 4096 Dec  8 14:05 ridev_2026_12_08_d0003",
+                       "Drwxr-xr-x   2 cam users 4096 Dec  8 14:05 RIDEV_2026_12_08_D0003"};
+    const Calls calls = Run();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "MKD RIDEV_2026_12_08_D0003"), 0);
+    EXPECT_EQ(calls.back(), "STOR a.jpg");
+}
+
+TEST_F(Worker, ListingHelpers) {
+    EXPECT_EQ(Remote_Folder_Name("RIDEV_2024_03_07/D0003/"), "RIDEV_2024_03_07_D0003");
+    EXPECT_EQ(Remote_Folder_Name(""), "");
+    EXPECT_TRUE(Listing_Has_Folder({"", "drwxr-xr-x 2 a b 0 Jan 1 2020 My Folder"}, "My Folder"));
+    EXPECT_FALSE(Listing_Has_Folder({"drwxr-xr-x 2 a b 0 Jan 1"}, "D0001"));
+    EXPECT_FALSE(Listing_Has_Folder({"12-08-26  02:05PM  <DIR>  D0001"}, "D0001"));
+}
+
+TEST_F(Worker, RefusedFolderCreationStillTriesToEnterIt) {
+    Record("RIDEV_2026_12_08/D0003/", "a.jpg");
+    session.failures.emplace("MKD", FTP_Error(550, "exists", "MKD"));
+    const Calls calls = Run();
+    EXPECT_EQ(Calls(calls.end() - 2, calls.end()),
+              (Calls{"CWD RIDEV_2026_12_08_D0003", "STOR a.jpg"}));
+    EXPECT_TRUE(files.Snapshot().empty());
+}
+
+TEST_F(Worker, FixedNameModeStoresInTheCurrentFolder) {
+    settings.Use_Same_File_Name = true;
+    Record("RIDEV_2026_12_08/D0003/", "Img_.jpg");
+    const Calls calls = Run();
+    EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{"PWD", "STOR Img_.jpg"}));
+}
+
+TEST_F(Worker, OnlyTheServersRefusalOfTheStoreDropsAPicture) {
+    struct Case {
+        const char* what;
+        std::string failing;
+        FTP_Error error;
+        bool dropped;
+    };
+    const Case cases[] = {
+        {"553 to STOR", "STOR", FTP_Error(553, "not allowed", "STOR"), true},
+        {"452 to STOR", "STOR", FTP_Error(452, "disk full", "STOR"), false},
+        {"426 to STOR", "STOR", FTP_Error(426, "aborted", "STOR"), false},
+        {"500 to PASV", "STOR", FTP_Error(500, "no PASV", "PASV"), false},
+        {"broken connection", "STOR", FTP_Error(0, "connection reset"), false},
+        {"PWD refused", "PWD", FTP_Error(550, "no", "PWD"), false},
+        {"CDUP refused", "CDUP", FTP_Error(550, "no", "CDUP"), false},
+        {"CWD refused", "CWD", FTP_Error(550, "no", "CWD"), false},
+        {"LIST refused", "LIST", FTP_Error(425, "no data", "LIST"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Upload_List list;
+        Upload_Worker w{session, list, {[this] { return settings; }, nullptr}};
+        session.pwd = "/";
+        dir.Write("RIDEV_2026_12_08/D0001/first.jpg", "jpeg");
+        dir.Write("RIDEV_2026_12_08/D0001/second.jpg", "jpeg");
+        list.Append({dir.Folder() + "RIDEV_2026_12_08/D0001/first.jpg", "first.jpg",
+                     "RIDEV_2026_12_08/D0001/", false});
+        list.Append({dir.Folder() + "RIDEV_2026_12_08/D0001/second.jpg", "second.jpg",
+                     "RIDEV_2026_12_08/D0001/", false});
+        session.failures.clear();
+        session.failures.emplace(c.failing, c.error);
+        w.TRH_FtpRun();
+        session.calls.clear();
+        w.TRH_FtpRun();
+        EXPECT_EQ(session.calls.back(), c.dropped ? "STOR second.jpg" : "STOR first.jpg");
+    }
+}
+
+TEST_F(Worker, APictureGoneFromTheDiskIsSkipped) {
+    files.Append({dir.Folder() + "missing.jpg", "missing.jpg", "RIDEV_2026_12_08/D0001/", false});
+    Record("RIDEV_2026_12_08/D0001/", "b.jpg");
+    const Calls first = Run();
+    EXPECT_EQ(std::count(first.begin(), first.end(), "STOR missing.jpg"), 0);
+    EXPECT_EQ(Run().back(), "STOR b.jpg");
+}
+
+TEST_F(Worker, AConnectionThatIsNotLoggedInIsReplaced) {
+    Record("RIDEV_2026_12_08/D0001/", "a.jpg");
+    session.refuse_login = true;
+    Run();
+    EXPECT_TRUE(session.connected);
+    EXPECT_FALSE(session.logged_in);
+    EXPECT_EQ(files.Unsent_Count(), 1u) << "nothing taken before the login";
+    session.refuse_login = false;
+    const Calls calls = Run();
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 5),
+              (Calls{"QUIT", "server ftp.test:2121", "user cam", "CONNECT", "LOGIN"}));
+    EXPECT_EQ(calls.back(), "STOR a.jpg");
+}
+
+TEST_F(Worker, WakeUpsRunOnTheWorkerThreadAndAreNotCountedWhileHeld) {
+    Record("RIDEV_2026_12_08/D0001/", "a.jpg");
+    Record("RIDEV_2026_12_08/D0001/", "b.jpg");
+    worker.Hold(true);
+    worker.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(files.Unsent_Count(), 2u);
+    worker.Hold(false);
+    worker.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (files.Unsent_Count() == 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (worker.Active() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(files.Unsent_Count(), 1u) << "one picture per wake-up";
+    EXPECT_FALSE(worker.FTP_Busy());
+}
+
+} // namespace
+} // namespace vistrel
