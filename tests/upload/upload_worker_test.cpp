@@ -1,76 +1,17 @@
 #include "upload/upload_worker.h"
 
+#include "support/fake_ftp_session.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
 #include <thread>
 
 namespace vistrel {
 namespace {
 
-// Records the calls the worker makes; a command can be made to fail.
-class Fake_Session : public Ftp_Session {
-public:
-    std::vector<std::string> calls;
-    std::string pwd = "/";
-    std::vector<std::string> listing;
-    std::map<std::string, FTP_Error> failures; // by call name, each used once
-    bool connected = false;
-    bool logged_in = false;
-    bool refuse_login = false;
-
-    void Set_Server(const std::string& server) override { calls.push_back("server " + server); }
-    void Set_Credentials(const std::string& user, const std::string&) override {
-        calls.push_back("user " + user);
-    }
-    bool Is_Connected() override { return connected; }
-    bool Logged_In() const override { return logged_in; }
-    void Connect() override {
-        Call("CONNECT");
-        connected = true;
-        logged_in = false;
-    }
-    void Login() override {
-        Call("LOGIN");
-        if (refuse_login)
-            throw FTP_Error(530, "Login incorrect.", "PASS");
-        logged_in = true;
-    }
-    std::string Get_Current_Dir() override {
-        Call("PWD");
-        return pwd;
-    }
-    void Change_Dir_Up() override { Call("CDUP"); }
-    void Change_Dir(const std::string& name) override {
-        Call("CWD " + name);
-        pwd = "/" + name;
-    }
-    void Make_Dir(const std::string& name) override { Call("MKD " + name); }
-    void List_Dir() override { Call("LIST"); }
-    const std::vector<std::string>& List_Result() const override { return listing; }
-    void Put_File(const std::string&, const std::string& remote, bool append) override {
-        Call((append ? "APPE " : "STOR ") + remote);
-    }
-    void Abort_Transfer() override { calls.push_back("ABOR"); }
-    void Disconnect() override {
-        calls.push_back("QUIT");
-        connected = logged_in = false;
-    }
-
-private:
-    void Call(const std::string& call) {
-        calls.push_back(call);
-        const std::string word = call.substr(0, call.find(' '));
-        if (auto it = failures.find(word); it != failures.end()) {
-            const FTP_Error e = it->second;
-            failures.erase(it);
-            throw e;
-        }
-    }
-};
+using test::Fake_Session;
 
 class Worker : public ::testing::Test {
 protected:
