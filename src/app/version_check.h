@@ -1,0 +1,89 @@
+// The once-per-run check for a newer version: the request for the version
+// file, the reading of the answer, and the rules that decide whether to offer
+// the download page.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+struct Http_Url {
+    std::string host;
+    uint16_t port = 80;
+    std::string path = "/";
+};
+
+// An "http://host[:port]/path" address; nothing for anything else.
+std::optional<Http_Url> Parse_Http_Url(const std::string& url);
+
+// The request for the version file, byte for byte.
+std::string Version_Request(const Http_Url& url);
+
+class Http_Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads one HTTP/1.x answer fed to it in pieces. The body may be delimited by
+// Content-Length, by chunked transfer coding or by the end of the connection.
+// Throws Http_Error on an answer it cannot read.
+class Http_Response_Reader {
+public:
+    // Takes the next bytes received; true once the answer is complete.
+    bool Feed(const char* data, size_t size);
+    // The connection ended: completes a body delimited by it, otherwise
+    // throws for an answer cut short.
+    void Finish();
+
+    bool Complete() const { return state_ == State::Done; }
+    int Status() const { return status_; }
+    const std::string& Body() const { return body_; }
+
+private:
+    enum class State {
+        Status_Line,
+        Headers,
+        Body_Length,
+        Body_Close,
+        Chunk_Size,
+        Chunk_Data,
+        Chunk_End,
+        Trailers,
+        Done
+    };
+    bool Take_Line(std::string& line);
+    void Header_Line(const std::string& line);
+    void Start_Body();
+    void Step();
+
+    State state_ = State::Status_Line;
+    std::string pending_;
+    int status_ = 0;
+    std::string body_;
+    std::optional<uint64_t> content_length_;
+    bool chunked_ = false;
+    uint64_t left_ = 0;
+};
+
+// The remote version text: the first four bytes of the version file (fewer
+// when it is shorter).
+std::string Version_Remote_From(const std::string& body);
+
+// Both texts present and different, and the remote number (read from its
+// second character on, a comma taken as a point) larger.
+bool Is_Newer(const std::string& remote, const std::string& local);
+
+// The program file counts as old from the 21st day after it was modified on:
+// its modification time plus 20 days lies before today's local midnight.
+bool Is_Old(std::time_t modified, std::time_t now);
+
+// The lines of the update dialog.
+std::vector<std::string> Update_Dialog_Lines(const std::string& app_name, const std::string& local,
+                                             const std::string& remote);
+
+} // namespace vistrel
