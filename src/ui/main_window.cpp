@@ -1,9 +1,12 @@
 #include "ui/main_window.h"
 
+#include "app/version_check.h"
+#include "app/version_fetch.h"
 #include "recording/storage_layout.h"
 #include "settings/data_folder.h"
 #include "settings/ini_store.h"
 #include "ui/folder_edit.h"
+#include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
 
 #include <QCloseEvent>
@@ -17,6 +20,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
+
+#include <sys/stat.h>
 
 namespace vistrel {
 
@@ -68,6 +73,16 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
     };
     s.tray_available = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     s.default_dest_folder = [] { return Default_Dest_Folder(); };
+    s.fetch_version = [](const std::string& url,
+                         std::function<void(std::optional<std::string>)> done) {
+        return std::shared_ptr<void>(
+            std::make_shared<Version_Fetch>(url, std::chrono::seconds(10), std::move(done)));
+    };
+    s.program_modified = [] {
+        struct stat st {};
+        return ::stat("/proc/self/exe", &st) == 0 ? st.st_mtime : std::time(nullptr);
+    };
+    s.now = [] { return std::time(nullptr); };
     return s;
 }
 
@@ -89,7 +104,7 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     TMR_Refresh_IMG.setInterval(100);
     connect(&TMR_Refresh_IMG, &QTimer::timeout, this, &TF_Main::TMR_Refresh_IMGTimer);
     TMR_Update.setInterval(10000);
-    TMR_Update.setSingleShot(true);
+    connect(&TMR_Update, &QTimer::timeout, this, &TF_Main::TMR_UpdateTimer);
 
     PPM_Appli.addAction(ui_->MNI_Minimize);
     PPM_Appli.addAction(ui_->MNI_Restore);
@@ -503,6 +518,43 @@ void TF_Main::AEV_AppliMinimize() {
     // reach: it then stays minimized with its taskbar entry.
     if (Working().Minimized_Mode && services_.tray_available())
         hide();
+}
+
+// ---- Update check ----------------------------------------------------------
+
+void TF_Main::TMR_UpdateTimer() {
+    TMR_Update.stop(); // once per run
+    if (!services_.fetch_version)
+        return;
+    // The answer is awaited off the GUI thread; the check goes on here.
+    version_fetch_ = services_.fetch_version(
+        services_.web.version.toStdString(), [this](std::optional<std::string> body) {
+            QMetaObject::invokeMethod(
+                this, [this, body = std::move(body)] { Continue_Update_Check(body); },
+                Qt::QueuedConnection);
+        });
+}
+
+void TF_Main::Continue_Update_Check(const std::optional<std::string>& body) {
+    version_fetch_.reset();
+    const std::string local = kVersion_Local.toStdString();
+    const std::string remote = body ? Version_Remote_From(*body) : std::string();
+    const bool newer = Is_Newer(remote, local);
+    const bool old = Is_Old(services_.program_modified(), services_.now());
+    LBL_UpdateClick();
+    if (!newer && !old)
+        return;
+    TF_Update dialog(this);
+    dialog.App_Name = kApp_Name.toStdString();
+    dialog.Version_Local = local;
+    dialog.Version_URL = services_.web.version.toStdString();
+    dialog.Version_Remote = remote;
+    if (dialog.exec() == TF_Update::kYes) {
+        LBL_UpdateClick();
+        // Ending the program the normal way keeps the settings changed in
+        // this run.
+        close();
+    }
 }
 
 // ---- Links -----------------------------------------------------------------

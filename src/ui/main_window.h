@@ -22,9 +22,11 @@
 #include <QUrl>
 
 #include <array>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -50,6 +52,13 @@ struct Main_Window_Services {
     std::function<std::vector<Camera_Option>()> list_cameras;
     std::function<std::unique_ptr<Frame_Source>(const std::string&)> make_camera;
     std::string camera_description; // the one opened at start
+    // Starts fetching the version file; `done` gets its body (nothing on any
+    // failure) on some thread. The fetch is dropped with the handle.
+    std::function<std::shared_ptr<void>(const std::string& url,
+                                        std::function<void(std::optional<std::string>)> done)>
+        fetch_version;
+    std::function<std::time_t()> program_modified; // the program file's modification time
+    std::function<std::time_t()> now;
 
     // The real ones: QDesktopServices, the screens, the XDG pictures folder.
     static Main_Window_Services Standard(std::unique_ptr<Frame_Source> camera);
@@ -122,6 +131,9 @@ public:
 
     void TMR_Refresh_IMGTimer();
 
+    // The update check, ten seconds after start.
+    void TMR_UpdateTimer();
+
 signals:
     // The window was closed by the user, the tray menu or a signal: the run
     // is over.
@@ -142,6 +154,7 @@ private:
     void Set_Panel_Colour(QWidget* panel, uint32_t colour);
     void Show_Camera_Menu(const QPoint& at);
     void Use_Camera(const std::string& description);
+    void Continue_Update_Check(const std::optional<std::string>& body);
 
     std::unique_ptr<Ui::F_Main> ui_;
     Main_Window_Services services_;
@@ -170,6 +183,9 @@ private:
     bool placement_restored_ = false;
     bool closed_ = false;
     bool destroyed_ = false;
+
+    // Last, so that a fetch still running is dropped first.
+    std::shared_ptr<void> version_fetch_;
 };
 
 } // namespace vistrel

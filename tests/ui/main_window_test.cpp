@@ -6,7 +6,9 @@
 #include "support/temp_dir.h"
 #include "ui/folder_edit.h"
 #include "ui/main_window.h"
+#include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
+#include "ui_UF_Update.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -29,11 +32,15 @@ struct Harness {
     test::Fake_Camera* camera = nullptr;
     test::Fake_Clock* clock = nullptr;
     std::vector<QUrl> opened;
+    std::vector<std::string> fetched_urls;
     bool open_succeeds = true;
     bool tray = true;
     Desktop_Area desktop{0, 0, 1280, 1024};
     std::string donation;
     std::unique_ptr<TF_Main> window;
+    std::optional<std::string> version_body;
+    std::time_t program_modified = 0;
+    std::time_t now = 0;
 
     std::string Data() const { return dir.Folder() + "data/"; }
     std::string Ini() const { return Data() + "datas.ini"; }
@@ -60,6 +67,14 @@ struct Harness {
         s.desktop = [this] { return desktop; };
         s.tray_available = [this] { return tray; };
         s.default_dest_folder = [this] { return Pictures(); };
+        s.fetch_version = [this](const std::string& url,
+                                 std::function<void(std::optional<std::string>)> done) {
+            fetched_urls.push_back(url);
+            done(version_body);
+            return std::shared_ptr<void>();
+        };
+        s.program_modified = [this] { return program_modified; };
+        s.now = [this] { return now; };
         window = std::make_unique<TF_Main>(std::move(s));
         return *window;
     }
@@ -395,6 +410,73 @@ private slots:
         QVERIFY(QString::fromStdString(*saved).startsWith("200,0,1,"));
         QVERIFY(!Ini_Read_Existing(h.Data() + "appli.ini", "Common", "F_MainColor"));
         QVERIFY(!Ini_Read_Existing(h.Data() + "appli.ini", "Common", "F_MainFont"));
+    }
+
+    void update_check_data() {
+        QTest::addColumn<QString>("answer"); // "-" for no answer at all
+        QTest::addColumn<int>("age_days");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("dialog"); // first line shown, empty when no dialog
+        QTest::addColumn<int>("pages_opened");
+        QTest::newRow("newer, answered no")
+            << "V3.3" << 5 << false << "Your version V3.2 of Vistrel is out of date !" << 1;
+        QTest::newRow("same, recent file") << "V3.2" << 5 << false << "" << 1;
+        QTest::newRow("older, old file")
+            << "V3.1" << 30 << false << "Your version V3.2 of Vistrel is out of date !" << 1;
+        QTest::newRow("unreachable, old file") << "-" << 30 << false << "Your application :" << 1;
+        QTest::newRow("comma version")
+            << "V3,3" << 5 << false << "Your version V3.2 of Vistrel is out of date !" << 1;
+        QTest::newRow("V3.10 reads V3.1") << "V3.10" << 5 << false << "" << 1;
+        QTest::newRow("newer, answered yes")
+            << "V3.3" << 5 << true << "Your version V3.2 of Vistrel is out of date !" << 2;
+    }
+    void update_check() {
+        QFETCH(QString, answer);
+        QFETCH(int, age_days);
+        QFETCH(bool, yes);
+        QFETCH(QString, dialog);
+        QFETCH(int, pages_opened);
+        Harness h;
+        if (answer != "-")
+            h.version_body = answer.toStdString();
+        h.now = std::time(nullptr);
+        h.program_modified = h.now - age_days * 86400;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.Form().EDT_Seuil_Detect->setText("77");
+        QSignalSpy closed(&w, &TF_Main::Closed);
+
+        QString shown;
+        QString version_shown;
+        // Answers the dialog once it is up.
+        QTimer answerer;
+        answerer.setInterval(10);
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            auto* d = qobject_cast<TF_Update*>(QApplication::activeModalWidget());
+            if (d == nullptr || !d->isVisible())
+                return;
+            answerer.stop();
+            shown = d->Form().LBL_Update1->text().split('\n').first();
+            version_shown = QString::fromStdString(d->Version_Remote);
+            QVERIFY(!(d->windowFlags() & Qt::WindowCloseButtonHint));
+            QCOMPARE(d->size(), QSize(405, 177));
+            (yes ? d->Form().BTN_Yes : d->Form().BTN_No)->click();
+        });
+        answerer.start();
+        w.Update_Timer().start(0);
+        QTRY_COMPARE(h.opened.size(), size_t(pages_opened));
+        QCOMPARE(shown, dialog);
+        QCOMPARE(h.fetched_urls,
+                 std::vector<std::string>{"http://web.test/kesto-soft/Vistrel/Vistrel.ver"});
+        QVERIFY(!w.Update_Timer().isActive());
+        for (const QUrl& url : h.opened)
+            QCOMPARE(url.toString(), QString("http://web.test/vistrel/"));
+        if (answer == "V3.10")
+            QCOMPARE(version_shown, QString());
+        QCOMPARE(closed.count(), yes ? 1 : 0);
+        if (yes)
+            QVERIFY(QString::fromStdString(h.dir.Read("data/datas.ini"))
+                        .contains("EDT_Seuil_Detect=77\r\n"));
     }
 
     void ticks_show_the_camera_or_say_there_is_none() {

@@ -1,0 +1,623 @@
+#include "upload/ftp_client.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vistrel {
+
+namespace {
+
+constexpr size_t kMax_Listing = 16 * 1024 * 1024;
+constexpr size_t kChunk = 64 * 1024;
+
+bool All_Digits(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+std::string Trim_Blanks(const std::string& text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string First_Word(const std::string& line) {
+    return line.substr(0, line.find(' '));
+}
+
+std::string First_Text(const Ftp_Reply& reply) {
+    return reply.Text.empty() ? std::string() : reply.Text.front();
+}
+
+bool Is_One_Of(int code, std::initializer_list<int> codes) {
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+bool Lists_Feature(const std::vector<std::string>& features, const std::string& name) {
+    return std::any_of(features.begin(), features.end(), [&](const std::string& line) {
+        std::string word = First_Word(Trim_Blanks(line));
+        std::transform(word.begin(), word.end(), word.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        return word == name;
+    });
+}
+
+uint16_t Parse_Port(const std::string& text, const std::string& server) {
+    const unsigned long port =
+        (!text.empty() && text.size() <= 5 && All_Digits(text)) ? std::stoul(text) : 0;
+    if (port == 0 || port > 65535)
+        throw FTP_Error(0, "invalid port in the server address " + server);
+    return static_cast<uint16_t>(port);
+}
+
+} // namespace
+
+std::string Ftp_Reply::Joined_Text() const {
+    std::string joined;
+    for (const std::string& line : Text) {
+        if (&line != &Text.front())
+            joined += '\n';
+        joined += line;
+    }
+    return joined;
+}
+
+bool Ends_Reply(const std::string& line) {
+    if (line.size() <= 3)
+        return !line.empty() && All_Digits(line);
+    return All_Digits(line.substr(0, 3)) && line[3] == ' ';
+}
+
+Ftp_Reply Read_Reply(const std::function<std::string()>& next_line) {
+    std::string line;
+    do
+        line = Trim_Blanks(next_line());
+    while (line.empty());
+    std::vector<std::string> lines{line};
+    while (!Ends_Reply(line)) {
+        line = next_line();
+        lines.push_back(line);
+    }
+
+    const std::string code = lines.front().substr(0, 3);
+    Ftp_Reply reply;
+    reply.Code = (code.size() == 3 && All_Digits(code)) ? std::stoi(code) : 0;
+    for (const std::string& each : lines) {
+        const bool own = &each == &lines.front() || (reply.Code != 0 && each.starts_with(code));
+        if (own)
+            reply.Text.push_back(each.size() > 4 ? each.substr(4) : std::string());
+        else
+            reply.Text.push_back(each.substr(std::min(each.find_first_not_of(' '), each.size())));
+    }
+    return reply;
+}
+
+std::string Parse_PWD(const std::string& text) {
+    const size_t open = text.find('"');
+    if (open == std::string::npos)
+        return {};
+    const size_t close = text.find('"', open + 1);
+    if (close == std::string::npos)
+        return {};
+    return text.substr(open + 1, close - open - 1);
+}
+
+Pasv_Address Parse_PASV(const std::string& text) {
+    const std::string line = Trim_Blanks(text);
+    const size_t open = line.find('(');
+    const size_t close = line.find(')');
+    std::string numbers;
+    if (open != std::string::npos && close != std::string::npos && open < close)
+        numbers = line.substr(open + 1, close - open - 1);
+    else
+        numbers = line.substr(line.rfind(' ') == std::string::npos ? 0 : line.rfind(' ') + 1);
+
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+        const size_t comma = numbers.find(',', start);
+        fields.push_back(Trim_Blanks(numbers.substr(start, comma - start)));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    int values[6];
+    for (size_t i = 0; i < 6; ++i) {
+        const bool number = i < fields.size() && !fields[i].empty() && fields[i].size() <= 3 &&
+                            All_Digits(fields[i]) && std::stoi(fields[i]) <= 255;
+        if (!number)
+            throw FTP_Error(0, "no address in the passive mode reply: " + text, "PASV");
+        values[i] = std::stoi(fields[i]);
+    }
+    Pasv_Address address;
+    address.Host = std::to_string(values[0]) + "." + std::to_string(values[1]) + "." +
+                   std::to_string(values[2]) + "." + std::to_string(values[3]);
+    address.Port = static_cast<uint16_t>(values[4] * 256 + values[5]);
+    return address;
+}
+
+std::vector<std::string> Split_Listing(const std::string& bytes) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r' && bytes[i] != '\n')
+            continue;
+        lines.push_back(bytes.substr(start, i - start));
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        lines.push_back(bytes.substr(start));
+    return lines;
+}
+
+Server_Address Parse_Server(const std::string& text) {
+    const std::string server = Trim_Blanks(text);
+    Server_Address address;
+    if (server.starts_with('[')) {
+        const size_t close = server.find(']');
+        const std::string rest = close == std::string::npos ? "?" : server.substr(close + 1);
+        if (!rest.empty() && !rest.starts_with(':'))
+            throw FTP_Error(0, "invalid server address " + server);
+        address.Host = server.substr(1, close - 1);
+        if (!rest.empty())
+            address.Port = Parse_Port(rest.substr(1), server);
+    } else if (const size_t colon = server.find(':');
+               colon != std::string::npos && server.find(':', colon + 1) == std::string::npos) {
+        address.Host = server.substr(0, colon);
+        address.Port = Parse_Port(server.substr(colon + 1), server);
+    } else {
+        address.Host = server; // a name, an IPv4 address or a bare IPv6 address
+    }
+    return address;
+}
+
+// The operation in progress: holds the client for its caller and keeps the
+// control connection alive while another thread may drop the client's handle.
+class FTP_Client::Operation {
+public:
+    explicit Operation(FTP_Client& client) : client_(client), lock_(client.operation_mutex_) {
+        std::lock_guard handles(client.handles_mutex_);
+        control_ = client.control_;
+        if (!control_ || control_->Peer_Closed())
+            throw FTP_Error(0, "not connected");
+    }
+    ~Operation() { client_.Owe_Replies_After_Operation(); }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+    Tcp_Socket& Control() { return *control_; }
+
+private:
+    FTP_Client& client_;
+    std::unique_lock<std::mutex> lock_;
+    std::shared_ptr<Tcp_Socket> control_;
+};
+
+// A local file read from start to end. Opened read-only and unlocked, so the
+// program that writes it can go on doing so.
+class FTP_Client::Local_File {
+public:
+    explicit Local_File(const std::string& path)
+        : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0)
+            throw FTP_Error(0, "cannot open " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd_);
+            throw FTP_Error(0, "cannot open " + path + ": not a file");
+        }
+    }
+    ~Local_File() { ::close(fd_); }
+    Local_File(const Local_File&) = delete;
+    Local_File& operator=(const Local_File&) = delete;
+
+    // 0 at the end of the file.
+    size_t Read(char* buffer, size_t capacity) {
+        for (;;) {
+            const ssize_t count = ::read(fd_, buffer, capacity);
+            if (count >= 0)
+                return static_cast<size_t>(count);
+            if (errno != EINTR)
+                throw FTP_Error(0, "cannot read " + path_ + ": " + std::strerror(errno));
+        }
+    }
+
+private:
+    const std::string path_;
+    const int fd_;
+};
+
+FTP_Client::FTP_Client() = default;
+FTP_Client::~FTP_Client() = default;
+
+void FTP_Client::Set_Server(const std::string& server) {
+    Server_Address address = Parse_Server(server);
+    Host = std::move(address.Host);
+    Port = address.Port;
+}
+
+void FTP_Client::Set_Credentials(const std::string& user, const std::string& password) {
+    Username = user;
+    Password = password;
+}
+
+bool FTP_Client::Is_Connected() {
+    std::lock_guard lock(handles_mutex_);
+    return control_ && !control_->Peer_Closed();
+}
+
+bool FTP_Client::Logged_In() const {
+    std::lock_guard lock(handles_mutex_);
+    return control_ && logged_in_;
+}
+
+void FTP_Client::Connect() {
+    std::unique_lock operation(operation_mutex_);
+    Close_Control(true);
+    try {
+        const std::shared_ptr<Tcp_Socket> control = Open_Control();
+        Status(Ftp_Status::hsConnected, "Connected.");
+        const Ftp_Reply greeting = Receive_Reply(*control, Read_Timeout);
+        if (greeting.Code != 220)
+            throw FTP_Error(greeting.Code, greeting.Joined_Text());
+        Owe_Replies_After_Operation();
+    } catch (const Socket_Error& e) {
+        Close_Control(true);
+        throw FTP_Error(0, e.what());
+    } catch (...) {
+        Close_Control(true);
+        throw;
+    }
+}
+
+std::shared_ptr<Tcp_Socket> FTP_Client::Open_Control() {
+    if (!Is_Numeric_Host(Host))
+        Status(Ftp_Status::hsResolving, "Resolving " + Host + ".");
+    const std::vector<Endpoint> endpoints = Resolve(Host, Port);
+    for (size_t i = 0;; ++i) {
+        Status(Ftp_Status::hsConnecting, "Connecting to " + endpoints[i].Host() + ".");
+        auto control = std::make_shared<Tcp_Socket>(endpoints[i].Family());
+        {
+            // Published before the wait, so that Disconnect can cut it short.
+            std::lock_guard lock(handles_mutex_);
+            control_ = control;
+            replies_owed_ = 0;
+            replies_after_operation_ = 0;
+        }
+        try {
+            control->Connect(endpoints[i], Connect_Timeout);
+            return control;
+        } catch (const Socket_Error&) {
+            std::lock_guard lock(handles_mutex_);
+            const bool dropped = control_ != control;
+            if (dropped || i + 1 == endpoints.size())
+                throw;
+            control_.reset();
+        }
+    }
+}
+
+void FTP_Client::Close_Control(bool owner) {
+    std::shared_ptr<Tcp_Socket> control;
+    std::shared_ptr<Tcp_Socket> data;
+    {
+        std::lock_guard lock(handles_mutex_);
+        control = std::move(control_);
+        data = std::move(data_);
+        replies_owed_ = 0;
+        replies_after_operation_ = 0;
+    }
+    logged_in_ = false;
+    if (!control) {
+        if (data)
+            data->Shutdown();
+        return;
+    }
+    Status(Ftp_Status::hsDisconnecting, "Disconnecting.");
+    if (!control->Peer_Closed()) {
+        try {
+            control->Send_All("QUIT\r\n", kGrace);
+            // A blocked operation reads this connection itself; it is about to
+            // fail anyway.
+            if (owner)
+                Read_Reply([&] { return control_lines_.Read_Line(*control, kGrace); });
+        } catch (const Socket_Error&) {
+            // Closing goes on whatever the server says, or does not say.
+        }
+    }
+    // The control connection goes first, so that an operation woken by the end
+    // of its data connection cannot send anything more.
+    control->Shutdown();
+    if (data)
+        data->Shutdown();
+    if (owner)
+        control_lines_.Clear();
+    Status(Ftp_Status::hsDisconnected, "Disconnected.");
+}
+
+void FTP_Client::Disconnect() {
+    std::unique_lock operation(operation_mutex_, std::try_to_lock);
+    Close_Control(operation.owns_lock());
+}
+
+void FTP_Client::Login() {
+    Operation operation(*this);
+    Tcp_Socket& control = operation.Control();
+    logged_in_ = false;
+    Ftp_Reply reply = Command(control, "USER " + Username, {230, 232, 331});
+    if (reply.Code == 331) {
+        reply = Command(control, "PASS " + Password, {230, 332});
+        if (reply.Code == 332) // an account would be needed, and none is configured
+            throw FTP_Error(reply.Code, reply.Joined_Text(), "PASS");
+    }
+    const Ftp_Reply features = Command(control, "FEAT", {});
+    features_.clear();
+    if (features.Text.size() > 2)
+        features_.assign(features.Text.begin() + 1, features.Text.end() - 1);
+    Command(control, "TYPE I", {200});
+    logged_in_ = true;
+}
+
+std::string FTP_Client::Get_Current_Dir() {
+    Operation operation(*this);
+    return Parse_PWD(First_Text(Command(operation.Control(), "PWD", {257})));
+}
+
+void FTP_Client::Change_Dir_Up() {
+    Operation operation(*this);
+    Command(operation.Control(), "CDUP", {200, 250});
+}
+
+void FTP_Client::Change_Dir(const std::string& name) {
+    Operation operation(*this);
+    Command(operation.Control(), "CWD " + name, {200, 250});
+}
+
+void FTP_Client::Make_Dir(const std::string& name) {
+    Operation operation(*this);
+    Command(operation.Control(), "MKD " + name, {257});
+}
+
+void FTP_Client::List_Dir() {
+    Operation operation(*this);
+    Tcp_Socket& control = operation.Control();
+    Command(control, "TYPE A", {200});
+    std::string listing;
+    try {
+        listing = Transfer(control, "LIST", nullptr);
+    } catch (...) {
+        // Later transfers must not come out in ASCII; the listing's failure is
+        // the one to report.
+        try {
+            Command(control, "TYPE I", {200});
+        } catch (const FTP_Error&) {
+        }
+        throw;
+    }
+    list_result_ = Split_Listing(listing);
+    Command(control, "TYPE I", {200});
+}
+
+void FTP_Client::Put_File(const std::string& local_path, const std::string& remote_name,
+                          bool append) {
+    Operation operation(*this);
+    Local_File file(local_path);
+    const std::string name =
+        remote_name.empty() ? std::filesystem::path(local_path).filename().string() : remote_name;
+    Transfer(operation.Control(), (append ? "APPE " : "STOR ") + name, &file);
+}
+
+void FTP_Client::Abort_Transfer() {
+    std::unique_lock operation(operation_mutex_, std::try_to_lock);
+    std::shared_ptr<Tcp_Socket> control;
+    std::shared_ptr<Tcp_Socket> data;
+    {
+        // Marked before ABOR goes out: the server may answer it, and drop the
+        // data connection, before this thread runs again.
+        std::lock_guard lock(handles_mutex_);
+        control = control_;
+        if (!control || control->Peer_Closed())
+            return;
+        data = data_;
+        aborted_ = data != nullptr; // the transfer then reads its own replies
+        ++(operation.owns_lock() ? replies_owed_ : replies_after_operation_);
+    }
+    std::string failure;
+    try {
+        control->Send_All("ABOR\r\n", kGrace);
+    } catch (const Socket_Error& e) {
+        failure = e.what();
+    }
+    if (data)
+        data->Shutdown();
+    if (!failure.empty())
+        throw FTP_Error(0, failure, "ABOR");
+    if (operation.owns_lock()) {
+        try {
+            Skip_Owed_Replies(*control, kGrace);
+        } catch (const Socket_Error&) {
+            // Not there yet: the next command skips it.
+        }
+    }
+}
+
+Ftp_Reply FTP_Client::Command(Tcp_Socket& control, const std::string& line,
+                              std::initializer_list<int> accepted) {
+    Ftp_Reply reply;
+    try {
+        Send_Line(control, line);
+        reply = Receive_Reply(control, Read_Timeout);
+    } catch (const Socket_Error& e) {
+        throw FTP_Error(0, e.what(), First_Word(line));
+    }
+    if (accepted.size() != 0 && !Is_One_Of(reply.Code, accepted))
+        throw FTP_Error(reply.Code, reply.Joined_Text(), First_Word(line));
+    return reply;
+}
+
+void FTP_Client::Send_Line(Tcp_Socket& control, const std::string& line) {
+    // A name with a line break would smuggle in a command of its own.
+    if (line.find_first_of("\r\n") != std::string::npos)
+        throw FTP_Error(0, "line break in the command " + First_Word(line), First_Word(line));
+    control.Send_All(line + "\r\n", Read_Timeout);
+}
+
+Ftp_Reply FTP_Client::Receive_Reply(Tcp_Socket& control, Milliseconds limit) {
+    Skip_Owed_Replies(control, limit);
+    try {
+        return Read_Reply([&] { return control_lines_.Read_Line(control, limit); });
+    } catch (const Socket_Error&) {
+        Owe_Replies(1); // should it come late, it must not pass for the next one
+        throw;
+    }
+}
+
+void FTP_Client::Skip_Owed_Replies(Tcp_Socket& control, Milliseconds limit) {
+    for (;;) {
+        {
+            std::lock_guard lock(handles_mutex_);
+            if (replies_owed_ <= 0)
+                return;
+        }
+        const Ftp_Reply skipped =
+            Read_Reply([&] { return control_lines_.Read_Line(control, limit); });
+        // A preliminary reply is always followed by the command's final one.
+        if (skipped.Code < 100 || skipped.Code > 199)
+            Owe_Replies(-1);
+    }
+}
+
+void FTP_Client::Owe_Replies(int count) {
+    std::lock_guard lock(handles_mutex_);
+    replies_owed_ = std::max(replies_owed_ + count, 0);
+}
+
+void FTP_Client::Owe_Replies_After_Operation() {
+    std::lock_guard lock(handles_mutex_);
+    replies_owed_ += std::exchange(replies_after_operation_, 0);
+}
+
+std::string FTP_Client::Transfer(Tcp_Socket& control, const std::string& command,
+                                 Local_File* upload) {
+    const std::string word = First_Word(command);
+    if (Lists_Feature(features_, "PRET"))
+        Command(control, "PRET " + command, {});
+    const Pasv_Address announced = Parse_PASV(First_Text(Command(control, "PASV", {227})));
+    // Only the port is taken from the reply: a server behind NAT announces an
+    // address we cannot reach, and a hostile one could aim us at other hosts.
+    const Endpoint target = control.Peer_Address().With_Port(announced.Port);
+    Status(Ftp_Status::ftpTransfer, "Transferring: " + command);
+
+    std::shared_ptr<Tcp_Socket> data;
+    bool reply_due = false;
+    Ftp_Reply first;
+    try {
+        // A listing's data connection is open before the command; a store's
+        // follows it.
+        if (upload == nullptr)
+            data = Open_Data(target);
+        Send_Line(control, command);
+        reply_due = true;
+        if (upload != nullptr)
+            data = Open_Data(target);
+        reply_due = false; // from here on Receive_Reply owes a reply that fails
+        first = Receive_Reply(control, Read_Timeout);
+    } catch (const Socket_Error& e) {
+        Fail_Transfer(control, data, reply_due, e.what(), word);
+    }
+    if (!Is_One_Of(first.Code, upload != nullptr ? std::initializer_list<int>{110, 125, 150}
+                                                 : std::initializer_list<int>{125, 150, 154})) {
+        Close_Data(data);
+        Status(Ftp_Status::ftpAborted, "Transfer refused.");
+        throw FTP_Error(first.Code, first.Joined_Text(), word);
+    }
+
+    std::string received;
+    try {
+        if (upload != nullptr) {
+            std::vector<char> chunk(kChunk);
+            while (const size_t count = upload->Read(chunk.data(), chunk.size()))
+                data->Send_All({chunk.data(), count}, Stall_Timeout);
+        } else {
+            std::vector<char> chunk(kChunk);
+            while (const size_t count = data->Receive(chunk.data(), chunk.size(), Stall_Timeout)) {
+                if (received.size() + count > kMax_Listing)
+                    throw Socket_Error("listing larger than " + std::to_string(kMax_Listing) +
+                                       " bytes");
+                received.append(chunk.data(), count);
+            }
+        }
+    } catch (const std::exception& e) {
+        Fail_Transfer(control, data, true, e.what(), word);
+    }
+    Close_Data(data); // the end of a store's data
+    Status(Ftp_Status::ftpReady, "Transfer complete.");
+    try {
+        const Ftp_Reply last = Receive_Reply(control, Read_Timeout);
+        if (!Is_One_Of(last.Code, {226, 225, 250}))
+            throw FTP_Error(last.Code, last.Joined_Text(), word);
+    } catch (const Socket_Error& e) {
+        throw FTP_Error(0, e.what(), word);
+    }
+    return received;
+}
+
+std::shared_ptr<Tcp_Socket> FTP_Client::Open_Data(const Endpoint& target) {
+    auto data = std::make_shared<Tcp_Socket>(target.Family());
+    {
+        std::lock_guard lock(handles_mutex_);
+        data_ = data;
+        aborted_ = false;
+    }
+    data->Connect(target, Stall_Timeout);
+    return data;
+}
+
+void FTP_Client::Close_Data(std::shared_ptr<Tcp_Socket>& data) {
+    {
+        std::lock_guard lock(handles_mutex_);
+        data_.reset();
+    }
+    data.reset();
+}
+
+void FTP_Client::Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>& data,
+                               bool final_reply_due, const std::string& message,
+                               const std::string& word) {
+    Close_Data(data);
+    Status(Ftp_Status::ftpAborted, "Transfer aborted.");
+    bool aborted = false;
+    {
+        std::lock_guard lock(handles_mutex_);
+        aborted = aborted_;
+        if (final_reply_due)
+            ++replies_owed_;
+    }
+    if (aborted)
+        Owe_Replies_After_Operation();
+    if (aborted) {
+        try {
+            Skip_Owed_Replies(control, Read_Timeout);
+        } catch (const Socket_Error&) {
+            // Left for the next command, or the connection is closing.
+        }
+        throw FTP_Error(0, "transfer aborted", word);
+    }
+    throw FTP_Error(0, message, word);
+}
+
+void FTP_Client::Status(Ftp_Status status, const std::string& text) {
+    if (OnStatus)
+        OnStatus(status, text);
+}
+
+} // namespace vistrel

@@ -1,0 +1,157 @@
+// The FTP client the pictures travel through: one control connection,
+// passive data connections opened by us, binary transfers, no encryption.
+// Every operation blocks its caller until it has finished or failed, and
+// fails with FTP_Error.
+#pragma once
+
+#include "upload/ftp_session.h"
+#include "upload/tcp_socket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+enum class Ftp_Status {
+    hsResolving,
+    hsConnecting,
+    hsConnected,
+    hsDisconnecting,
+    hsDisconnected,
+    ftpTransfer,
+    ftpReady,
+    ftpAborted,
+};
+
+struct Ftp_Reply {
+    int Code = 0;
+    std::vector<std::string> Text; // without the code in front
+    std::string Joined_Text() const;
+};
+
+// Whether a line read from the control connection is the last of its reply.
+bool Ends_Reply(const std::string& line);
+
+// One reply, pulling lines from `next_line` until the line that ends it.
+Ftp_Reply Read_Reply(const std::function<std::string()>& next_line);
+
+// The folder a PWD reply's text names, between its first two double quotes;
+// empty when it has fewer.
+std::string Parse_PWD(const std::string& text);
+
+struct Pasv_Address {
+    std::string Host; // as announced, "192.168.1.10"
+    uint16_t Port = 0;
+};
+
+// The address and port a PASV reply's text announces; fails with FTP_Error
+// (code 0) when it holds no such thing.
+Pasv_Address Parse_PASV(const std::string& text);
+
+// The lines of a listing, split at CR LF, CR or LF.
+std::vector<std::string> Split_Listing(const std::string& bytes);
+
+struct Server_Address {
+    std::string Host;
+    uint16_t Port = 21;
+};
+
+// "host", "host:port", "[v6 address]:port" or a bare IPv6 address; fails with
+// FTP_Error (code 0) on a port that is no number from 1 to 65535.
+Server_Address Parse_Server(const std::string& text);
+
+class FTP_Client : public Ftp_Session {
+public:
+    // What QUIT's and an idle ABOR's replies are given, and the longest a
+    // command from another thread may wait to be sent.
+    static constexpr Milliseconds kGrace{10};
+
+    FTP_Client();
+    ~FTP_Client() override;
+    FTP_Client(const FTP_Client&) = delete;
+    FTP_Client& operator=(const FTP_Client&) = delete;
+
+    // Settings, read by the next operation; change them only while none runs.
+    std::string Host;
+    uint16_t Port = 21;
+    std::string Username;
+    std::string Password;
+    Milliseconds Read_Timeout{60000};  // for each reply on the control connection
+    Milliseconds Stall_Timeout{60000}; // a data connection without progress fails
+    Milliseconds Connect_Timeout = kNo_Limit;
+
+    // Raised on the thread of the operation (also of Abort_Transfer and
+    // Disconnect); it must not call back into the client.
+    std::function<void(Ftp_Status, const std::string& text)> OnStatus;
+
+    void Set_Server(const std::string& server) override;
+    void Set_Credentials(const std::string& user, const std::string& password) override;
+
+    bool Is_Connected() override;
+    // A Login succeeded on the connection now open.
+    bool Logged_In() const override;
+    void Connect() override;
+    void Login() override;
+    std::string Get_Current_Dir() override;
+    void Change_Dir_Up() override;
+    void Change_Dir(const std::string& name) override;
+    void Make_Dir(const std::string& name) override;
+    void List_Dir() override;
+    const std::vector<std::string>& List_Result() const override { return list_result_; }
+    void Put_File(const std::string& local_path, const std::string& remote_name,
+                  bool append) override;
+
+    // Both may come from another thread while an operation blocks: they cut
+    // its connections, so it fails at once, and never wait on it.
+    void Abort_Transfer() override;
+    void Disconnect() override;
+
+private:
+    class Operation;
+    class Local_File;
+
+    std::shared_ptr<Tcp_Socket> Open_Control();
+    void Close_Control(bool owner);
+    Ftp_Reply Command(Tcp_Socket& control, const std::string& line,
+                      std::initializer_list<int> accepted);
+    void Send_Line(Tcp_Socket& control, const std::string& line);
+    Ftp_Reply Receive_Reply(Tcp_Socket& control, Milliseconds limit);
+    void Skip_Owed_Replies(Tcp_Socket& control, Milliseconds limit);
+    void Owe_Replies(int count);
+    void Owe_Replies_After_Operation();
+    std::string Transfer(Tcp_Socket& control, const std::string& command, Local_File* upload);
+    std::shared_ptr<Tcp_Socket> Open_Data(const Endpoint& target);
+    void Close_Data(std::shared_ptr<Tcp_Socket>& data);
+    [[noreturn]] void Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>& data,
+                                    bool final_reply_due, const std::string& message,
+                                    const std::string& word);
+    void Status(Ftp_Status status, const std::string& text);
+
+    // Held by the operation in progress. Abort_Transfer and Disconnect only
+    // try it: when they get it nobody else reads the control connection.
+    std::mutex operation_mutex_;
+
+    // Guards the handles and counters below, the only state another thread
+    // touches; held for moments, never across a wait.
+    mutable std::mutex handles_mutex_;
+    std::shared_ptr<Tcp_Socket> control_; // a thread in a wait holds its own copy
+    std::shared_ptr<Tcp_Socket> data_;
+    bool aborted_ = false; // Abort_Transfer cut the data connection
+    int replies_owed_ = 0; // commands whose last reply is unread; skipped before the next
+    // ABORs sent while an operation ran: their replies follow the operation's.
+    int replies_after_operation_ = 0;
+    std::atomic<bool> logged_in_{false};
+
+    // The operation in progress only.
+    Line_Reader control_lines_;
+    std::vector<std::string> features_;
+    std::vector<std::string> list_result_;
+};
+
+} // namespace vistrel

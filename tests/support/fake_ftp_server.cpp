@@ -1,0 +1,319 @@
+#include "support/fake_ftp_server.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace vistrel::test {
+
+namespace {
+
+constexpr int kPatience_ms =
+    static_cast<int>(std::chrono::milliseconds(Fake_Ftp_Server::kPatience).count());
+
+void Send_All(int fd, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t count = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return; // the client is gone; the test sees what it got
+        sent += static_cast<size_t>(count);
+    }
+}
+
+std::string With_Crlf(const std::string& lines) {
+    std::string text;
+    for (const char c : lines) {
+        if (c == '\n')
+            text += '\r';
+        text += c;
+    }
+    return text + "\r\n";
+}
+
+} // namespace
+
+Unique_Fd Listen_On_Loopback(int receive_buffer) {
+    Unique_Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd)
+        throw std::runtime_error("cannot create a socket");
+    if (receive_buffer > 0)
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.Get(), 4) != 0)
+        throw std::runtime_error("cannot listen on the loopback interface");
+    return fd;
+}
+
+uint16_t Local_Port(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+Fake_Ftp_Server::Fake_Ftp_Server(std::vector<Ftp_Step> script)
+    : script_(std::move(script)), listener_(Listen_On_Loopback()) {
+    port_ = Local_Port(listener_.Get());
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("cannot create a pipe");
+    wake_reader_ = Unique_Fd(pipe_fds[0]);
+    wake_writer_ = Unique_Fd(pipe_fds[1]);
+    thread_ = std::thread([this] { Run(); });
+}
+
+Fake_Ftp_Server::~Fake_Ftp_Server() {
+    const char stop = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_writer_.Get(), &stop, 1);
+    thread_.join();
+}
+
+std::vector<std::string> Fake_Ftp_Server::Commands() const {
+    std::lock_guard lock(mutex_);
+    return commands_;
+}
+
+std::vector<std::string> Fake_Ftp_Server::Stored() const {
+    std::lock_guard lock(mutex_);
+    return stored_;
+}
+
+std::vector<std::string> Fake_Ftp_Server::Mismatches() const {
+    std::lock_guard lock(mutex_);
+    return mismatches_;
+}
+
+bool Fake_Ftp_Server::Wait_Until_Closed(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return closed_; });
+}
+
+bool Fake_Ftp_Server::Wait_Until_Stalling(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return stalling_; });
+}
+
+void Fake_Ftp_Server::Run() {
+    const Unique_Fd control = Accept(listener_.Get(), "the control connection");
+    if (control) {
+        bool going = true;
+        for (size_t i = 0; going && i < script_.size(); ++i)
+            going = Run_Step(script_[i], control.Get());
+        if (going)
+            Record_Tail(control.Get());
+    }
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+}
+
+bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, int control) {
+    std::string line;
+    switch (step.kind) {
+    case Ftp_Step::Kind::Send:
+        Send_All(control, With_Crlf(step.text));
+        return true;
+    case Ftp_Step::Kind::Expect:
+    case Ftp_Step::Kind::Passive: {
+        const std::string expected = step.kind == Ftp_Step::Kind::Expect ? step.text : "PASV";
+        if (!Read_Line(control, line)) {
+            Mismatch("the connection ended before " + expected);
+            return false;
+        }
+        if (line != expected)
+            Mismatch("expected '" + expected + "', got '" + line + "'");
+        if (step.kind == Ftp_Step::Kind::Expect)
+            return true;
+        // A small receive buffer makes a store stall as soon as the server
+        // stops reading, instead of megabytes later.
+        data_listener_ = Listen_On_Loopback(4096);
+        const uint16_t port = Local_Port(data_listener_.Get());
+        std::string address = step.text;
+        std::replace(address.begin(), address.end(), '.', ',');
+        Send_All(control,
+                 With_Crlf("227 Entering Passive Mode (" + address + "," +
+                           std::to_string(port / 256) + "," + std::to_string(port % 256) + ")."));
+        return true;
+    }
+    case Ftp_Step::Kind::Serve: {
+        const Unique_Fd data = Accept(data_listener_.Get(), "the data connection");
+        Send_All(data.Get(), step.text);
+        return static_cast<bool>(data);
+    }
+    case Ftp_Step::Kind::Receive: {
+        const Unique_Fd data = Accept(data_listener_.Get(), "the data connection");
+        std::string bytes;
+        char chunk[16384];
+        while (data && Wait_Readable(data.Get(), "stored bytes")) {
+            const ssize_t count = ::recv(data.Get(), chunk, sizeof chunk, 0);
+            if (count <= 0)
+                break;
+            bytes.append(chunk, static_cast<size_t>(count));
+        }
+        std::lock_guard lock(mutex_);
+        stored_.push_back(std::move(bytes));
+        return static_cast<bool>(data);
+    }
+    case Ftp_Step::Kind::Stall: {
+        const Unique_Fd data = Accept(data_listener_.Get(), "the data connection");
+        {
+            std::lock_guard lock(mutex_);
+            stalling_ = static_cast<bool>(data);
+            changed_.notify_all();
+        }
+        const bool command_waiting = pending_.find('\n') != std::string::npos;
+        return data && (command_waiting || Wait_Readable(control, "the end of a stall"));
+    }
+    case Ftp_Step::Kind::Close:
+        ::shutdown(control, SHUT_WR);
+        Record_Tail(control);
+        return false;
+    }
+    return false;
+}
+
+void Fake_Ftp_Server::Record_Tail(int control) {
+    std::string line;
+    while (Read_Line(control, line, false))
+        Send_All(control, With_Crlf(line == "QUIT" ? "221 Goodbye." : "500 Unexpected."));
+}
+
+bool Fake_Ftp_Server::Wait_Readable(int fd, const char* what, bool report) {
+    pollfd entries[2] = {{fd, POLLIN, 0}, {wake_reader_.Get(), POLLIN, 0}};
+    for (;;) {
+        const int ready = ::poll(entries, 2, kPatience_ms);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready > 0 && entries[1].revents == 0)
+            return true;
+        if (ready == 0 && report)
+            Mismatch(std::string("no ") + what + " within the server's patience");
+        return false;
+    }
+}
+
+Unique_Fd Fake_Ftp_Server::Accept(int listener, const char* what) {
+    if (listener < 0) {
+        Mismatch(std::string("no listener for ") + what);
+        return {};
+    }
+    if (!Wait_Readable(listener, what))
+        return {};
+    Unique_Fd fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    const timeval patience{Fake_Ftp_Server::kPatience.count(), 0};
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    return fd;
+}
+
+bool Fake_Ftp_Server::Read_Line(int control, std::string& line, bool report) {
+    for (;;) {
+        const size_t end = pending_.find('\n');
+        if (end != std::string::npos) {
+            line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            std::lock_guard lock(mutex_);
+            commands_.push_back(line);
+            return true;
+        }
+        if (!Wait_Readable(control, "command", report))
+            return false;
+        char chunk[4096];
+        const ssize_t count = ::recv(control, chunk, sizeof chunk, 0);
+        if (count <= 0)
+            return false;
+        pending_.append(chunk, static_cast<size_t>(count));
+    }
+}
+
+void Fake_Ftp_Server::Mismatch(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    mismatches_.push_back(text);
+}
+
+uint16_t Unused_Port() {
+    // Nothing listens once the socket is closed; nothing else on the machine
+    // takes a port the kernel just handed out that quickly.
+    return Local_Port(Listen_On_Loopback().Get());
+}
+
+Pyftpdlib_Server::Pyftpdlib_Server() {
+    const std::string script =
+        (std::filesystem::path(__FILE__).parent_path() / "ftp_server.py").string();
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("cannot create a pipe");
+    const Unique_Fd reader(pipe_fds[0]);
+    Unique_Fd writer(pipe_fds[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, writer.Get(), STDOUT_FILENO);
+    const std::string home = home_.Path().string();
+    const char* argv[] = {"/usr/bin/python3", script.c_str(), home.c_str(), kUser,
+                          kPassword,          nullptr};
+    const int spawned =
+        ::posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    writer.Reset();
+    if (spawned != 0)
+        throw std::runtime_error("cannot start " + script);
+
+    // The first line is the port, written once the server listens.
+    std::string line;
+    pollfd entry{reader.Get(), POLLIN, 0};
+    while (line.find('\n') == std::string::npos && ::poll(&entry, 1, kPatience_ms) > 0) {
+        char chunk[64];
+        const ssize_t count = ::read(reader.Get(), chunk, sizeof chunk);
+        if (count <= 0)
+            break;
+        line.append(chunk, static_cast<size_t>(count));
+    }
+    port_ = static_cast<uint16_t>(std::atoi(line.c_str()));
+    if (port_ == 0) {
+        Stop();
+        throw std::runtime_error("the FTP server did not start (is python3-pyftpdlib installed?)");
+    }
+}
+
+Pyftpdlib_Server::~Pyftpdlib_Server() {
+    Stop();
+}
+
+void Pyftpdlib_Server::Stop() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    // It ends within moments; should it hang, it is killed outright.
+    const auto deadline = std::chrono::steady_clock::now() + Fake_Ftp_Server::kPatience;
+    while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+}
+
+} // namespace vistrel::test

@@ -1,0 +1,176 @@
+// An FTP server on a loopback port that follows a script: the commands it
+// expects, in order, and what it answers, including the faults real servers
+// show (closing early, stalling a transfer, announcing another address). It
+// records every command line it receives and every byte stored to it.
+#pragma once
+
+#include "support/temp_dir.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace vistrel::test {
+
+// Owns one file descriptor.
+class Unique_Fd {
+public:
+    Unique_Fd() = default;
+    explicit Unique_Fd(int fd) : fd_(fd) {}
+    ~Unique_Fd() { Reset(); }
+    Unique_Fd(Unique_Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Unique_Fd& operator=(Unique_Fd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+
+    int Get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void Reset() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Ftp_Step {
+    enum class Kind {
+        Send,    // text: reply lines separated by "\n"; each goes out with CR LF
+        Expect,  // text: the command line that must come next
+        Passive, // expects PASV, opens a data listener, announces text as its address
+        Serve,   // accepts the data connection, sends text, closes it
+        Receive, // accepts the data connection and keeps what arrives until its end
+        Stall,   // accepts the data connection and neither reads nor writes it
+                 // until the next command arrives, then drops it
+        Close,   // closes the control connection's sending side
+    };
+    Kind kind;
+    std::string text;
+};
+
+inline Ftp_Step Send(std::string reply) {
+    return {Ftp_Step::Kind::Send, std::move(reply)};
+}
+inline Ftp_Step Expect(std::string command) {
+    return {Ftp_Step::Kind::Expect, std::move(command)};
+}
+inline Ftp_Step Passive(std::string announced = "127.0.0.1") {
+    return {Ftp_Step::Kind::Passive, std::move(announced)};
+}
+inline Ftp_Step Serve(std::string bytes) {
+    return {Ftp_Step::Kind::Serve, std::move(bytes)};
+}
+inline Ftp_Step Receive() {
+    return {Ftp_Step::Kind::Receive, {}};
+}
+inline Ftp_Step Stall() {
+    return {Ftp_Step::Kind::Stall, {}};
+}
+inline Ftp_Step Close() {
+    return {Ftp_Step::Kind::Close, {}};
+}
+
+class Fake_Ftp_Server {
+public:
+    // How long any single wait of the server lasts before it gives up.
+    static constexpr std::chrono::seconds kPatience{10};
+
+    // Listens at once; the script runs on the first connection. After the
+    // script the server records further commands, answers QUIT with 221 and
+    // anything else with 500.
+    explicit Fake_Ftp_Server(std::vector<Ftp_Step> script);
+    ~Fake_Ftp_Server();
+    Fake_Ftp_Server(const Fake_Ftp_Server&) = delete;
+    Fake_Ftp_Server& operator=(const Fake_Ftp_Server&) = delete;
+
+    uint16_t Port() const { return port_; }
+
+    // Every command line received so far, without CR LF.
+    std::vector<std::string> Commands() const;
+    // The bytes of each Receive step, in order.
+    std::vector<std::string> Stored() const;
+    // Commands that differed from the script, and waits that ran out.
+    std::vector<std::string> Mismatches() const;
+
+    // Waits until the client has closed the control connection (or the script
+    // closed it and the client's side ended); false when that did not happen
+    // within the limit.
+    bool Wait_Until_Closed(std::chrono::milliseconds limit) const;
+
+    // Waits until a Stall step holds its data connection.
+    bool Wait_Until_Stalling(std::chrono::milliseconds limit) const;
+
+private:
+    void Run();
+    bool Run_Step(const Ftp_Step& step, int control);
+    void Record_Tail(int control);
+    bool Wait_Readable(int fd, const char* what, bool report = true);
+    Unique_Fd Accept(int listener, const char* what);
+    bool Read_Line(int control, std::string& line, bool report = true);
+    void Mismatch(const std::string& text);
+
+    std::vector<Ftp_Step> script_;
+    Unique_Fd listener_;
+    Unique_Fd data_listener_;
+    Unique_Fd wake_reader_; // readable once the destructor wants every wait to end
+    Unique_Fd wake_writer_;
+    uint16_t port_ = 0;
+    std::string pending_; // bytes of the control connection after the last line
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<std::string> commands_;
+    std::vector<std::string> stored_;
+    std::vector<std::string> mismatches_;
+    bool stalling_ = false;
+    bool closed_ = false;
+
+    std::thread thread_;
+};
+
+// A socket listening on a free loopback port; `receive_buffer` bytes of
+// receive buffer for the connections it accepts when above 0.
+Unique_Fd Listen_On_Loopback(int receive_buffer = 0);
+uint16_t Local_Port(int fd);
+
+// A loopback port on which nothing listens.
+uint16_t Unused_Port();
+
+// A real FTP server (pyftpdlib) in a process of its own, serving a fresh
+// folder to one user on a free loopback port; stopped by its process id.
+class Pyftpdlib_Server {
+public:
+    static constexpr const char* kUser = "cam";
+    static constexpr const char* kPassword = "s3cret pass";
+
+    Pyftpdlib_Server();
+    ~Pyftpdlib_Server();
+    Pyftpdlib_Server(const Pyftpdlib_Server&) = delete;
+    Pyftpdlib_Server& operator=(const Pyftpdlib_Server&) = delete;
+
+    uint16_t Port() const { return port_; }
+    // The user's home folder as the server sees it.
+    const Temp_Dir& Home() const { return home_; }
+
+private:
+    void Stop();
+
+    Temp_Dir home_;
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+};
+
+} // namespace vistrel::test

@@ -1,0 +1,703 @@
+#include "upload/ftp_client.h"
+
+#include "support/fake_ftp_server.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+namespace {
+
+using namespace std::chrono_literals;
+using Steps = std::vector<test::Ftp_Step>;
+using test::Close;
+using test::Expect;
+using test::Passive;
+using test::Send;
+using Lines = std::vector<std::string>;
+
+// ---- Reading replies and their parts -------------------------------------
+
+TEST(Ftp_Reply_Reading, Ends_At_A_Short_Number_Or_A_Code_Followed_By_A_Blank) {
+    const std::pair<const char*, bool> cases[] = {
+        {"220 ready", true}, {"220", true},     {"22", true},      {"226 ", true},
+        {"220-more", false}, {"", false},       {"2204 x", false}, {" 220 x", false},
+        {"abc d", false},    {"22a ok", false}, {"End", false},    {"2x0", false},
+    };
+    for (const auto& [line, ends] : cases) {
+        SCOPED_TRACE(std::string("'") + line + "'");
+        EXPECT_EQ(Ends_Reply(line), ends);
+    }
+}
+
+TEST(Ftp_Reply_Reading, Reads_One_Reply_With_Its_Code_And_Text_Lines) {
+    struct Case {
+        Lines lines; // what the connection holds; the reply need not use all
+        size_t used;
+        int code;
+        Lines text;
+    };
+    const Case cases[] = {
+        {{"220 Service ready", "next"}, 1, 220, {"Service ready"}},
+        {{"", "", "   230 Logged in   "}, 3, 230, {"Logged in"}},
+        {{"250"}, 1, 250, {""}},
+        {{"211-Features:", " MDTM", " PRET", "211 End", "200 next"},
+         4,
+         211,
+         {"Features:", "MDTM", "PRET", "End"}},
+        {{"230-Welcome", "230-to the camera", "230 server"},
+         3,
+         230,
+         {"Welcome", "to the camera", "server"}},
+        // An indented line that looks like a code does not end the reply.
+        {{"550-Cannot", "   450 inner", "550 End"}, 3, 550, {"Cannot", "450 inner", "End"}},
+        {{"257-\"/a\"", "257"}, 2, 257, {"\"/a\"", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines.front().empty() ? c.lines.back() : c.lines.front());
+        size_t used = 0;
+        const Ftp_Reply reply = Read_Reply([&] { return c.lines.at(used++); });
+        EXPECT_EQ(used, c.used);
+        EXPECT_EQ(reply.Code, c.code);
+        EXPECT_EQ(reply.Text, c.text);
+    }
+    Ftp_Reply multi;
+    multi.Text = {"Cannot create", "No permission"};
+    EXPECT_EQ(multi.Joined_Text(), "Cannot create\nNo permission");
+}
+
+TEST(Parse_PWD, Takes_The_Text_Between_The_First_Two_Quotes) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\"/pictures/cam\" is current directory.", "/pictures/cam"},
+        {"\"/\" is your current location", "/"},
+        {"/pictures/cam is current", ""},
+        {"\"/unterminated", ""},
+        {"\"/my \"\"quoted\"\" dir\" is current", "/my "},
+        {"MKD: \"/a b\" created", "/a b"},
+        {"", ""},
+    };
+    for (const auto& [text, folder] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(Parse_PWD(text), folder);
+    }
+}
+
+TEST(Parse_PASV, Reads_Address_And_Port_With_Or_Without_Parentheses) {
+    struct Case {
+        const char* text;
+        const char* host;
+        uint16_t port;
+    };
+    const Case cases[] = {
+        {"Entering Passive Mode (192,168,1,10,195,80)", "192.168.1.10", 50000},
+        {"Entering Passive Mode (192,168,1,10,195,80).", "192.168.1.10", 50000},
+        {"  Entering Passive Mode 10,0,0,7,4,1  ", "10.0.0.7", 1025},
+        {"127,0,0,1,0,21", "127.0.0.1", 21},
+        {"Passive (127, 0, 0, 1, 255, 255) ok", "127.0.0.1", 65535},
+        {"(1,2,3,4,5,6,7)", "1.2.3.4", 1286},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Pasv_Address address = Parse_PASV(c.text);
+        EXPECT_EQ(address.Host, c.host);
+        EXPECT_EQ(address.Port, c.port);
+    }
+}
+
+TEST(Parse_PASV, Fails_On_Text_Without_Six_Numbers) {
+    const char* const cases[] = {
+        "Entering Passive Mode",
+        "(192,168,1,10,195)",
+        "(192,168,1,10,195,256)",
+        "(a,b,c,d,e,f)",
+        "",
+        "(192,168,,10,195,80)",
+        "(1,2,3,4,5,-6)",
+        "Entering Passive Mode =127,0,0,1,0,21",
+    };
+    for (const char* text : cases) {
+        SCOPED_TRACE(text);
+        try {
+            Parse_PASV(text);
+            ADD_FAILURE() << "accepted";
+        } catch (const FTP_Error& e) {
+            EXPECT_EQ(e.Code(), 0);
+        }
+    }
+}
+
+TEST(Split_Listing, Splits_At_Any_Line_Break) {
+    const std::pair<std::string, Lines> cases[] = {
+        {"a\r\nb\r\n", {"a", "b"}},     {"a\nb", {"a", "b"}},       {"a\rb\r", {"a", "b"}},
+        {"a\r\n\r\nb", {"a", "", "b"}}, {"a\n\rb", {"a", "", "b"}}, {"", {}},
+        {"one line", {"one line"}},
+    };
+    for (const auto& [bytes, lines] : cases) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(Split_Listing(bytes), lines);
+    }
+}
+
+TEST(Parse_Server, Reads_Host_And_Optional_Port) {
+    struct Case {
+        const char* text;
+        const char* host;
+        uint16_t port;
+    };
+    const Case cases[] = {
+        {"ftp.example.org", "ftp.example.org", 21},
+        {"ftp.example.org:2121", "ftp.example.org", 2121},
+        {"192.168.1.5:21", "192.168.1.5", 21},
+        {"  192.168.1.5  ", "192.168.1.5", 21},
+        {"[::1]:2121", "::1", 2121},
+        {"[fe80::1]", "fe80::1", 21},
+        {"::1", "::1", 21},
+        {"", "", 21},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Server_Address address = Parse_Server(c.text);
+        EXPECT_EQ(address.Host, c.host);
+        EXPECT_EQ(address.Port, c.port);
+    }
+    for (const char* bad : {"host:", "host:ftp", "host:0", "host:65536", "[::1]x", "[::1"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_THROW(Parse_Server(bad), FTP_Error);
+    }
+
+    FTP_Client client;
+    client.Set_Server("camera.example.net:990");
+    EXPECT_EQ(client.Host, "camera.example.net");
+    EXPECT_EQ(client.Port, 990);
+    client.Set_Server("camera.example.net");
+    EXPECT_EQ(client.Port, 21);
+}
+
+// ---- The client against a scripted server --------------------------------
+
+const char* const kFeatures = "211-Features:\n MDTM\n SIZE\n211 End";
+const char* const kFeatures_With_Pret = "211-Extensions supported:\n MDTM\n pret\n211 End.";
+const char* const kListing =
+    "drwxr-xr-x   2 cam  users  4096 Mar  7 14:05 RIDEV_2024_03_07_D0003\r\n"
+    "-rw-r--r--   1 cam  users 40960 Mar  7 14:06 a b.jpg\r\n";
+
+Steps Greeting_And_Login(const char* features = kFeatures) {
+    return {Send("220 Fake server ready."),
+            Expect("USER cam"),
+            Send("331 Password required."),
+            Expect("PASS s3cret"),
+            Send("230 Logged in."),
+            Expect("FEAT"),
+            Send(features),
+            Expect("TYPE I"),
+            Send("200 Binary.")};
+}
+
+Steps Then(Steps first, const Steps& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+const Lines kLogin_Commands = {"USER cam", "PASS s3cret", "FEAT", "TYPE I"};
+
+Lines Then(Lines first, const Lines& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+// A client and the server it talks to; the client goes first, so the server
+// sees the connection end before it is stopped.
+class Session {
+public:
+    explicit Session(Steps script) : server(std::move(script)) {
+        client.Host = "127.0.0.1";
+        client.Port = server.Port();
+        client.Set_Credentials("cam", "s3cret");
+        client.Read_Timeout = 10s;
+        client.Stall_Timeout = 10s;
+        client.OnStatus = [this](Ftp_Status status, const std::string&) {
+            std::lock_guard lock(mutex_);
+            statuses_.push_back(status);
+        };
+    }
+    ~Session() { EXPECT_EQ(server.Mismatches(), Lines{}); }
+
+    void Connect_And_Login() {
+        client.Connect();
+        client.Login();
+    }
+    std::vector<Ftp_Status> Statuses() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(statuses_, {});
+    }
+    // The commands once the client has closed its connection.
+    Lines Final_Commands() {
+        EXPECT_TRUE(server.Wait_Until_Closed(10s));
+        return server.Commands();
+    }
+
+    test::Fake_Ftp_Server server;
+    FTP_Client client;
+
+private:
+    std::mutex mutex_;
+    std::vector<Ftp_Status> statuses_;
+};
+
+// Runs `action` and returns the FTP_Error it fails with.
+template <typename Action> FTP_Error Failure_Of(Action action) {
+    try {
+        action();
+    } catch (const FTP_Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "did not fail";
+    return FTP_Error(-1, "");
+}
+
+TEST(FTP_Client_Login, Sends_The_Password_Only_When_The_User_Name_Asks_For_It) {
+    {
+        Session session(Greeting_And_Login());
+        EXPECT_FALSE(session.client.Logged_In());
+        session.Connect_And_Login();
+        EXPECT_TRUE(session.client.Logged_In());
+        EXPECT_TRUE(session.client.Is_Connected());
+        EXPECT_EQ(session.server.Commands(), kLogin_Commands);
+    }
+    {
+        Session session({Send("220 Ready."), Expect("USER cam"), Send("230 No password needed."),
+                         Expect("FEAT"), Send(kFeatures), Expect("TYPE I"), Send("200 Binary.")});
+        session.Connect_And_Login();
+        EXPECT_TRUE(session.client.Logged_In());
+        EXPECT_EQ(session.server.Commands(), (Lines{"USER cam", "FEAT", "TYPE I"}));
+    }
+}
+
+TEST(FTP_Client_Login, A_Refused_Login_Fails_With_The_Server_Text_And_Leaves_The_Connection_Open) {
+    struct Case {
+        const char* pass_reply;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"530-Login incorrect.\n530 Try again.", 530, "Login incorrect.\nTry again."},
+        {"332 Need account for login.", 332, "Need account for login."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pass_reply);
+        Session session({Send("220 Ready."), Expect("USER cam"), Send("331 Password required."),
+                         Expect("PASS s3cret"), Send(c.pass_reply)});
+        session.client.Connect();
+        const FTP_Error error = Failure_Of([&] { session.client.Login(); });
+        EXPECT_EQ(error.Code(), c.code);
+        EXPECT_STREQ(error.what(), c.message);
+        EXPECT_EQ(error.Command(), "PASS");
+        EXPECT_TRUE(session.client.Is_Connected());
+        EXPECT_FALSE(session.client.Logged_In());
+    }
+}
+
+TEST(FTP_Client_Features, PRET_Goes_Before_Each_Transfer_Only_When_FEAT_Lists_It) {
+    struct Case {
+        const char* feat_reply;
+        bool pret;
+    };
+    for (const Case& c : {Case{"500 FEAT not understood.", false}, Case{kFeatures, false},
+                          Case{kFeatures_With_Pret, true}}) {
+        SCOPED_TRACE(c.feat_reply);
+        const test::Temp_Dir folder;
+        folder.Write("p.jpg", "jpeg bytes");
+        Steps script =
+            Then(Greeting_And_Login(c.feat_reply), {Expect("TYPE A"), Send("200 ASCII.")});
+        if (c.pret)
+            script = Then(script, {Expect("PRET LIST"), Send("200 Ready for LIST.")});
+        script =
+            Then(script, {Passive(), Expect("LIST"), Send("150 Listing."), test::Serve(kListing),
+                          Send("226 Done."), Expect("TYPE I"), Send("200 Binary.")});
+        if (c.pret)
+            script = Then(script, {Expect("PRET STOR p.jpg"), Send("200 Ready for STOR.")});
+        script = Then(script, {Passive(), Expect("STOR p.jpg"), Send("150 Go."), test::Receive(),
+                               Send("226 Stored.")});
+        Session session(script);
+        session.Connect_And_Login();
+        session.client.List_Dir();
+        session.client.Put_File(folder.File("p.jpg"), "p.jpg", false);
+
+        Lines expected = kLogin_Commands;
+        expected.push_back("TYPE A");
+        if (c.pret)
+            expected.push_back("PRET LIST");
+        expected = Then(expected, {"PASV", "LIST", "TYPE I"});
+        if (c.pret)
+            expected.push_back("PRET STOR p.jpg");
+        expected = Then(expected, {"PASV", "STOR p.jpg"});
+        EXPECT_EQ(session.server.Commands(), expected);
+    }
+}
+
+TEST(FTP_Client_Listing, Lists_In_ASCII_Returns_To_Binary_And_Replaces_The_Last_Listing) {
+    const Steps listing = {Expect("TYPE A"),
+                           Send("200 ASCII."),
+                           Passive(),
+                           Expect("LIST"),
+                           Send("125 Data connection open."),
+                           test::Serve(kListing),
+                           Send("226 Done."),
+                           Expect("TYPE I"),
+                           Send("200 Binary.")};
+    const Steps empty_listing = {Expect("TYPE A"),  Send("200 ASCII."),   Passive(),
+                                 Expect("LIST"),    Send("150 Listing."), test::Serve(""),
+                                 Send("250 Done."), Expect("TYPE I"),     Send("200 Binary.")};
+    Session session(Then(Then(Greeting_And_Login(), listing), empty_listing));
+    session.Connect_And_Login();
+    session.Statuses();
+
+    session.client.List_Dir();
+    EXPECT_EQ(session.client.List_Result(),
+              (Lines{"drwxr-xr-x   2 cam  users  4096 Mar  7 14:05 RIDEV_2024_03_07_D0003",
+                     "-rw-r--r--   1 cam  users 40960 Mar  7 14:06 a b.jpg"}));
+    EXPECT_EQ(session.Statuses(), (std::vector{Ftp_Status::ftpTransfer, Ftp_Status::ftpReady}));
+
+    session.client.List_Dir();
+    EXPECT_EQ(session.client.List_Result(), Lines{});
+    EXPECT_EQ(session.server.Commands(),
+              Then(kLogin_Commands,
+                   {"TYPE A", "PASV", "LIST", "TYPE I", "TYPE A", "PASV", "LIST", "TYPE I"}));
+}
+
+TEST(FTP_Client_Listing, Returns_To_Binary_Also_When_The_Listing_Is_Refused) {
+    Session session(Then(Greeting_And_Login(),
+                         {Expect("TYPE A"), Send("200 ASCII."), Passive(), Expect("LIST"),
+                          Send("550 No such directory."), Expect("TYPE I"), Send("200 Binary.")}));
+    session.Connect_And_Login();
+    session.Statuses();
+    const FTP_Error error = Failure_Of([&] { session.client.List_Dir(); });
+    EXPECT_EQ(error.Code(), 550);
+    EXPECT_STREQ(error.what(), "No such directory.");
+    EXPECT_EQ(error.Command(), "LIST");
+    EXPECT_EQ(session.Statuses(), (std::vector{Ftp_Status::ftpTransfer, Ftp_Status::ftpAborted}));
+    EXPECT_EQ(session.server.Commands(),
+              Then(kLogin_Commands, {"TYPE A", "PASV", "LIST", "TYPE I"}));
+}
+
+TEST(FTP_Client_Store, Stores_Or_Appends_The_Whole_File_Under_The_Remote_Name) {
+    const test::Temp_Dir folder;
+    std::string content;
+    for (int i = 0; i < 40 * 1024; ++i)
+        content += static_cast<char>(i * 7 % 251);
+    folder.Write("I_14_05_09__00012.jpg", content);
+    const std::string path = folder.File("I_14_05_09__00012.jpg");
+
+    const Steps store = {Passive(), Expect("STOR a b.jpg"), Send("150 Go ahead."), test::Receive(),
+                         Send("226 Transfer complete.")};
+    const Steps append = {Passive(), Expect("APPE datas.ini"), Send("125 Go ahead."),
+                          test::Receive(), Send("250 Appended.")};
+    const Steps own_name = {Passive(), Expect("STOR I_14_05_09__00012.jpg"), Send("110 Marker."),
+                            test::Receive(), Send("225 Done.")};
+    Session session(Then(Then(Then(Greeting_And_Login(), store), append), own_name));
+    session.Connect_And_Login();
+    session.Statuses();
+
+    session.client.Put_File(path, "a b.jpg", false);
+    EXPECT_EQ(session.Statuses(), (std::vector{Ftp_Status::ftpTransfer, Ftp_Status::ftpReady}));
+    session.client.Put_File(path, "datas.ini", true);
+    session.client.Put_File(path, "", false);
+    EXPECT_EQ(session.server.Stored(), (Lines{content, content, content}));
+}
+
+TEST(FTP_Client_Replies, A_Refusal_Fails_With_Its_Code_And_Text_And_The_Connection_Goes_On) {
+    const test::Temp_Dir folder;
+    folder.Write("p.jpg", "picture");
+    Session session(Then(Greeting_And_Login(),
+                         {Expect("MKD RIDEV_2024_03_07_D0003"),
+                          Send("550-Cannot create folder.\n Folder exists.\n550 End"), Passive(),
+                          Expect("STOR p.jpg"), Send("553 Could not create file."), Expect("CDUP"),
+                          Send("421 Service closing."), Expect("PWD"),
+                          Send("257 \"/pictures/cam\" is current directory.")}));
+    session.Connect_And_Login();
+
+    FTP_Error error = Failure_Of([&] { session.client.Make_Dir("RIDEV_2024_03_07_D0003"); });
+    EXPECT_EQ(error.Code(), 550);
+    EXPECT_STREQ(error.what(), "Cannot create folder.\nFolder exists.\nEnd");
+    EXPECT_EQ(error.Command(), "MKD");
+
+    session.Statuses();
+    error = Failure_Of([&] { session.client.Put_File(folder.File("p.jpg"), "p.jpg", false); });
+    EXPECT_EQ(error.Code(), 553);
+    EXPECT_STREQ(error.what(), "Could not create file.");
+    EXPECT_EQ(error.Command(), "STOR");
+    EXPECT_EQ(session.Statuses(), (std::vector{Ftp_Status::ftpTransfer, Ftp_Status::ftpAborted}));
+
+    error = Failure_Of([&] { session.client.Change_Dir_Up(); });
+    EXPECT_EQ(error.Code(), 421);
+    EXPECT_EQ(session.client.Get_Current_Dir(), "/pictures/cam");
+}
+
+TEST(FTP_Client_Transfer, Connects_To_The_Control_Peer_Whatever_Address_PASV_Announces) {
+    Session session(Then(Greeting_And_Login(),
+                         {Expect("TYPE A"), Send("200 ASCII."), Passive("10.255.255.1"),
+                          Expect("LIST"), Send("150 Listing."), test::Serve("total 0\r\n"),
+                          Send("226 Done."), Expect("TYPE I"), Send("200 Binary.")}));
+    session.client.Stall_Timeout = 3s; // should it go astray, it gives up
+    session.Connect_And_Login();
+    session.client.List_Dir();
+    EXPECT_EQ(session.client.List_Result(), Lines{"total 0"});
+}
+
+TEST(FTP_Client_Store, A_Missing_Local_File_Fails_Before_Anything_Is_Sent) {
+    const test::Temp_Dir folder;
+    Session session(Greeting_And_Login());
+    session.Connect_And_Login();
+    const FTP_Error error =
+        Failure_Of([&] { session.client.Put_File(folder.File("gone.jpg"), "gone.jpg", false); });
+    EXPECT_EQ(error.Code(), 0);
+    EXPECT_NE(std::string(error.what()).find("gone.jpg"), std::string::npos);
+    session.client.Disconnect();
+    EXPECT_EQ(session.Final_Commands(), Then(kLogin_Commands, {"QUIT"}));
+}
+
+TEST(FTP_Client_Connection, Operations_Without_A_Connection_Fail_At_Once) {
+    FTP_Client client;
+    EXPECT_FALSE(client.Is_Connected());
+    EXPECT_EQ(Failure_Of([&] { client.Login(); }).Code(), 0);
+    EXPECT_EQ(Failure_Of([&] { client.Get_Current_Dir(); }).Code(), 0);
+    EXPECT_EQ(Failure_Of([&] { client.List_Dir(); }).Code(), 0);
+    EXPECT_EQ(Failure_Of([&] { client.Make_Dir("x"); }).Code(), 0);
+    EXPECT_NO_THROW(client.Abort_Transfer());
+    EXPECT_NO_THROW(client.Disconnect());
+}
+
+TEST(FTP_Client_Connection, Reports_Each_Step_Of_Connecting_And_Disconnecting) {
+    Session session({Send("220 Ready.")});
+    session.client.Connect();
+    EXPECT_EQ(session.Statuses(), (std::vector{Ftp_Status::hsConnecting, Ftp_Status::hsConnected}));
+    EXPECT_TRUE(session.client.Is_Connected());
+    EXPECT_FALSE(session.client.Logged_In());
+    session.client.Disconnect();
+    EXPECT_EQ(session.Statuses(),
+              (std::vector{Ftp_Status::hsDisconnecting, Ftp_Status::hsDisconnected}));
+    EXPECT_FALSE(session.client.Is_Connected());
+    EXPECT_EQ(session.Final_Commands(), Lines{"QUIT"});
+}
+
+TEST(FTP_Client_Connection, Resolves_A_Host_Name_First) {
+    Session session({Send("220 Ready.")});
+    session.client.Host = "localhost";
+    try {
+        session.client.Connect(); // may try ::1 first, where nothing listens
+    } catch (const FTP_Error&) {
+    }
+    const std::vector<Ftp_Status> statuses = session.Statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.front(), Ftp_Status::hsResolving);
+    EXPECT_EQ(statuses.back(), Ftp_Status::hsConnected);
+}
+
+TEST(FTP_Client_Connection, A_Refused_Connection_Fails_Without_A_Code) {
+    FTP_Client client;
+    client.Set_Server("127.0.0.1:" + std::to_string(test::Unused_Port()));
+    const FTP_Error error = Failure_Of([&] { client.Connect(); });
+    EXPECT_EQ(error.Code(), 0);
+    EXPECT_FALSE(client.Is_Connected());
+}
+
+TEST(FTP_Client_Connection, A_Server_That_Ends_Without_A_Proper_Greeting_Fails_The_Connect) {
+    struct Case {
+        Steps script;
+        int code;
+        Lines commands; // QUIT only when the server still listens
+    };
+    const Case cases[] = {
+        {{Close()}, 0, {}},
+        {{Send("421 Too many users."), Close()}, 421, {}},
+        {{Send("421 Too many users.")}, 421, {"QUIT"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        Session session(c.script);
+        const FTP_Error error = Failure_Of([&] { session.client.Connect(); });
+        EXPECT_EQ(error.Code(), c.code);
+        EXPECT_FALSE(session.client.Is_Connected());
+        EXPECT_EQ(session.Final_Commands(), c.commands);
+    }
+}
+
+TEST(FTP_Client_Connection, A_Connection_The_Server_Closed_Reads_As_Closed_And_Gets_No_QUIT) {
+    Session session({Send("220 Ready, and gone."), Close()});
+    session.client.Connect();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (session.client.Is_Connected() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(session.client.Is_Connected());
+    EXPECT_EQ(Failure_Of([&] { session.client.Get_Current_Dir(); }).Code(), 0);
+    session.client.Disconnect();
+    EXPECT_EQ(session.Final_Commands(), Lines{});
+}
+
+TEST(FTP_Client_Time_Outs, A_Late_Reply_Fails_The_Command_And_Is_Not_Taken_For_The_Next) {
+    Session session({Send("220 Ready."), Expect("PWD"), Expect("PWD"),
+                     Send("257 \"/late\" is current."), Send("257 \"/next\" is current.")});
+    session.client.Read_Timeout = 200ms;
+    session.client.Connect();
+    const FTP_Error error = Failure_Of([&] { session.client.Get_Current_Dir(); });
+    EXPECT_EQ(error.Code(), 0);
+    EXPECT_EQ(error.Command(), "PWD");
+    EXPECT_TRUE(session.client.Is_Connected());
+    EXPECT_EQ(session.client.Get_Current_Dir(), "/next");
+}
+
+TEST(FTP_Client_Time_Outs, A_Stalled_Listing_Is_Given_Up_And_The_Connection_Stays_Usable) {
+    Session session(
+        Then(Greeting_And_Login(),
+             {Expect("TYPE A"), Send("200 ASCII."), Passive(), Expect("LIST"), Send("150 Listing."),
+              test::Stall(), Send("426 Connection closed; transfer aborted."), Expect("TYPE I"),
+              Send("200 Binary."), Expect("PWD"), Send("257 \"/\" is current.")}));
+    session.client.Stall_Timeout = 200ms;
+    session.Connect_And_Login();
+    const FTP_Error error = Failure_Of([&] { session.client.List_Dir(); });
+    EXPECT_EQ(error.Code(), 0);
+    EXPECT_EQ(error.Command(), "LIST");
+    EXPECT_EQ(session.client.Get_Current_Dir(), "/");
+}
+
+// A store big enough to fill every buffer between the client and a server
+// that stopped reading.
+std::string Large_Picture(const test::Temp_Dir& folder) {
+    folder.Write("big.jpg", std::string(16 * 1024 * 1024, 'j'));
+    return folder.File("big.jpg");
+}
+
+TEST(FTP_Client_Abort, Abort_From_Another_Thread_Ends_A_Stalled_Store_At_Once) {
+    const test::Temp_Dir folder;
+    const std::string picture = Large_Picture(folder);
+    Session session(
+        Then(Greeting_And_Login(),
+             {Passive(), Expect("STOR big.jpg"), Send("150 Go."), test::Stall(), Expect("ABOR"),
+              Send("426 Transfer aborted."), Send("226 Abort successful."), Expect("PWD"),
+              Send("257 \"/\" is current.")}));
+    session.client.Read_Timeout = 30s;
+    session.client.Stall_Timeout = 30s;
+    session.Connect_And_Login();
+
+    auto storing = std::async(std::launch::async, [&] {
+        return Failure_Of([&] { session.client.Put_File(picture, "big.jpg", false); });
+    });
+    ASSERT_TRUE(session.server.Wait_Until_Stalling(10s));
+    const auto start = std::chrono::steady_clock::now();
+    session.client.Abort_Transfer();
+    ASSERT_EQ(storing.wait_for(1s), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    const FTP_Error dbg = storing.get(); std::fprintf(stderr, "DBG %d %s\n", dbg.Code(), dbg.what());
+    EXPECT_EQ(dbg.Command(), "STOR");
+    // Both replies were read: the next command gets its own.
+    EXPECT_EQ(session.client.Get_Current_Dir(), "/");
+}
+
+TEST(FTP_Client_Abort, Disconnect_From_Another_Thread_Ends_A_Stalled_Transfer_At_Once) {
+    const test::Temp_Dir folder;
+    const std::string picture = Large_Picture(folder);
+    struct Case {
+        const char* name;
+        Steps transfer;
+        std::function<void(FTP_Client&)> run;
+    };
+    const Case cases[] = {
+        {"listing",
+         {Expect("TYPE A"), Send("200 ASCII."), Passive(), Expect("LIST"), Send("150 Listing."),
+          test::Stall(), Expect("QUIT")},
+         [](FTP_Client& client) { client.List_Dir(); }},
+        {"store",
+         {Passive(), Expect("STOR big.jpg"), Send("150 Go."), test::Stall(), Expect("QUIT")},
+         [&](FTP_Client& client) { client.Put_File(picture, "big.jpg", false); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session session(Then(Greeting_And_Login(), c.transfer));
+        session.client.Read_Timeout = 30s;
+        session.client.Stall_Timeout = 30s;
+        session.Connect_And_Login();
+
+        auto running = std::async(std::launch::async,
+                                  [&] { return Failure_Of([&] { c.run(session.client); }); });
+        ASSERT_TRUE(session.server.Wait_Until_Stalling(10s));
+        const auto start = std::chrono::steady_clock::now();
+        session.client.Disconnect();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        ASSERT_EQ(running.wait_for(1s), std::future_status::ready);
+        EXPECT_EQ(running.get().Code(), 0);
+        EXPECT_FALSE(session.client.Is_Connected());
+        EXPECT_FALSE(session.client.Logged_In());
+    }
+}
+
+TEST(FTP_Client_Abort, Abort_Without_A_Transfer_Reads_Its_Reply) {
+    Session session({Send("220 Ready."), Expect("ABOR"), Send("225 No transfer to abort."),
+                     Expect("PWD"), Send("257 \"/cam\" is current.")});
+    session.client.Connect();
+    session.client.Abort_Transfer();
+    EXPECT_EQ(session.client.Get_Current_Dir(), "/cam");
+}
+
+// ---- The client against a real server ------------------------------------
+
+TEST(FTP_Client_With_Pyftpdlib, Makes_Enters_And_Lists_Folders_And_Stores_Files_Intact) {
+    const test::Pyftpdlib_Server server;
+    const test::Temp_Dir local;
+    std::string picture;
+    for (int i = 0; i < 40 * 1024; ++i)
+        picture += static_cast<char>((i * 131 + i / 256) % 256);
+    local.Write("I_14_05_09__00012.jpg", picture);
+    const std::string path = local.File("I_14_05_09__00012.jpg");
+
+    FTP_Client client;
+    client.Set_Server("127.0.0.1:" + std::to_string(server.Port()));
+    client.Set_Credentials(test::Pyftpdlib_Server::kUser, test::Pyftpdlib_Server::kPassword);
+    client.Connect();
+    client.Login();
+    ASSERT_TRUE(client.Logged_In());
+    EXPECT_EQ(client.Get_Current_Dir(), "/");
+
+    const std::string folder = "RIDEV_2026_12_08_R0001";
+    client.Make_Dir(folder);
+    EXPECT_EQ(Failure_Of([&] { client.Make_Dir(folder); }).Code(), 550);
+    client.List_Dir();
+    const Lines& listing = client.List_Result();
+    EXPECT_TRUE(std::any_of(listing.begin(), listing.end(), [&](const std::string& line) {
+        return line.starts_with('d') && line.ends_with(" " + folder);
+    })) << testing::PrintToString(listing);
+
+    client.Change_Dir(folder);
+    EXPECT_EQ(client.Get_Current_Dir(), "/" + folder);
+    client.Put_File(path, "I_14_05_09__00012.jpg", false);
+    EXPECT_EQ(server.Home().Read(folder + "/I_14_05_09__00012.jpg"), picture);
+    client.Put_File(path, "datas.ini", true);
+    client.Put_File(path, "datas.ini", true);
+    EXPECT_EQ(server.Home().Read(folder + "/datas.ini"), picture + picture);
+    client.Put_File(path, "datas.ini", false);
+    EXPECT_EQ(server.Home().Read(folder + "/datas.ini"), picture);
+
+    client.Change_Dir_Up();
+    EXPECT_EQ(client.Get_Current_Dir(), "/");
+    client.Disconnect();
+    EXPECT_FALSE(client.Is_Connected());
+}
+
+TEST(FTP_Client_With_Pyftpdlib, A_Wrong_Password_Fails_The_Login_Only) {
+    const test::Pyftpdlib_Server server;
+    FTP_Client client;
+    client.Set_Server("127.0.0.1:" + std::to_string(server.Port()));
+    client.Set_Credentials(test::Pyftpdlib_Server::kUser, "wrong");
+    client.Connect();
+    EXPECT_EQ(Failure_Of([&] { client.Login(); }).Code(), 530);
+    EXPECT_TRUE(client.Is_Connected());
+    EXPECT_FALSE(client.Logged_In());
+}
+
+} // namespace
+} // namespace vistrel
