@@ -56,6 +56,8 @@ void TF_Main::FormActivate() {
 void TF_Main::FormClose() {
     Save_Settings();
     TMR_Refresh_IMG.stop();
+    // A run in progress is cut short; an idle connection is left as it is.
+    Close_Upload();
 }
 
 void TF_Main::FormDestroy() {

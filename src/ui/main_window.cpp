@@ -8,6 +8,8 @@
 #include "ui/folder_edit.h"
 #include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
+#include "upload/connection_test.h"
+#include "upload/ftp_client.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -20,6 +22,9 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
+#include <QThread>
+
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -83,6 +88,13 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
         return ::stat("/proc/self/exe", &st) == 0 ? st.st_mtime : std::time(nullptr);
     };
     s.now = [] { return std::time(nullptr); };
+    s.make_ftp_client = [](std::function<void(const std::string&)> on_status) {
+        auto client = std::make_unique<FTP_Client>();
+        client->OnStatus = [on_status = std::move(on_status)](Ftp_Status, const std::string& text) {
+            on_status(text);
+        };
+        return std::unique_ptr<Ftp_Session>(std::move(client));
+    };
     return s;
 }
 
@@ -90,7 +102,10 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::F_Main>()), services_(std::move(services)),
       data_folder_(services_.data_folder), camera_(std::move(services_.camera)),
       camera_description_(services_.camera_description),
-      controller_(*this, camera_, *services_.clock, files_, nullptr) {
+      controller_(*this, camera_, *services_.clock, files_, [this] {
+          if (worker_)
+              worker_->Start();
+      }) {
     ui_->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/vistrel/icons/vistrel.svg")));
     Build_Status_Bar();
@@ -117,12 +132,25 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     tray_icon_.setIcon(windowIcon());
     tray_icon_.setToolTip(kApp_Name);
 
+    if (services_.make_ftp_client) {
+        ftp_client_ =
+            services_.make_ftp_client([this](const std::string& text) { FTP_ClientStatus(text); });
+        worker_ = std::make_unique<Upload_Worker>(
+            *ftp_client_, files_,
+            Upload_Worker::Hooks{[this] { return Working(); },
+                                 [this](const std::string& name) { Show_Upload_File(name); }});
+    }
+    connect(ui_->BTN_FTP_Test, &QAbstractButton::clicked, this, &TF_Main::BTN_FTP_TestClick);
+
     FormCreate();
 }
 
 TF_Main::~TF_Main() {
     Save_Placement();
     FormDestroy();
+    // A window destroyed without being closed must not wait on a stalled
+    // transfer either.
+    Close_Upload();
 }
 
 void TF_Main::Build_Status_Bar() {
@@ -460,6 +488,14 @@ void TF_Main::showEvent(QShowEvent* e) {
 }
 
 void TF_Main::closeEvent(QCloseEvent* e) {
+    if (connection_test_running_) {
+        // The test's connection is cut; the window closes once it returns.
+        close_after_test_ = true;
+        ftp_client_->Abort_Transfer();
+        ftp_client_->Disconnect();
+        e->ignore();
+        return;
+    }
     e->accept();
     if (!closed_) {
         closed_ = true;
@@ -518,6 +554,85 @@ void TF_Main::AEV_AppliMinimize() {
     // reach: it then stays minimized with its taskbar entry.
     if (Working().Minimized_Mode && services_.tray_available())
         hide();
+}
+
+// ---- Upload --------------------------------------------------------------
+
+void TF_Main::FTP_ClientStatus(const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    if (QThread::currentThread() == thread()) {
+        ui_->LBL_FTP_Status->setText(shown);
+        ui_->LBL_FTP_Status->repaint();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        ui_->LBL_FTP_Status, [label = ui_->LBL_FTP_Status, shown] { label->setText(shown); },
+        Qt::QueuedConnection);
+}
+
+void TF_Main::Show_Upload_File(const std::string& name) {
+    QMetaObject::invokeMethod(
+        ui_->LBL_FTP_File,
+        [label = ui_->LBL_FTP_File, shown = QString::fromStdString(name)] {
+            label->setText(shown);
+        },
+        Qt::QueuedConnection);
+}
+
+void TF_Main::Close_Upload() {
+    if (!worker_ || !worker_->Active())
+        return;
+    worker_->Terminate();
+    ftp_client_->Abort_Transfer();
+    ftp_client_->Disconnect();
+}
+
+void TF_Main::BTN_FTP_TestClick() {
+    if (!worker_ || connection_test_running_)
+        return;
+    connection_test_running_ = true;
+    Read_Parameters_From_Controls();
+    // No run may start until the test ends, and the one in progress is
+    // waited for with the window responsive.
+    worker_->Hold(true);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (worker_->FTP_Busy())
+            QThread::msleep(10);
+    } while (worker_->FTP_Busy());
+
+    // The test itself runs beside the window, so that sampling and recording
+    // go on while a slow server is waited for.
+    const Working_Settings settings = Working();
+    bool sent = false;
+    std::string failure;
+    QEventLoop waiting;
+    std::thread test([&] {
+        try {
+            sent = Run_Connection_Test(*ftp_client_, settings, data_folder_ + "datas.ini");
+        } catch (const std::exception& e) {
+            failure = e.what();
+            if (failure.empty())
+                failure = "The FTP connection test failed";
+        } catch (...) {
+            failure = "The FTP connection test failed";
+        }
+        QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    waiting.exec();
+    test.join();
+
+    if (sent && failure.empty())
+        ui_->LBL_FTP_File->setText(QString::fromLatin1(kConnection_Test_Success));
+    Read_Parameters_From_Controls();
+    worker_->Hold(false);
+    connection_test_running_ = false;
+    if (close_after_test_) {
+        close();
+        return;
+    }
+    if (!failure.empty())
+        QMessageBox::critical(this, kApp_Name, QString::fromStdString(Error_Box_Text(failure)));
 }
 
 // ---- Update check ----------------------------------------------------------

@@ -12,7 +12,9 @@
 #include "recording/recording_controller.h"
 #include "settings/window_placement.h"
 #include "settings/working_settings.h"
+#include "upload/ftp_session.h"
 #include "upload/upload_list.h"
+#include "upload/upload_worker.h"
 
 #include <QMainWindow>
 #include <QMenu>
@@ -58,6 +60,10 @@ struct Main_Window_Services {
                                         std::function<void(std::optional<std::string>)> done)>
         fetch_version;
     std::function<std::time_t()> program_modified; // the program file's modification time
+    // The FTP client, reporting its status texts to `on_status` from the
+    // thread of each operation. Without it the program uploads nothing.
+    std::function<std::unique_ptr<Ftp_Session>(std::function<void(const std::string&)> on_status)>
+        make_ftp_client;
     std::function<std::time_t()> now;
 
     // The real ones: QDesktopServices, the screens, the XDG pictures folder.
@@ -134,6 +140,10 @@ public:
     // The update check, ten seconds after start.
     void TMR_UpdateTimer();
 
+    // The FTP connection test behind BTN_FTP_Test.
+    void BTN_FTP_TestClick();
+    Upload_Worker* Worker() { return worker_.get(); }
+
 signals:
     // The window was closed by the user, the tray menu or a signal: the run
     // is over.
@@ -155,6 +165,9 @@ private:
     void Show_Camera_Menu(const QPoint& at);
     void Use_Camera(const std::string& description);
     void Continue_Update_Check(const std::optional<std::string>& body);
+    void FTP_ClientStatus(const std::string& text);
+    void Show_Upload_File(const std::string& name);
+    void Close_Upload();
 
     std::unique_ptr<Ui::F_Main> ui_;
     Main_Window_Services services_;
@@ -183,6 +196,11 @@ private:
     bool placement_restored_ = false;
     bool closed_ = false;
     bool destroyed_ = false;
+
+    std::unique_ptr<Ftp_Session> ftp_client_;
+    std::unique_ptr<Upload_Worker> worker_; // after the client, which it uses
+    bool connection_test_running_ = false;
+    bool close_after_test_ = false;
 
     // Last, so that a fetch still running is dropped first.
     std::shared_ptr<void> version_fetch_;
