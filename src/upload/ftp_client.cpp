@@ -257,7 +257,7 @@ bool FTP_Client::Is_Connected() {
 
 bool FTP_Client::Logged_In() const {
     std::lock_guard lock(handles_mutex_);
-    return control_ && logged_in_;
+    return logged_in_ && control_ && !control_->Peer_Closed();
 }
 
 void FTP_Client::Connect() {
@@ -472,8 +472,8 @@ void FTP_Client::Send_Line(Tcp_Socket& control, const std::string& line) {
 }
 
 Ftp_Reply FTP_Client::Receive_Reply(Tcp_Socket& control, Milliseconds limit) {
-    Skip_Owed_Replies(control, limit);
     try {
+        Skip_Owed_Replies(control, limit);
         return Read_Reply([&] { return control_lines_.Read_Line(control, limit); });
     } catch (const Socket_Error&) {
         Owe_Replies(1); // should it come late, it must not pass for the next one
@@ -602,9 +602,8 @@ void FTP_Client::Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>&
         if (final_reply_due)
             ++replies_owed_;
     }
-    if (aborted)
-        Owe_Replies_After_Operation();
     if (aborted) {
+        Owe_Replies_After_Operation(); // the ABOR's, after the transfer's own
         try {
             Skip_Owed_Replies(control, Read_Timeout);
         } catch (const Socket_Error&) {

