@@ -257,6 +257,23 @@ uint16_t Unused_Port() {
 }
 
 Pyftpdlib_Server::Pyftpdlib_Server() {
+    Start(0);
+}
+
+void Pyftpdlib_Server::Kill() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+void Pyftpdlib_Server::Restart() {
+    Stop();
+    Start(port_);
+}
+
+void Pyftpdlib_Server::Start(uint16_t port) {
     const std::string script =
         (std::filesystem::path(__FILE__).parent_path() / "ftp_server.py").string();
     int pipe_fds[2];
@@ -269,8 +286,9 @@ Pyftpdlib_Server::Pyftpdlib_Server() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, writer.Get(), STDOUT_FILENO);
     const std::string home = home_.Path().string();
-    const char* argv[] = {"/usr/bin/python3", script.c_str(), home.c_str(), kUser,
-                          kPassword,          nullptr};
+    const std::string port_text = std::to_string(port);
+    const char* argv[] = {"/usr/bin/python3", script.c_str(),    home.c_str(), kUser,
+                          kPassword,          port_text.c_str(), nullptr};
     const int spawned =
         ::posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -165,7 +165,13 @@ public:
     // The user's home folder as the server sees it.
     const Temp_Dir& Home() const { return home_; }
 
+    // Ends the server at once, as a crash would.
+    void Kill();
+    // Starts it again on the same port, serving the same folder.
+    void Restart();
+
 private:
+    void Start(uint16_t port);
     void Stop();
 
     Temp_Dir home_;

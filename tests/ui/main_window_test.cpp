@@ -2,8 +2,7 @@
 // and shutdown, tray menu, links and placement, on the offscreen platform
 // with a scripted camera and clock.
 #include "settings/ini_store.h"
-#include "support/recording_fakes.h"
-#include "support/temp_dir.h"
+#include "support/window_harness.h"
 #include "ui/folder_edit.h"
 #include "ui/main_window.h"
 #include "ui/update_dialog.h"
@@ -27,68 +26,7 @@ static void Init_Resources() {
 namespace vistrel {
 namespace {
 
-struct Harness {
-    test::Temp_Dir dir;
-    test::Fake_Camera* camera = nullptr;
-    test::Fake_Clock* clock = nullptr;
-    std::vector<QUrl> opened;
-    std::vector<std::string> fetched_urls;
-    bool open_succeeds = true;
-    bool tray = true;
-    Desktop_Area desktop{0, 0, 1280, 1024};
-    std::string donation;
-    std::unique_ptr<TF_Main> window;
-    std::optional<std::string> version_body;
-    std::time_t program_modified = 0;
-    std::time_t now = 0;
-
-    std::string Data() const { return dir.Folder() + "data/"; }
-    std::string Ini() const { return Data() + "datas.ini"; }
-    std::string Pictures() const { return dir.Folder() + "pics"; }
-
-    void Write_Settings(const std::string& content) { dir.Write("data/datas.ini", content); }
-
-    TF_Main& Create() {
-        Main_Window_Services s;
-        auto cam = std::make_unique<test::Fake_Camera>();
-        camera = cam.get();
-        auto clk = std::make_unique<test::Fake_Clock>();
-        clock = clk.get();
-        s.camera = std::move(cam);
-        s.clock = std::move(clk);
-        s.data_folder = Data();
-        s.web = {"http://web.test/kesto-soft/Vistrel/Vistrel.ver", "http://web.test/vistrel/",
-                 "http://web.test/software/index.html", QString::fromStdString(donation),
-                 "contact"};
-        s.open_url = [this](const QUrl& url) {
-            opened.push_back(url);
-            return open_succeeds;
-        };
-        s.desktop = [this] { return desktop; };
-        s.tray_available = [this] { return tray; };
-        s.default_dest_folder = [this] { return Pictures(); };
-        s.fetch_version = [this](const std::string& url,
-                                 std::function<void(std::optional<std::string>)> done) {
-            fetched_urls.push_back(url);
-            done(version_body);
-            return std::shared_ptr<void>();
-        };
-        s.program_modified = [this] { return program_modified; };
-        s.now = [this] { return now; };
-        window = std::make_unique<TF_Main>(std::move(s));
-        return *window;
-    }
-
-    TF_Main& Activate() {
-        QEvent activate(QEvent::WindowActivate);
-        QApplication::sendEvent(window.get(), &activate);
-        return *window;
-    }
-
-    QString Status(int panel) const {
-        return window->findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel))->text();
-    }
-};
+using test::Harness;
 
 const char* const kFresh_File = "[string]\r\n"
                                 "DED_Dest_Folder=%1\r\n"

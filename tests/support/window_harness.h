@@ -1,0 +1,97 @@
+// A main window with a scripted camera and clock, its data folder in a
+// temporary folder, and the world it talks to (browser, screens, web server)
+// replaced by recorders.
+#pragma once
+
+#include "support/recording_fakes.h"
+#include "support/temp_dir.h"
+#include "ui/main_window.h"
+#include "upload/ftp_client.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QUrl>
+
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vistrel::test {
+
+struct Harness {
+    test::Temp_Dir dir;
+    test::Fake_Camera* camera = nullptr;
+    test::Fake_Clock* clock = nullptr;
+    std::vector<QUrl> opened;
+    std::vector<std::string> fetched_urls;
+    bool open_succeeds = true;
+    bool tray = true;
+    Desktop_Area desktop{0, 0, 1280, 1024};
+    std::string donation;
+    std::unique_ptr<TF_Main> window;
+    std::optional<std::string> version_body;
+    std::time_t program_modified = 0;
+    std::time_t now = 0;
+
+    std::string Data() const { return dir.Folder() + "data/"; }
+    std::string Ini() const { return Data() + "datas.ini"; }
+    std::string Pictures() const { return dir.Folder() + "pics"; }
+
+    void Write_Settings(const std::string& content) { dir.Write("data/datas.ini", content); }
+
+    TF_Main& Create() {
+        Main_Window_Services s;
+        auto cam = std::make_unique<test::Fake_Camera>();
+        camera = cam.get();
+        auto clk = std::make_unique<test::Fake_Clock>();
+        clock = clk.get();
+        s.camera = std::move(cam);
+        s.clock = std::move(clk);
+        s.data_folder = Data();
+        s.web = {"http://web.test/kesto-soft/Vistrel/Vistrel.ver", "http://web.test/vistrel/",
+                 "http://web.test/software/index.html", QString::fromStdString(donation),
+                 "contact"};
+        s.open_url = [this](const QUrl& url) {
+            opened.push_back(url);
+            return open_succeeds;
+        };
+        s.desktop = [this] { return desktop; };
+        s.tray_available = [this] { return tray; };
+        s.default_dest_folder = [this] { return Pictures(); };
+        s.fetch_version = [this](const std::string& url,
+                                 std::function<void(std::optional<std::string>)> done) {
+            fetched_urls.push_back(url);
+            done(version_body);
+            return std::shared_ptr<void>();
+        };
+        s.program_modified = [this] { return program_modified; };
+        s.now = [this] { return now; };
+        s.make_ftp_client = [](std::function<void(const std::string&)> on_status) {
+            auto client = std::make_unique<FTP_Client>();
+            // Short waits: a test server answers at once or not at all.
+            client->Read_Timeout = std::chrono::seconds(5);
+            client->Stall_Timeout = std::chrono::seconds(5);
+            client->Connect_Timeout = std::chrono::seconds(5);
+            client->OnStatus = [on_status](Ftp_Status, const std::string& text) {
+                on_status(text);
+            };
+            return std::unique_ptr<Ftp_Session>(std::move(client));
+        };
+        window = std::make_unique<TF_Main>(std::move(s));
+        return *window;
+    }
+
+    TF_Main& Activate() {
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(window.get(), &activate);
+        return *window;
+    }
+
+    QString Status(int panel) const {
+        return window->findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel))->text();
+    }
+};
+
+} // namespace vistrel::test
