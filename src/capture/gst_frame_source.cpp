@@ -197,7 +197,7 @@ void Gst_Frame_Source::Close_Capture() noexcept {
     stop_requested_.notify_all();
     if (pipelines_.joinable())
         pipelines_.join();
-    last_frame_ = QImage();
+    last_sample_.reset();
 }
 
 QImage Gst_Frame_Source::Grab_Frame() {
@@ -212,19 +212,22 @@ QImage Gst_Frame_Source::Grab_Frame() {
         throw Capture_Error("camera not running");
     // A frame from before a reopen may be long out of date.
     if (generation != last_frame_generation_) {
-        last_frame_ = QImage();
+        last_sample_.reset();
         last_frame_generation_ = generation;
     }
-    if (const gst::Sample_Ptr sample{gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 0)}) {
-        try {
-            last_frame_ = converter_.Convert(sample.get());
-        } catch (const std::exception& e) {
-            throw Capture_Error(e.what());
-        }
-    }
-    if (last_frame_.isNull())
+    if (gst::Sample_Ptr sample{gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 0)})
+        last_sample_ = std::move(sample);
+    if (!last_sample_)
         throw Capture_Error("no frame from the camera yet");
-    return last_frame_;
+    // The sample is kept rather than the picture, so that every frame handed
+    // out has no other owner: the tick then stamps it in place instead of
+    // copying it first. A repeated frame is converted again, which only
+    // happens when the camera is slower than the sampling.
+    try {
+        return converter_.Convert(last_sample_.get());
+    } catch (const std::exception& e) {
+        throw Capture_Error(e.what());
+    }
 }
 
 void Gst_Frame_Source::Run_Pipelines() {

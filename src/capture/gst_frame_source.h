@@ -63,7 +63,7 @@ private:
 
     // The caller's thread only.
     Gst_Sample_Converter converter_;
-    QImage last_frame_;
+    gst::Sample_Ptr last_sample_; // the newest frame, as the camera sent it
     uint64_t last_frame_generation_ = 0;
 };
 

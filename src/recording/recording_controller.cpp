@@ -93,7 +93,7 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings) {
         view_.Show_Previews(previews_);
     };
     try {
-        Save_Snapshot(img_webcam_, request, previews_);
+        snapshots_.Save_Snapshot(img_webcam_, request, previews_);
     } catch (...) {
         show();
         throw;

@@ -93,6 +93,7 @@ private:
     QImage img_new_;
     QImage img_old_;
     Preview_Strip previews_;
+    Snapshot_Writer snapshots_;
     double stamp_dpi_;
 };
 

@@ -132,16 +132,17 @@ void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, int32_t num_ima
                      QString::fromStdString(Time_Stamp_Text(when, num_image)));
 }
 
-QImage Stretch_Nearest(const QImage& frame, QSize size) {
-    QImage out(size, QImage::Format_RGB32);
+void Stretch_Nearest_Into(const QImage& frame, QSize size, QImage& out) {
+    if (out.size() != size || out.format() != QImage::Format_RGB32 || !out.isDetached())
+        out = QImage(size, QImage::Format_RGB32);
     if (out.isNull())
-        return out;
+        return;
     const QImage source = frame.format() == QImage::Format_RGB32
                               ? frame
                               : frame.convertToFormat(QImage::Format_RGB32);
     if (source.isNull()) {
         out.fill(Qt::black);
-        return out;
+        return;
     }
     const std::vector<int> columns = Index_Table(source.width(), size.width());
     const std::vector<int> rows = Index_Table(source.height(), size.height());
@@ -151,6 +152,11 @@ QImage Stretch_Nearest(const QImage& frame, QSize size) {
         for (int x = 0; x < size.width(); ++x)
             to[x] = from[columns[size_t(x)]];
     }
+}
+
+QImage Stretch_Nearest(const QImage& frame, QSize size) {
+    QImage out;
+    Stretch_Nearest_Into(frame, size, out);
     return out;
 }
 
@@ -173,7 +179,8 @@ std::string Encode_Jpeg(const QImage& picture, int quality) {
 void Preview_Strip::Push(const QImage& picture) {
     for (size_t i = kSize - 1; i > 0; --i)
         pictures_[i] = pictures_[i - 1];
-    pictures_[0] = picture;
+    // A thumbnail of its own, so that the picture's pixels can be reused.
+    pictures_[0] = picture.scaled(kThumbnail, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 void Preview_Strip::Clear() {
@@ -181,10 +188,12 @@ void Preview_Strip::Clear() {
         pictures_[i - 1] = QImage();
 }
 
-void Save_Snapshot(QImage& live_frame, const Snapshot_Request& request, Preview_Strip& previews) {
+void Snapshot_Writer::Save_Snapshot(QImage& live_frame, const Snapshot_Request& request,
+                                    Preview_Strip& previews) {
     if (request.add_time_date)
         Draw_Time_Stamp(live_frame, request.when, request.num_image, request.dpi);
-    const QImage picture = Stretch_Nearest(live_frame, Output_Size(request.jpeg_size_index));
+    Stretch_Nearest_Into(live_frame, Output_Size(request.jpeg_size_index), picture_);
+    const QImage& picture = picture_;
     previews.Push(picture);
 
     std::error_code ec;

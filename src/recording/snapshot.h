@@ -35,6 +35,10 @@ void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, int32_t num_ima
 // are dropped or repeated, never averaged). The result is Format_RGB32.
 QImage Stretch_Nearest(const QImage& frame, QSize size);
 
+// The same into `out`, whose pixels are reused when it already has that size
+// and nobody else holds them.
+void Stretch_Nearest_Into(const QImage& frame, QSize size, QImage& out);
+
 // Baseline JPEG of the picture at the given quality, libjpeg's defaults
 // otherwise. Throws std::runtime_error when the encoder fails.
 std::string Encode_Jpeg(const QImage& picture, int quality = kJpeg_Quality);
@@ -43,8 +47,9 @@ std::string Encode_Jpeg(const QImage& picture, int quality = kJpeg_Quality);
 class Preview_Strip {
 public:
     static constexpr size_t kSize = 7;
+    static constexpr QSize kThumbnail{35, 35};
 
-    // The picture becomes the first; the oldest drops out.
+    // A thumbnail of the picture becomes the first; the oldest drops out.
     void Push(const QImage& picture);
     void Clear();
     const QImage& At(size_t index) const { return pictures_[index]; }
@@ -63,10 +68,20 @@ struct Snapshot_Request {
     double dpi = 96.0;
 };
 
-// Stamps the live frame when asked, stretches it, pushes it into the preview
-// strip, creates the folder and writes full_folder + file_name + ".jpg" in one
-// step (a half-written picture is never seen under its name). Throws on any
-// failure; what was done before it (stamp, preview) stays.
-void Save_Snapshot(QImage& live_frame, const Snapshot_Request& request, Preview_Strip& previews);
+// Turns live frames into picture files, keeping its picture buffer from one
+// call to the next.
+class Snapshot_Writer {
+public:
+    // Stamps the live frame when asked, stretches it, pushes it into the
+    // preview strip, creates the folder and writes full_folder + file_name +
+    // ".jpg" in one step (a half-written picture is never seen under its
+    // name). Throws on any failure; what was done before it (stamp, preview)
+    // stays.
+    void Save_Snapshot(QImage& live_frame, const Snapshot_Request& request,
+                       Preview_Strip& previews);
+
+private:
+    QImage picture_;
+};
 
 } // namespace vistrel
