@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #ifndef VISTREL_DEFAULT_WEB_BASE
-#define VISTREL_DEFAULT_WEB_BASE "https://vistrel.example.org"
+#define VISTREL_DEFAULT_WEB_BASE "http://vistrel.example.org"
 #endif
 #ifndef VISTREL_DONATION_URL
 #define VISTREL_DONATION_URL ""

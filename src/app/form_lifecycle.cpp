@@ -54,7 +54,10 @@ void TF_Main::FormActivate() {
 }
 
 void TF_Main::FormClose() {
-    Save_Settings();
+    // Before the first activation the controls hold their design values, not
+    // the user's settings: saving them would overwrite the file.
+    if (activated_)
+        Save_Settings();
     TMR_Refresh_IMG.stop();
     // A run in progress is cut short; an idle connection is left as it is.
     Close_Upload();

@@ -19,11 +19,13 @@
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
 
+#include <atomic>
 #include <thread>
 
 #include <sys/stat.h>
@@ -56,6 +58,12 @@ void Set_Radio(QAbstractButton* button, bool checked) {
     button->setAutoExclusive(false);
     button->setChecked(checked);
     button->setAutoExclusive(exclusive);
+}
+
+// Seconds as milliseconds in 32 bits, wrapping as the tick arithmetic does,
+// where a plain product would overflow.
+int32_t Milliseconds_Of(int32_t seconds) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(seconds) * 1000));
 }
 
 std::string Text_Of(const QLineEdit* edit) {
@@ -175,8 +183,14 @@ void TF_Main::Build_Status_Bar() {
 
 void TF_Main::Connect_Controls() {
     for (QLineEdit* edit : {ui_->EDT_Seuil_Detect, ui_->EDT_Timer_Refresh, ui_->EDT_Delay_Avant_Rec,
-                            ui_->EDT_Delay_Apres_Rec, ui_->EDT_Nb_Max_File})
-        edit->setValidator(new QIntValidator(edit));
+                            ui_->EDT_Delay_Apres_Rec, ui_->EDT_Nb_Max_File}) {
+        // Digits only: a group separator the reading would not take is refused.
+        auto* validator = new QIntValidator(edit);
+        QLocale plain = QLocale::c();
+        plain.setNumberOptions(QLocale::RejectGroupSeparator);
+        validator->setLocale(plain);
+        edit->setValidator(validator);
+    }
     // Enter moves on in the integer and text edits; leaving one of the four
     // timing edits applies it at once.
     for (QLineEdit* edit : {ui_->EDT_Seuil_Detect, ui_->EDT_Timer_Refresh, ui_->EDT_Delay_Avant_Rec,
@@ -327,8 +341,8 @@ void TF_Main::Read_Parameters_From_Controls() {
     w.Minimized_Mode = ui_->RBT_Mode_Start_1->isChecked();
     w.Sampling_ms = Integer_Value(ui_->EDT_Timer_Refresh);
     w.Dest_Folder = ui_->DED_Dest_Folder->path().toStdString() + "/";
-    w.Delay_Start_ms = Integer_Value(ui_->EDT_Delay_Avant_Rec) * 1000;
-    w.Delay_Stop_ms = Integer_Value(ui_->EDT_Delay_Apres_Rec) * 1000;
+    w.Delay_Start_ms = Milliseconds_Of(Integer_Value(ui_->EDT_Delay_Avant_Rec));
+    w.Delay_Stop_ms = Milliseconds_Of(Integer_Value(ui_->EDT_Delay_Apres_Rec));
     w.Threshold = Integer_Value(ui_->EDT_Seuil_Detect);
     w.Launch_Rec_Motion = ui_->RBT_Rec_Launch_2->isChecked();
     w.Launch_Rec = ui_->RBT_Rec_Launch_1->isChecked();
@@ -516,10 +530,11 @@ void TF_Main::Restore_Placement() {
         return;
     const Window_Placement p = Move_Into_Desktop(*stored, services_.desktop());
     setGeometry(p.left, p.top, p.Width(), p.Height());
+    // A window left minimized opens normally: a window that starts iconic may
+    // never be activated, and sampling starts at the first activation. The
+    // minimized launch mode is the way to start in the notification area.
     if (p.show == kShow_Maximized)
         setWindowState(windowState() | Qt::WindowMaximized);
-    else if (p.show == kShow_Minimized)
-        setWindowState(windowState() | Qt::WindowMinimized);
 }
 
 void TF_Main::Save_Placement() {
@@ -580,9 +595,13 @@ void TF_Main::Show_Upload_File(const std::string& name) {
 }
 
 void TF_Main::Close_Upload() {
-    if (!worker_ || !worker_->Active())
+    if (!worker_)
         return;
+    // No run starts any more, not even one woken just before the close.
+    const bool running = worker_->Active();
     worker_->Terminate();
+    if (!running)
+        return;
     ftp_client_->Abort_Transfer();
     ftp_client_->Disconnect();
 }
@@ -597,15 +616,24 @@ void TF_Main::BTN_FTP_TestClick() {
     worker_->Hold(true);
     do {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (worker_->FTP_Busy())
+        if (worker_->FTP_Busy() || worker_->Active())
             QThread::msleep(10);
-    } while (worker_->FTP_Busy());
+    } while (worker_->FTP_Busy() || worker_->Active());
+    if (close_after_test_) {
+        // The window was closed meanwhile: no new connection for a test
+        // nobody waits for.
+        worker_->Hold(false);
+        connection_test_running_ = false;
+        close();
+        return;
+    }
 
     // The test itself runs beside the window, so that sampling and recording
     // go on while a slow server is waited for.
     const Working_Settings settings = Working();
     bool sent = false;
     std::string failure;
+    std::atomic<bool> finished{false};
     QEventLoop waiting;
     std::thread test([&] {
         try {
@@ -617,9 +645,16 @@ void TF_Main::BTN_FTP_TestClick() {
         } catch (...) {
             failure = "The FTP connection test failed";
         }
+        finished = true;
         QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
     });
     waiting.exec();
+    if (!finished) {
+        // The event loop was ended from outside: cut the test short rather
+        // than wait for a slow server with the window frozen.
+        ftp_client_->Abort_Transfer();
+        ftp_client_->Disconnect();
+    }
     test.join();
 
     if (sent && failure.empty())

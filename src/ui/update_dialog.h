@@ -34,8 +34,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
-    // The dialog has no close box; Escape answers "later".
-    void reject() override { done(kNo); }
+    // The dialog has no close box: only its two buttons end it.
+    void reject() override {}
 
 private:
     void FormShow();

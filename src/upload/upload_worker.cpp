@@ -87,6 +87,7 @@ void Upload_Worker::Thread_Loop() {
             return;
         wake_requested_ = false;
         running_ = true;
+        busy_ = true; // before the lock goes, so that no one sees a run neither busy nor active
         lock.unlock();
         TRH_FtpRun();
         lock.lock();

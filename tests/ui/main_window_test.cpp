@@ -86,6 +86,17 @@ private slots:
         QCOMPARE(h.Status(3), QString("contact  |  Vistrel V3.2"));
     }
 
+    void closing_before_the_first_activation_keeps_the_settings_file() {
+        Harness h;
+        h.Write_Settings("[integer]\r\nEDT_Seuil_Detect=42\r\n");
+        TF_Main& w = h.Create();
+        w.close();
+        QVERIFY(
+            !QString::fromStdString(h.dir.Read("data/datas.ini")).contains("EDT_Seuil_Detect=0"));
+        QVERIFY(
+            QString::fromStdString(h.dir.Read("data/datas.ini")).contains("EDT_Seuil_Detect=42"));
+    }
+
     void first_activation_only_loads_once() {
         Harness h;
         TF_Main& w = h.Create();
@@ -176,6 +187,9 @@ private slots:
         QCOMPARE(s.Threshold, -3.0);
         QCOMPARE(QString::fromStdString(s.Dest_Folder), QString("/srv/pics/"));
         QCOMPARE(QString::fromStdString(s.FTP_Server), QString("ftp.test:2121"));
+        // Seconds beyond the 32-bit milliseconds wrap instead of overflowing.
+        f.EDT_Delay_Avant_Rec->setText("3000000");
+        QCOMPARE(w.Read_Parameters().Delay_Start_ms, int32_t(3000000000LL - 4294967296LL));
 
         f.DED_Dest_Folder->setPath("/");
         QCOMPARE(QString::fromStdString(w.Read_Parameters().Dest_Folder), QString("//"));
@@ -219,6 +233,10 @@ private slots:
         f.EDT_Seuil_Detect->setText("");
         QTest::keyClicks(f.EDT_Seuil_Detect, "1a2");
         QCOMPARE(f.EDT_Seuil_Detect->text(), QString("12"));
+        // A thousands separator would read as 0 later: it never gets in.
+        f.EDT_Nb_Max_File->setText("");
+        QTest::keyClicks(f.EDT_Nb_Max_File, "30,000");
+        QCOMPARE(f.EDT_Nb_Max_File->text(), QString("30000"));
     }
 
     void launch_options_start_recording() {
@@ -398,6 +416,8 @@ private slots:
             version_shown = QString::fromStdString(d->Version_Remote);
             QVERIFY(!(d->windowFlags() & Qt::WindowCloseButtonHint));
             QCOMPARE(d->size(), QSize(405, 177));
+            QTest::keyClick(d, Qt::Key_Escape);
+            QVERIFY2(d->isVisible(), "only the two buttons end the dialog");
             (yes ? d->Form().BTN_Yes : d->Form().BTN_No)->click();
         });
         answerer.start();
