@@ -143,6 +143,16 @@ void Http_Response_Reader::Start_Body() {
     }
 }
 
+bool Http_Response_Reader::Take_Body_Bytes() {
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(left_, pending_.size()));
+    if (body_.size() + take > kMax_Body)
+        throw Http_Error("Answer too long");
+    body_.append(pending_, 0, take);
+    pending_.erase(0, take);
+    left_ -= take;
+    return left_ == 0;
+}
+
 void Http_Response_Reader::Step() {
     std::string line;
     for (;;) {
@@ -170,18 +180,11 @@ void Http_Response_Reader::Step() {
             else
                 Header_Line(line);
             break;
-        case State::Body_Length: {
-            const size_t take = static_cast<size_t>(std::min<uint64_t>(left_, pending_.size()));
-            if (body_.size() + take > kMax_Body)
-                throw Http_Error("Answer too long");
-            body_.append(pending_, 0, take);
-            pending_.erase(0, take);
-            left_ -= take;
-            if (left_ > 0)
+        case State::Body_Length:
+            if (!Take_Body_Bytes())
                 return;
             state_ = State::Done;
             break;
-        }
         case State::Body_Close:
             if (body_.size() + pending_.size() > kMax_Body)
                 throw Http_Error("Answer too long");
@@ -204,18 +207,11 @@ void Http_Response_Reader::Step() {
             state_ = size == 0 ? State::Trailers : State::Chunk_Data;
             break;
         }
-        case State::Chunk_Data: {
-            const size_t take = static_cast<size_t>(std::min<uint64_t>(left_, pending_.size()));
-            if (body_.size() + take > kMax_Body)
-                throw Http_Error("Answer too long");
-            body_.append(pending_, 0, take);
-            pending_.erase(0, take);
-            left_ -= take;
-            if (left_ > 0)
+        case State::Chunk_Data:
+            if (!Take_Body_Bytes())
                 return;
             state_ = State::Chunk_End;
             break;
-        }
         case State::Chunk_End:
             if (!Take_Line(line))
                 return;

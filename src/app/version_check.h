@@ -59,6 +59,8 @@ private:
     bool Take_Line(std::string& line);
     void Header_Line(const std::string& line);
     void Start_Body();
+    // Moves up to left_ pending bytes into the body; true once none is left.
+    bool Take_Body_Bytes();
     void Step();
 
     State state_ = State::Status_Line;
