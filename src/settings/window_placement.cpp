@@ -49,8 +49,10 @@ std::optional<Window_Placement> Parse_Placement(const std::string& text) {
 
 std::string Format_Placement(const Window_Placement& p) {
     std::string text = std::to_string(kFormat_Mark);
-    for (int v : {p.flags, p.show, p.left, p.top, p.right, p.bottom})
-        text += "," + std::to_string(v);
+    for (int v : {p.flags, p.show, p.left, p.top, p.right, p.bottom}) {
+        text += ',';
+        text += std::to_string(v);
+    }
     return text;
 }
 

@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks of a build and prints one table: operation, median,
+min, max, and the ratio to its reference measured in the same run.
+
+    bench/report.py BUILD_DIR [--cpu-seconds N]
+"""
+
+import json
+import os
+import statistics
+import subprocess
+import sys
+from pathlib import Path
+
+REPETITIONS = 5
+
+# Benchmark name -> (reference name or fixed figure in microseconds, target).
+REFERENCES = {
+    "BM_Tick_Recording": ("BM_Floor", 1.5),
+    "BM_Tick_Recording_No_Stamp": ("BM_Floor", 1.5),
+    "BM_Calc_Coef_Correl/640/480": (10.0, 1.0),
+    "BM_Calc_Coef_Correl/1280/720": (10.0, 1.0),
+    "BM_Calc_Coef_Correl/1920/1080": (10.0, 1.0),
+}
+
+
+def run(binary, env=None):
+    out = subprocess.run(
+        [str(binary), f"--benchmark_repetitions={REPETITIONS}", "--benchmark_format=json",
+         "--benchmark_min_time=0.2"],
+        check=True, capture_output=True, text=True, env=env).stdout
+    times = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("run_type") != "iteration":
+            continue
+        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[b["time_unit"]]
+        times.setdefault(b["run_name"], []).append(b["real_time"] * scale)
+    return times
+
+
+def main():
+    build = Path(sys.argv[1])
+    cpu_seconds = sys.argv[sys.argv.index("--cpu-seconds") + 1] if "--cpu-seconds" in sys.argv else "60"
+    # A memory file system keeps the disk's noise out of the tick's figures.
+    shm = dict(os.environ, TMPDIR="/dev/shm") if os.path.isdir("/dev/shm") else None
+    times = {}
+    for name, env in (("vistrel_bench_motion", None), ("vistrel_bench_tick", shm),
+                      ("vistrel_bench_capture", None), ("vistrel_bench_ftp", None)):
+        binary = build / "bench" / name
+        if binary.exists():
+            times.update(run(binary, env))
+
+    print(f"| operation | median µs | min µs | max µs | ratio to reference (target) |")
+    print("|---|---|---|---|---|")
+    for name, values in times.items():
+        median = statistics.median(values)
+        ratio = ""
+        if name in REFERENCES:
+            reference, target = REFERENCES[name]
+            base = statistics.median(times[reference]) if isinstance(reference, str) else reference
+            label = reference if isinstance(reference, str) else f"{reference:g} µs"
+            ratio = f"{median / base:.2f} × {label} (≤ {target:g})"
+        print(f"| {name} | {median:.1f} | {min(values):.1f} | {max(values):.1f} | {ratio} |")
+
+    cpu = Path(__file__).with_name("program_cpu.py")
+    print()
+    subprocess.run([sys.executable, str(cpu), str(build / "vistrel"), cpu_seconds], check=True)
+
+
+if __name__ == "__main__":
+    main()
