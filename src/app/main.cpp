@@ -4,6 +4,7 @@
 #include "capture/camera_choice.h"
 #include "capture/gst_frame_source.h"
 #include "settings/data_folder.h"
+#include "settings/file_helpers.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -31,6 +32,9 @@ int main(int argc, char** argv) {
 
     // VISTREL_CAMERA wins over the camera picked in the window.
     const std::string data_folder = vistrel::Data_Folder_Path();
+    // A kill while a settings file was being saved leaves its temporary file.
+    for (const char* name : {"datas.ini", "appli.ini", "camera.ini"})
+        vistrel::Remove_Stale_Temporaries(data_folder + name);
     std::string camera = vistrel::Gst_Frame_Source::Default_Description();
     const bool camera_from_environment = !camera.empty();
     if (!camera_from_environment)

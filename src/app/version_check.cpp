@@ -261,6 +261,7 @@ bool Is_Newer(const std::string& remote, const std::string& local) {
 bool Is_Old(std::time_t modified, std::time_t now) {
     std::tm file{};
     std::tm today{};
+    ::tzset(); // the zone may have changed since start-up; localtime_r would not see it
     if (::localtime_r(&modified, &file) == nullptr || ::localtime_r(&now, &today) == nullptr)
         return false;
     today.tm_hour = today.tm_min = today.tm_sec = 0;

@@ -11,12 +11,17 @@ uint32_t System_Clock::Tick_Count() {
     return static_cast<uint32_t>(ms.count());
 }
 
-Local_Date_Time System_Clock::Now() {
-    const std::time_t now = std::time(nullptr);
+Local_Date_Time Local_Time_Of(std::time_t moment) {
+    // localtime_r alone reads the zone once per process and never again.
+    ::tzset();
     std::tm local{};
-    ::localtime_r(&now, &local);
+    ::localtime_r(&moment, &local);
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
             local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+Local_Date_Time System_Clock::Now() {
+    return Local_Time_Of(std::time(nullptr));
 }
 
 } // namespace vistrel

@@ -7,6 +7,7 @@
 #include "recording/local_date_time.h"
 
 #include <cstdint>
+#include <ctime>
 
 namespace vistrel {
 
@@ -16,6 +17,12 @@ public:
     virtual uint32_t Tick_Count() = 0;
     virtual Local_Date_Time Now() = 0;
 };
+
+// The local date and time of `moment` in the zone in force now: the TZ
+// variable, or the machine's zone file when TZ is unset. Both are read again
+// on every call, so a program left running for weeks follows a move of the
+// machine to another zone.
+Local_Date_Time Local_Time_Of(std::time_t moment);
 
 // Milliseconds of a monotonic clock, and the local time of the machine.
 class System_Clock : public Clock {

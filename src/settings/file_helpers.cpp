@@ -128,4 +128,47 @@ void Write_File_Atomically(const std::string& path, std::string_view bytes, mode
     temp.Commit_As(target, durability);
 }
 
+namespace {
+
+// mkstemp's six letters: digits and both cases of the Latin alphabet.
+bool Is_Temporary_Of(const std::string& name, const std::string& base) {
+    constexpr size_t kLetters = 6;
+    if (name.size() != base.size() + 1 + kLetters || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != '.')
+        return false;
+    for (size_t i = base.size() + 1; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool letter =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void Remove_Stale_Temporaries(const std::string& path, std::chrono::seconds min_age) noexcept {
+    namespace fs = std::filesystem;
+    try {
+        const fs::path target = Final_Target(path);
+        const std::string base = target.filename().string();
+        const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+        const auto now = fs::file_time_type::clock::now();
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec);
+        for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+            std::error_code entry_ec;
+            if (!Is_Temporary_Of(it->path().filename().string(), base) ||
+                !it->is_regular_file(entry_ec))
+                continue;
+            const auto modified = it->last_write_time(entry_ec);
+            if (!entry_ec && now - modified >= min_age)
+                fs::remove(it->path(), entry_ec);
+        }
+    } catch (...) {
+        // Litter stays; nothing depends on it being gone.
+    }
+}
+
 } // namespace vistrel

@@ -1,6 +1,7 @@
 // File primitives shared by the settings store and the picture writer.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,5 +31,12 @@ enum class Durability {
 void Write_File_Atomically(const std::string& path, std::string_view bytes,
                            mode_t new_file_mode = 0644,
                            Durability durability = Durability::Power_Loss);
+
+// Removes the temporary files that writes of `path` cut short by a crash or a
+// kill left beside it. Only files named as Write_File_Atomically names its
+// temporaries and untouched for `min_age` go, so a write in progress in
+// another process keeps its file. Never throws.
+void Remove_Stale_Temporaries(const std::string& path,
+                              std::chrono::seconds min_age = std::chrono::seconds(60)) noexcept;
 
 } // namespace vistrel

@@ -101,5 +101,48 @@ TEST(Write_File_Atomically, A_Failure_Throws_And_Leaves_No_Temporary_File) {
     EXPECT_TRUE(fs::is_directory(dir.File("datas.ini")));
 }
 
+TEST(Remove_Stale_Temporaries, Removes_Only_Old_Temporaries_Of_That_File) {
+    const test::Temp_Dir dir;
+    const auto age = [&](const std::string& name, std::chrono::minutes minutes) {
+        dir.Write(name, "x");
+        fs::last_write_time(dir.File(name), fs::file_time_type::clock::now() - minutes);
+    };
+    age("datas.ini", std::chrono::minutes(10));
+    age("datas.ini.a1B2c3", std::chrono::minutes(10)); // cut short by a kill
+    age("datas.ini.Zz9Yy8", std::chrono::minutes(2));
+    age("datas.ini.fresh1", std::chrono::minutes(0)); // another process is writing it
+    age("datas.ini.bak", std::chrono::minutes(10));
+    age("datas.ini.a1B2c", std::chrono::minutes(10));
+    age("datas.ini.a1B2c3d", std::chrono::minutes(10));
+    age("datas.ini.a1-2c3", std::chrono::minutes(10));
+    age("appli.ini.a1B2c3", std::chrono::minutes(10));
+    age("xdatas.ini.a1B2c3", std::chrono::minutes(10));
+    fs::create_directory(dir.File("datas.ini.folder"));
+
+    Remove_Stale_Temporaries(dir.File("datas.ini"));
+
+    EXPECT_EQ(
+        Entries(dir.Path()),
+        (std::vector<std::string>{"appli.ini.a1B2c3", "datas.ini", "datas.ini.a1-2c3",
+                                  "datas.ini.a1B2c", "datas.ini.a1B2c3d", "datas.ini.bak",
+                                  "datas.ini.folder", "datas.ini.fresh1", "xdatas.ini.a1B2c3"}));
+}
+
+TEST(Remove_Stale_Temporaries, Looks_Beside_The_File_A_Link_Leads_To) {
+    const test::Temp_Dir dir;
+    fs::create_directory(dir.File("real"));
+    dir.Write("real/datas.ini", "x");
+    dir.Write("real/datas.ini.k3Lm9Q", "x");
+    dir.Write("datas.ini.k3Lm9Q", "x"); // not a temporary of the link's target
+    fs::create_symlink(dir.File("real/datas.ini"), dir.File("datas.ini"));
+
+    Remove_Stale_Temporaries(dir.File("datas.ini"), std::chrono::seconds(0));
+
+    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"datas.ini"});
+    EXPECT_TRUE(fs::exists(dir.File("datas.ini.k3Lm9Q")));
+    // A folder that is not there is no error.
+    Remove_Stale_Temporaries(dir.File("missing/datas.ini"), std::chrono::seconds(0));
+}
+
 } // namespace
 } // namespace vistrel

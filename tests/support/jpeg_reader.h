@@ -19,6 +19,7 @@ struct Decoded_Jpeg {
     int components = 0;
     bool progressive = false;
     bool baseline_frame = false; // SOF0 marker
+    long warnings = 0;           // a cut-off file decodes with warnings, grey at the end
     std::vector<std::array<uint16_t, 64>> quant_tables;
     QImage image; // Format_RGB888
 };
@@ -64,6 +65,7 @@ inline bool Decode_Into(const std::string& bytes, Decoded_Jpeg& out) {
         jpeg_read_scanlines(&d, &row, 1);
     }
     jpeg_finish_decompress(&d);
+    out.warnings = err.pub.num_warnings;
     jpeg_destroy_decompress(&d);
     return true;
 }
@@ -75,6 +77,21 @@ inline Decoded_Jpeg Decode_Jpeg(const std::string& bytes) {
         throw std::runtime_error("not a readable JPEG");
     out.baseline_frame = bytes.find("\xFF\xC0", 0, 2) != std::string::npos;
     return out;
+}
+
+// Whether the file is a whole JPEG picture: it decodes without error and
+// without the warnings libjpeg gives for missing or corrupt data.
+inline bool Decodes_Fully(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    std::string bytes;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        bytes.append(buffer, n);
+    std::fclose(file);
+    Decoded_Jpeg out;
+    return detail::Decode_Into(bytes, out) && out.warnings == 0 && out.width > 0;
 }
 
 } // namespace vistrel::test

@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Kills the real program with SIGKILL again and again while it records, at
+random moments (during start-up, while recording, and while it saves its
+settings on the way out), and checks what it leaves on disk: every picture is
+a whole JPEG, and the settings file is always the whole file.
+
+Usage: crash_safety_test.py PROGRAM JPEG_CHECK [ROUNDS]
+"""
+
+import os
+import random
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "app"))
+from run_program_test import Xvfb, wait_for  # noqa: E402
+
+PROGRAM = None
+JPEG_CHECK = None
+ROUNDS = 12
+CAMERA = ("videotestsrc pattern=ball is-live=true ! "
+          "video/x-raw,width=1280,height=720,framerate=30/1")
+
+
+class CrashSafety(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="vistrel-crash-")
+        root = Path(self.tmp.name)
+        self.data = root / "data" / "_data_Vistrel"
+        self.pictures = root / "pictures"
+        self.data.mkdir(parents=True)
+        self.env = dict(os.environ, HOME=str(root / "home"), XDG_DATA_HOME=str(root / "data"),
+                        XDG_CONFIG_HOME=str(root / "config"), XDG_RUNTIME_DIR=str(root),
+                        VISTREL_CAMERA=CAMERA, VISTREL_WEB_BASE="http://127.0.0.1:9",
+                        QT_QPA_PLATFORM="xcb")
+        (self.data / "datas.ini").write_bytes("\r\n".join([
+            "[string]", f"DED_Dest_Folder={self.pictures}",
+            "[integer]", "RBT_Rec_Launch=1", "CKB_Add_Time_Date=1", "EDT_Timer_Refresh=50",
+            ""]).encode())
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def pictures_on_disk(self):
+        return list(self.pictures.rglob("*.jpg"))
+
+    def start(self, display):
+        return subprocess.Popen([PROGRAM], env=dict(self.env, DISPLAY=display),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def check_pictures(self):
+        pictures = [str(p) for p in self.pictures_on_disk()]
+        if not pictures:
+            return
+        check = subprocess.run([JPEG_CHECK, *pictures], capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, "pictures cut short:\n" + check.stdout)
+
+    def test_sigkill_at_random_moments_leaves_whole_pictures_and_settings(self):
+        rng = random.Random(int(os.environ.get("VISTREL_CRASH_SEED", time.time_ns())))
+        with Xvfb() as x:
+            # A clean run first: the settings file as the program saves it.
+            program = self.start(x.display)
+            self.assertTrue(wait_for(lambda: len(self.pictures_on_disk()) >= 2, 30),
+                            "the program recorded nothing")
+            program.send_signal(signal.SIGTERM)
+            self.assertEqual(program.wait(timeout=15), 0)
+            saved = (self.data / "datas.ini").read_bytes()
+            self.assertIn(b"EDT_Timer_Refresh=50\r\n", saved)
+
+            kinds = ["start-up", "recording", "closing"]
+            for round_number in range(ROUNDS):
+                kind = kinds[round_number % len(kinds)]
+                with self.subTest(round=round_number, moment=kind):
+                    before = len(self.pictures_on_disk())
+                    program = self.start(x.display)
+                    try:
+                        if kind == "start-up":
+                            time.sleep(rng.uniform(0.0, 1.0))
+                        else:
+                            self.assertTrue(
+                                wait_for(lambda: len(self.pictures_on_disk()) > before, 30),
+                                "the program recorded nothing")
+                            time.sleep(rng.uniform(0.0, 0.6))
+                            if kind == "closing":
+                                # The settings are written on the way out.
+                                program.send_signal(signal.SIGTERM)
+                                time.sleep(rng.uniform(0.0, 0.05))
+                        program.kill()
+                    finally:
+                        program.wait(timeout=15)
+
+                    self.check_pictures()
+                    # Either the old file or the new one, never a part of one.
+                    self.assertEqual((self.data / "datas.ini").read_bytes(), saved)
+
+        print(f"\n{len(self.pictures_on_disk())} pictures after {ROUNDS} kills; "
+              f"temporary files left by kills mid-write: "
+              f"{sum(1 for p in self.pictures.rglob('*.jpg.*'))}, "
+              f"{sum(1 for p in self.data.glob('*.ini.*'))} in the data folder",
+              file=sys.stderr)
+
+
+if __name__ == "__main__":
+    PROGRAM = sys.argv.pop(1)
+    JPEG_CHECK = sys.argv.pop(1)
+    if len(sys.argv) > 1 and sys.argv[1].isdigit():
+        ROUNDS = int(sys.argv.pop(1))
+    unittest.main(verbosity=2)
