@@ -16,7 +16,7 @@ VISTREL_PACKAGES=(
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib
-  xvfb xauth locales fonts-dejavu-core fonts-liberation2
+  xvfb xauth locales tzdata fonts-dejavu-core fonts-liberation2
 )
 
 # A comma locale lets the tests check the decimal separator of shown numbers.
