@@ -5,9 +5,45 @@
 #include "recording/storage_layout.h"
 #include "settings/text_helpers.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <optional>
+#include <vector>
 
 namespace vistrel {
+
+namespace {
+
+// Keeps the rows of a frame below `top` as they are now and puts them back
+// when it goes: the stamp is drawn there and must not outlive the picture.
+class Rows_Keeper {
+public:
+    Rows_Keeper(QImage& frame, int top) : frame_(frame), top_(std::clamp(top, 0, frame.height())) {
+        const auto line = static_cast<size_t>(frame.bytesPerLine());
+        kept_.resize(line * static_cast<size_t>(frame.height() - top_));
+        for (int y = top_; y < frame.height(); ++y)
+            std::memcpy(kept_.data() + line * static_cast<size_t>(y - top_), frame.constScanLine(y),
+                        line);
+    }
+    ~Rows_Keeper() {
+        const auto line = static_cast<size_t>(frame_.bytesPerLine());
+        if (kept_.size() != line * static_cast<size_t>(frame_.height() - top_))
+            return; // replaced by another frame meanwhile
+        for (int y = top_; y < frame_.height(); ++y)
+            if (uchar* row = frame_.scanLine(y))
+                std::memcpy(row, kept_.data() + line * static_cast<size_t>(y - top_), line);
+    }
+    Rows_Keeper(const Rows_Keeper&) = delete;
+    Rows_Keeper& operator=(const Rows_Keeper&) = delete;
+
+private:
+    QImage& frame_;
+    int top_;
+    std::vector<uchar> kept_;
+};
+
+} // namespace
 
 Recording_Controller::Recording_Controller(Recording_View& view, Frame_Source& camera, Clock& clock,
                                            Upload_List& files, std::function<void()> wake_upload)
@@ -85,6 +121,14 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings) {
     request.add_time_date = view_.Add_Time_Date();
     request.jpeg_size_index = view_.Jpeg_Size_Index();
     request.dpi = stamp_dpi_;
+    // The stamp shows live and in the picture, but the frames the motion
+    // measure compares are kept without it. Otherwise the end of a motion
+    // recording (the next frame has no stamp) would read as motion and start
+    // the next episode at once, so that with the stamp on a motion recording
+    // never ended.
+    std::optional<Rows_Keeper> unstamped;
+    if (request.add_time_date)
+        unstamped.emplace(img_webcam_, Time_Stamp_Top(img_webcam_.height(), request.dpi));
     // The stamp and the shifted strip show even when the file could not be
     // written.
     const auto show = [&] {

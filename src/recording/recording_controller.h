@@ -68,6 +68,7 @@ public:
 
     Recording_State& State() { return state_; }
     const Recording_State& State() const { return state_; }
+    // The last frame as the motion measure compares it: without the stamp.
     const QImage& Live_Frame() const { return img_webcam_; }
     const Preview_Strip& Previews() const { return previews_; }
 

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -130,6 +131,12 @@ void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, int32_t num_ima
     painter.setBackgroundMode(Qt::TransparentMode);
     painter.drawText(x, y + metrics.ascent(),
                      QString::fromStdString(Time_Stamp_Text(when, num_image)));
+}
+
+int Time_Stamp_Top(int frame_height, double dpi) {
+    // Anti-aliased edges may reach a row above the text's box.
+    const int text_height = QFontMetrics(Stamp_Font(dpi)).height();
+    return std::max(0, frame_height - text_height - 1);
 }
 
 void Stretch_Nearest_Into(const QImage& frame, QSize size, QImage& out) {

@@ -31,6 +31,9 @@ double Screen_Dpi();
 // would be.
 void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, int32_t num_image, double dpi);
 
+// The first row of a frame of that height the stamp may touch.
+int Time_Stamp_Top(int frame_height, double dpi);
+
 // The whole frame stretched onto `size` by picking pixels (rows and columns
 // are dropped or repeated, never averaged). The result is Format_RGB32.
 QImage Stretch_Nearest(const QImage& frame, QSize size);

@@ -332,7 +332,27 @@ TEST_F(Controller, StampIsDrawnOnTheLiveFrameOnlyWhenAskedFor) {
     view.add_time_date = true;
     Tick(calm_a);
     EXPECT_NE(view.live, calm_a);
-    EXPECT_EQ(tick.Live_Frame(), view.live);
+    // Only what is shown and saved carries it, not what is compared.
+    EXPECT_EQ(tick.Live_Frame(), calm_a);
+}
+
+TEST_F(Controller, WithTheStampOnAMotionRecordingStillEnds) {
+    view.add_time_date = true;
+    view.settings.Delay_Start_ms = 0;
+    view.settings.Delay_Stop_ms = 1000;
+    tick.BTN_Start_Stop_Rec_DetectClick();
+    Tick(calm_a);
+    for (int i = 0; i < 4; ++i)
+        Tick_Motion();
+    ASSERT_TRUE(tick.State().Rec_Motion);
+    // Calm frames: the stop delay passes and the recording stops; the first
+    // frame without a stamp, compared with the last stamped one, must not
+    // start the next episode.
+    for (int i = 0; i < 20; ++i)
+        Tick_Calm();
+    EXPECT_FALSE(tick.State().Rec_Motion);
+    EXPECT_EQ(tick.State().Num_Folder_D, 1);
+    EXPECT_EQ(view.rec_caption, "Waiting for motion detection ...");
 }
 
 TEST_F(Controller, ActivationResetStopsRecordingAndRestartsNumbering) {
