@@ -95,11 +95,12 @@ std::string Version_Request(const Http_Url& url) {
 
 bool Http_Response_Reader::Take_Line(std::string& line) {
     const size_t end = pending_.find('\n');
-    if (end == std::string::npos) {
-        if (pending_.size() > kMax_Line)
-            throw Http_Error("Answer line too long");
+    // Also when the line's end is already there, so that the limit does not
+    // depend on how the answer was cut into pieces on its way.
+    if ((end == std::string::npos ? pending_.size() : end) > kMax_Line)
+        throw Http_Error("Answer line too long");
+    if (end == std::string::npos)
         return false;
-    }
     line = pending_.substr(0, end);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
@@ -164,9 +165,13 @@ void Http_Response_Reader::Step() {
                 continue;
             if (line.compare(0, 7, "HTTP/1.") != 0 || line.size() < 12 || line[8] != ' ')
                 throw Http_Error("Not an HTTP answer");
+            // Three digits: from_chars alone would take "-12" for a status.
+            const bool digits = std::all_of(line.begin() + 9, line.begin() + 12, [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c)) != 0;
+            });
             int code = 0;
             const auto [end, ec] = std::from_chars(line.data() + 9, line.data() + 12, code);
-            if (ec != std::errc() || end != line.data() + 12)
+            if (!digits || ec != std::errc() || end != line.data() + 12)
                 throw Http_Error("Unreadable status");
             status_ = code;
             state_ = State::Headers;

@@ -90,6 +90,7 @@ TEST(HttpResponse, ReadsEveryWayOfEndingTheBody) {
 TEST(HttpResponse, RefusesWhatItCannotRead) {
     const std::string answers[] = {"SSH-2.0-OpenSSH\r\n",
                                    "HTTP/1.1 2x0 OK\r\n\r\n",
+                                   "HTTP/1.1 -12 OK\r\n\r\n",
                                    "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nshort",
                                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
                                    "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n",
@@ -100,6 +101,20 @@ TEST(HttpResponse, RefusesWhatItCannotRead) {
                                        std::string(2 << 20, 'x')};
     for (const std::string& answer : answers)
         EXPECT_THROW(Read(answer, 3), Http_Error) << answer.substr(0, 60);
+}
+
+TEST(HttpResponse, RefusesALongLineHoweverTheAnswerArrives) {
+    const auto answer = [](size_t header_length) {
+        return "HTTP/1.1 200 OK\r\nServer: " + std::string(header_length, 'a') +
+               "\r\nContent-Length: 2\r\n\r\nV5";
+    };
+    const std::string too_long = answer(9000);
+    // Whether the line's end comes in the same piece or not.
+    for (const size_t piece : {size_t(1), size_t(4096), too_long.size()}) {
+        SCOPED_TRACE(piece);
+        EXPECT_THROW(Read(too_long, piece), Http_Error);
+        EXPECT_EQ(Read(answer(8000), piece).Body(), "V5");
+    }
 }
 
 TEST(VersionRules, NewerComparesNumbersOfDifferentTexts) {
