@@ -82,8 +82,12 @@ Ftp_Reply Read_Reply(const std::function<std::string()>& next_line) {
         line = Trim_Blanks(next_line());
     while (line.empty());
     std::vector<std::string> lines{line};
+    size_t size = line.size() + 2;
     while (!Ends_Reply(line)) {
         line = next_line();
+        size += line.size() + 2;
+        if (size > kMax_Reply_Size)
+            throw Socket_Error("reply longer than " + std::to_string(kMax_Reply_Size) + " bytes");
         lines.push_back(line);
     }
 

@@ -38,7 +38,12 @@ struct Ftp_Reply {
 // Whether a line read from the control connection is the last of its reply.
 bool Ends_Reply(const std::string& line);
 
+// The most a reply may hold, line ends counted: far beyond any real reply.
+inline constexpr size_t kMax_Reply_Size = 1024 * 1024;
+
 // One reply, pulling lines from `next_line` until the line that ends it.
+// Fails with Socket_Error, as a broken connection does, once the reply grows
+// beyond kMax_Reply_Size: a server that never ends it must not fill memory.
 Ftp_Reply Read_Reply(const std::function<std::string()>& next_line);
 
 // The folder a PWD reply's text names, between its first two double quotes;

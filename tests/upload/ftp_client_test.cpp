@@ -77,6 +77,25 @@ TEST(Ftp_Reply_Reading, Reads_One_Reply_With_Its_Code_And_Text_Lines) {
     EXPECT_EQ(multi.Joined_Text(), "Cannot create\nNo permission");
 }
 
+TEST(Ftp_Reply_Reading, Gives_Up_On_A_Reply_That_Never_Ends) {
+    const std::string line = "211-" + std::string(1000, 'x');
+    size_t served = 0;
+    const auto endless = [&] {
+        if (++served * (line.size() + 2) > 16 * kMax_Reply_Size)
+            throw std::runtime_error("the reply is still being read");
+        return line;
+    };
+    EXPECT_THROW(Read_Reply(endless), Socket_Error);
+    EXPECT_LE(served * (line.size() + 2), kMax_Reply_Size + line.size() + 2);
+
+    // A long reply that ends within the limit still reads.
+    const size_t count = kMax_Reply_Size / (line.size() + 2) - 1;
+    served = 0;
+    const Ftp_Reply reply = Read_Reply([&] { return ++served <= count ? line : "211 End"; });
+    EXPECT_EQ(reply.Code, 211);
+    EXPECT_EQ(reply.Text.size(), count + 1);
+}
+
 TEST(Parse_PWD, Takes_The_Text_Between_The_First_Two_Quotes) {
     const std::pair<const char*, const char*> cases[] = {
         {"\"/pictures/cam\" is current directory.", "/pictures/cam"},
