@@ -256,8 +256,19 @@ uint16_t Unused_Port() {
     return Local_Port(Listen_On_Loopback().Get());
 }
 
-Pyftpdlib_Server::Pyftpdlib_Server() {
+Pyftpdlib_Server::Pyftpdlib_Server(std::string refused_name)
+    : refused_name_(std::move(refused_name)) {
     Start(0);
+}
+
+void Pyftpdlib_Server::Pause() {
+    if (pid_ > 0)
+        ::kill(pid_, SIGSTOP);
+}
+
+void Pyftpdlib_Server::Resume() {
+    if (pid_ > 0)
+        ::kill(pid_, SIGCONT);
 }
 
 void Pyftpdlib_Server::Kill() {
@@ -287,8 +298,8 @@ void Pyftpdlib_Server::Start(uint16_t port) {
     posix_spawn_file_actions_adddup2(&actions, writer.Get(), STDOUT_FILENO);
     const std::string home = home_.Path().string();
     const std::string port_text = std::to_string(port);
-    const char* argv[] = {"/usr/bin/python3", script.c_str(),    home.c_str(), kUser,
-                          kPassword,          port_text.c_str(), nullptr};
+    const char* argv[] = {"/usr/bin/python3", script.c_str(),    home.c_str(),          kUser,
+                          kPassword,          port_text.c_str(), refused_name_.c_str(), nullptr};
     const int spawned =
         ::posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -321,6 +332,7 @@ void Pyftpdlib_Server::Stop() {
     if (pid_ <= 0)
         return;
     ::kill(pid_, SIGTERM);
+    ::kill(pid_, SIGCONT); // a paused server must run to end
     // It ends within moments; should it hang, it is killed outright.
     const auto deadline = std::chrono::steady_clock::now() + Fake_Ftp_Server::kPatience;
     while (::waitpid(pid_, nullptr, WNOHANG) == 0) {

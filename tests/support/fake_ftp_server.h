@@ -156,7 +156,9 @@ public:
     static constexpr const char* kUser = "cam";
     static constexpr const char* kPassword = "s3cret pass";
 
-    Pyftpdlib_Server();
+    // A store of a file named `refused_name` (when not empty) is refused with
+    // 553, in any folder.
+    explicit Pyftpdlib_Server(std::string refused_name = {});
     ~Pyftpdlib_Server();
     Pyftpdlib_Server(const Pyftpdlib_Server&) = delete;
     Pyftpdlib_Server& operator=(const Pyftpdlib_Server&) = delete;
@@ -170,10 +172,17 @@ public:
     // Starts it again on the same port, serving the same folder.
     void Restart();
 
+    // Freezes the process, as a hung server: connections are still accepted
+    // by the system, but nothing is answered or read. Safe from any thread
+    // while no other call is under way.
+    void Pause();
+    void Resume();
+
 private:
     void Start(uint16_t port);
     void Stop();
 
+    const std::string refused_name_;
     Temp_Dir home_;
     pid_t pid_ = -1;
     uint16_t port_ = 0;

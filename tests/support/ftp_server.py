@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """A throw-away FTP server for the integration tests.
 
-Usage: ftp_server.py HOME USER PASSWORD [PORT]
+Usage: ftp_server.py HOME USER PASSWORD [PORT [REFUSED]]
 
 Serves HOME to USER with every right, on the loopback PORT (a free one when
 absent or 0), and prints that port as the first line of its output once it
-accepts connections.
+accepts connections. A store of a file named REFUSED, in any folder, is
+refused for good with 553, as a server's rules may refuse one file.
 """
 import logging
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -18,6 +20,7 @@ from pyftpdlib.servers import FTPServer
 def main():
     home, user, password = sys.argv[1:4]
     port = int(sys.argv[4]) if len(sys.argv) > 4 else 0
+    refused = sys.argv[5] if len(sys.argv) > 5 else ""
     # Only trouble is worth a line in the test output.
     logging.basicConfig(level=logging.WARNING)
 
@@ -25,7 +28,11 @@ def main():
     authorizer.add_user(user, password, home, perm="elradfmwMT")
 
     class Handler(FTPHandler):
-        pass
+        def ftp_STOR(self, file, mode="w"):
+            if refused and os.path.basename(file) == refused:
+                self.respond("553 File name not allowed.")
+                return None
+            return super().ftp_STOR(file, mode)
 
     Handler.authorizer = authorizer
     # A refused login is answered at once: no one guesses passwords here.
