@@ -44,6 +44,17 @@ ensure_packages() {
   fi
 }
 
+# Only the fuzz targets need clang and its fuzzer runtime; the other scripts
+# build with GCC.
+VISTREL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+ensure_fuzz_packages() {
+  local all=("${VISTREL_PACKAGES[@]}")
+  VISTREL_PACKAGES=("${VISTREL_FUZZ_PACKAGES[@]}")
+  ensure_packages
+  VISTREL_PACKAGES=("${all[@]}")
+}
+
 ensure_test_locale() {
   if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     echo "Generating the $VISTREL_TEST_LOCALE locale"
