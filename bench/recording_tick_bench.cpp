@@ -15,10 +15,12 @@
 #include <QGuiApplication>
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -118,11 +120,48 @@ void Run_Ticks(benchmark::State& state, bool recording, bool stamp = true) {
 void BM_Tick_Recording(benchmark::State& state) {
     Run_Ticks(state, true);
 }
+
+// At the default 200 ms period the caches have gone cold between two ticks:
+// each tick is timed alone, with the pause between ticks left out.
+void BM_Tick_Recording_Paced(benchmark::State& state) {
+    Folder folder;
+    Null_View view;
+    view.settings.Dest_Folder = folder.Path();
+    view.settings.Max_Files = 200;
+    view.settings.Threshold = 5;
+    Ready_Camera camera;
+    Steady_Clock clock;
+    Upload_List files;
+    Recording_Controller tick(view, camera, clock, files, nullptr);
+    tick.Set_Stamp_Dpi(96);
+    tick.BTN_Start_Stop_RecClick();
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto start = std::chrono::steady_clock::now();
+        tick.TMR_Refresh_IMGTimer();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
 void BM_Tick_Recording_No_Stamp(benchmark::State& state) {
     Run_Ticks(state, true, false);
 }
 void BM_Tick_Stopped(benchmark::State& state) {
     Run_Ticks(state, false);
+}
+
+// The live view's picture, as the window scales every frame it shows.
+void BM_Step_Live_View(benchmark::State& state) {
+    const QImage frame = Scene(1280, 720, 0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Scale_For_Display(frame, QSize(280, 210)));
+}
+// The same by smoothing the whole frame, for comparison.
+void BM_Step_Live_View_Smooth_Whole(benchmark::State& state) {
+    const QImage frame = Scene(1280, 720, 0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            frame.scaled(QSize(280, 210), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 void BM_Step_Time_Stamp(benchmark::State& state) {
@@ -215,8 +254,11 @@ void BM_Floor(benchmark::State& state) {
 
 BENCHMARK(BM_Floor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick_Recording)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Tick_Recording_Paced)->UseManualTime()->Iterations(20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick_Recording_No_Stamp)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick_Stopped)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Live_View)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Step_Live_View_Smooth_Whole)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Step_Time_Stamp)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Step_Stretch)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Step_Encode)->Unit(benchmark::kMicrosecond);

@@ -18,6 +18,8 @@ REPETITIONS = 5
 REFERENCES = {
     "BM_Tick_Recording": ("BM_Floor", 1.5),
     "BM_Tick_Recording_No_Stamp": ("BM_Floor", 1.5),
+    "BM_Tick_Recording_Paced/iterations:20/manual_time": ("BM_Floor", 2.5),
+    "BM_Step_Live_View": ("BM_Step_Live_View_Smooth_Whole", 1.0),
     "BM_Calc_Coef_Correl/640/480": (10.0, 1.0),
     "BM_Calc_Coef_Correl/1280/720": (10.0, 1.0),
     "BM_Calc_Coef_Correl/1920/1080": (10.0, 1.0),

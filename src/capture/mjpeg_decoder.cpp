@@ -70,6 +70,11 @@ QImage Decode_Mjpeg(const uint8_t* data, size_t size) {
     jpeg_mem_src(d.Get(), data, static_cast<unsigned long>(size));
     jpeg_read_header(d.Get(), TRUE);
     d->out_color_space = kRgb32_Space;
+    // The fast settings take about a third less time on every tick. What they
+    // lose (a little precision, slightly softer colour edges) does not show
+    // in pictures of at most 640 x 480 that are saved again as JPEG.
+    d->dct_method = JDCT_IFAST;
+    d->do_fancy_upsampling = FALSE;
     jpeg_start_decompress(d.Get());
 
     QImage image(static_cast<int>(d->output_width), static_cast<int>(d->output_height),

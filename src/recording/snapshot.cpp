@@ -167,6 +167,25 @@ QImage Stretch_Nearest(const QImage& frame, QSize size) {
     return out;
 }
 
+QImage Scale_For_Display(const QImage& frame, QSize box) {
+    if (frame.isNull())
+        return {};
+    if (box.isEmpty())
+        return {};
+    // A very flat frame still shows as one row, as QImage::scaled does.
+    const QSize target = frame.size().scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1});
+    // Smoothing every pixel of a camera frame down to a small view cost more
+    // than the rest of a tick together. Picking pixels down to twice the view
+    // first leaves four source pixels under each shown one, which looks the
+    // same in a view this size, for a small part of the work. Smaller frames
+    // are cheap enough as they are.
+    const QSize between = target * 2;
+    if (frame.width() >= 2 * between.width() && frame.height() >= 2 * between.height())
+        return Stretch_Nearest(frame, between)
+            .scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return frame.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 std::string Encode_Jpeg(const QImage& picture, int quality) {
     const QImage source = picture.format() == QImage::Format_RGB32
                               ? picture

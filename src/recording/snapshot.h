@@ -42,6 +42,10 @@ QImage Stretch_Nearest(const QImage& frame, QSize size);
 // and nobody else holds them.
 void Stretch_Nearest_Into(const QImage& frame, QSize size, QImage& out);
 
+// The frame scaled to fit `box` with its aspect ratio kept, smoothed, for the
+// live view.
+QImage Scale_For_Display(const QImage& frame, QSize box);
+
 // Baseline JPEG of the picture at the given quality, libjpeg's defaults
 // otherwise. Throws std::runtime_error when the encoder fails.
 std::string Encode_Jpeg(const QImage& picture, int quality = kJpeg_Quality);

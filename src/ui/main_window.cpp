@@ -404,10 +404,13 @@ void TF_Main::Set_Detect_Colour(uint32_t colour) {
 void TF_Main::Show_Live(const QImage& frame) {
     if (frame.isNull())
         return;
-    const QSize box = ui_->IMG_WebCam->size();
-    ui_->IMG_WebCam->setPixmap(
-        QPixmap::fromImage(frame.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     has_shown_frame_ = true;
+    // Weeks in the tray: nobody sees the picture, so it is not drawn; the
+    // first tick after the window comes back shows the camera again.
+    if (!isVisible() || isMinimized())
+        return;
+    ui_->IMG_WebCam->setPixmap(
+        QPixmap::fromImage(Scale_For_Display(frame, ui_->IMG_WebCam->size())));
 }
 
 void TF_Main::Show_File_Name(const std::string& text) {

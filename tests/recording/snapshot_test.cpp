@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <random>
 
@@ -154,6 +156,42 @@ std::string Encode_Rgb_Rows(const QImage& picture) {
     std::string bytes(reinterpret_cast<const char*>(buffer), size);
     std::free(buffer);
     return bytes;
+}
+
+TEST(ScaleForDisplay, FitsTheBoxLikeASmoothScaleOfTheWholeFrame) {
+    struct Case {
+        QSize frame;
+        QSize box;
+    };
+    const Case cases[] = {
+        {{1280, 720}, {280, 210}}, {{1920, 1080}, {280, 210}}, {{640, 480}, {280, 210}},
+        {{720, 1280}, {280, 210}}, {{320, 240}, {280, 210}},   {{40, 30}, {280, 210}},
+        {{1281, 3}, {280, 210}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.frame.width()) + "x" + std::to_string(c.frame.height()));
+        // A smooth scene, as a camera sees it: the shortcut must not show.
+        QImage frame(c.frame, QImage::Format_RGB32);
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                frame.setPixel(x, y,
+                               qRgb(255 * x / frame.width(), 255 * y / frame.height(),
+                                    128 + int(100 * std::sin(x / 40.0) * std::cos(y / 30.0))));
+        const QImage reference = frame.scaled(c.box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const QImage shown = Scale_For_Display(frame, c.box);
+        ASSERT_EQ(shown.size(), reference.size());
+        int worst = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb a = shown.pixel(x, y);
+                const QRgb b = reference.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)),
+                                  std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+            }
+        EXPECT_LE(worst, 8);
+    }
+    EXPECT_TRUE(Scale_For_Display(QImage(), {280, 210}).isNull());
+    EXPECT_TRUE(Scale_For_Display(Coordinate_Image(64, 48), {0, 210}).isNull());
 }
 
 TEST(EncodeJpeg, WritesBaselineColourQuality80) {
