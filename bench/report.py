@@ -67,6 +67,9 @@ def main():
     cpu = Path(__file__).with_name("program_cpu.py")
     print()
     subprocess.run([sys.executable, str(cpu), str(build / "vistrel"), cpu_seconds], check=True)
+    print()
+    compare = Path(__file__).with_name("motion_compare.py")
+    subprocess.run([sys.executable, str(compare), str(build / "vistrel"), cpu_seconds], check=True)
 
 
 if __name__ == "__main__":
