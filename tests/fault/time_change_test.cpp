@@ -207,11 +207,14 @@ TEST_F(Time_Change, SystemClockFollowsTheZoneOfTheMomentItIsAsked) {
     const Local_Date_Time west = System_Clock().Now();
     zone.Set("Etc/GMT-14");
     const Local_Date_Time east = System_Clock().Now();
-    const std::tm west_day{0, 0, 0, west.day, west.month - 1, west.year - 1900};
-    const std::tm east_day{0, 0, 0, east.day, east.month - 1, east.year - 1900};
-    std::tm a = west_day;
-    std::tm b = east_day;
-    const double days = std::difftime(::timegm(&b), ::timegm(&a)) / 86400;
+    const auto midnight = [](const Local_Date_Time& t) {
+        std::tm day{};
+        day.tm_year = t.year - 1900;
+        day.tm_mon = t.month - 1;
+        day.tm_mday = t.day;
+        return ::timegm(&day);
+    };
+    const double days = std::difftime(midnight(east), midnight(west)) / 86400;
     EXPECT_GE(days, 1.0);
     EXPECT_LE(days, 2.0);
 }

@@ -441,6 +441,7 @@ private slots:
         Harness h;
         TF_Main& w = h.Create();
         h.Activate();
+        w.show();
         w.TMR_Refresh_IMGTimer();
         QCOMPARE(w.Form().IMG_WebCam->text(), QString("No camera found"));
         QImage frame(320, 240, QImage::Format_RGB32);
@@ -451,6 +452,21 @@ private slots:
         QCOMPARE(h.Status(1), QString("Detection : 0.0%"));
         QVERIFY(h.Status(0).startsWith(" Processing time : "));
         QCOMPARE(w.Form().PNL_Rec->text(), QString("Recording stopped"));
+
+        // In the tray the picture is not drawn, yet the camera counts as
+        // found; back on screen, the next tick draws it again.
+        const qint64 drawn = w.Form().IMG_WebCam->pixmap().cacheKey();
+        w.hide();
+        frame.fill(Qt::white);
+        h.camera->frames.push_back(frame);
+        w.TMR_Refresh_IMGTimer();
+        QCOMPARE(w.Form().IMG_WebCam->pixmap().cacheKey(), drawn);
+        QVERIFY(w.Form().IMG_WebCam->text().isEmpty());
+        w.show();
+        h.camera->frames.push_back(frame);
+        w.TMR_Refresh_IMGTimer();
+        QVERIFY(w.Form().IMG_WebCam->pixmap().cacheKey() != drawn);
+        QCOMPARE(w.Form().IMG_WebCam->pixmap().toImage().pixelColor(10, 10), QColor(Qt::white));
     }
 };
 
