@@ -171,12 +171,14 @@ def run_motion(relay, root, seconds, width, height):
     pictures.mkdir()
     config = root / "motion.conf"
     # Five frames a second, a picture of every frame with motion, the date
-    # and time on it (Motion's default text), no movies, no web servers.
+    # and time on it (Motion's default text), no movies, no web servers. The
+    # test pattern's ball is small: with the default threshold Motion soon
+    # stops seeing it and saves nothing more.
     config.write_text("\n".join([
         "daemon off", "setup_mode off", "log_level 3", f"log_file {root / 'motion.log'}",
         f"target_dir {pictures}", f"netcam_url {relay.url()}",
         f"width {width}", f"height {height}", "framerate 5",
-        "threshold 1500", "event_gap 60", "pre_capture 0", "post_capture 0",
+        "threshold 300", "event_gap 60", "pre_capture 0", "post_capture 0",
         "picture_output on", "picture_type jpeg", "picture_quality 80",
         "movie_output off", "stream_port 0", "webcontrol_port 0",
         f"pid_file {root / 'motion.pid'}", ""]))
