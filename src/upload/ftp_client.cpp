@@ -77,17 +77,24 @@ bool Ends_Reply(const std::string& line) {
 }
 
 Ftp_Reply Read_Reply(const std::function<std::string()>& next_line) {
-    std::string line;
-    do
-        line = Trim_Blanks(next_line());
-    while (line.empty());
-    std::vector<std::string> lines{line};
-    size_t size = line.size() + 2;
-    while (!Ends_Reply(line)) {
-        line = next_line();
+    // Blank lines before the reply count too: a server sending nothing else
+    // would otherwise hold the reader for ever.
+    size_t size = 0;
+    const auto count = [&size](const std::string& line) {
         size += line.size() + 2;
         if (size > kMax_Reply_Size)
             throw Socket_Error("reply longer than " + std::to_string(kMax_Reply_Size) + " bytes");
+    };
+    std::string line;
+    do {
+        line = next_line();
+        count(line);
+        line = Trim_Blanks(line);
+    } while (line.empty());
+    std::vector<std::string> lines{line};
+    while (!Ends_Reply(line)) {
+        line = next_line();
+        count(line);
         lines.push_back(line);
     }
 

@@ -78,15 +78,23 @@ TEST(Ftp_Reply_Reading, Reads_One_Reply_With_Its_Code_And_Text_Lines) {
 }
 
 TEST(Ftp_Reply_Reading, Gives_Up_On_A_Reply_That_Never_Ends) {
+    // Continuation lines for ever, or blank lines before a reply that never
+    // comes.
+    for (const std::string& forever :
+         {"211-" + std::string(1000, 'x'), std::string(), std::string("  ")}) {
+        SCOPED_TRACE("line of " + std::to_string(forever.size()));
+        size_t served = 0;
+        const auto endless = [&] {
+            if (++served * (forever.size() + 2) > 16 * kMax_Reply_Size)
+                throw std::runtime_error("the reply is still being read");
+            return forever;
+        };
+        EXPECT_THROW(Read_Reply(endless), Socket_Error);
+        EXPECT_LE(served * (forever.size() + 2), kMax_Reply_Size + forever.size() + 2);
+    }
+
     const std::string line = "211-" + std::string(1000, 'x');
     size_t served = 0;
-    const auto endless = [&] {
-        if (++served * (line.size() + 2) > 16 * kMax_Reply_Size)
-            throw std::runtime_error("the reply is still being read");
-        return line;
-    };
-    EXPECT_THROW(Read_Reply(endless), Socket_Error);
-    EXPECT_LE(served * (line.size() + 2), kMax_Reply_Size + line.size() + 2);
 
     // A long reply that ends within the limit still reads.
     const size_t count = kMax_Reply_Size / (line.size() + 2) - 1;
