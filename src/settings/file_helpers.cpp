@@ -11,6 +11,10 @@ namespace vistrel {
 
 namespace {
 
+// Names a temporary beside its file, in a way no file of the user's is named,
+// so that those a kill leaves behind can be found and removed.
+constexpr const char* kTemporary_Marker = ".vistrel-tmp-";
+
 [[noreturn]] void Throw_Errno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
@@ -18,7 +22,8 @@ namespace {
 // Owns a temporary file until it is renamed into place.
 class Temporary_File {
 public:
-    explicit Temporary_File(const std::string& target) : path_(target + ".XXXXXX") {
+    explicit Temporary_File(const std::string& target)
+        : path_(target + kTemporary_Marker + "XXXXXX") {
         fd_ = ::mkstemp(path_.data());
         if (fd_ < 0)
             Throw_Errno("cannot create a temporary file for " + target);
@@ -130,13 +135,14 @@ void Write_File_Atomically(const std::string& path, std::string_view bytes, mode
 
 namespace {
 
-// mkstemp's six letters: digits and both cases of the Latin alphabet.
+// The target's name, the marker and mkstemp's six letters: digits and both
+// cases of the Latin alphabet.
 bool Is_Temporary_Of(const std::string& name, const std::string& base) {
     constexpr size_t kLetters = 6;
-    if (name.size() != base.size() + 1 + kLetters || name.compare(0, base.size(), base) != 0 ||
-        name[base.size()] != '.')
+    const std::string prefix = base + kTemporary_Marker;
+    if (name.size() != prefix.size() + kLetters || !name.starts_with(prefix))
         return false;
-    for (size_t i = base.size() + 1; i < name.size(); ++i) {
+    for (size_t i = prefix.size(); i < name.size(); ++i) {
         const char c = name[i];
         const bool letter =
             (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');

@@ -23,11 +23,10 @@ enum class Durability {
 };
 
 // Replaces the file at `path` with `bytes` in one step: the bytes go to a
-// temporary file in the same folder and are renamed over the old file, so a
-// reader never sees a half-written file and a crash leaves either the old or
-// the new content. A new file gets `new_file_mode`; an existing one keeps its
-// mode. A symbolic link is followed, not replaced. Throws std::system_error on
-// failure, leaving no temporary file behind.
+// temporary file in the same folder (`path` + ".vistrel-tmp-" + six letters) and are renamed over
+// the old file, so a reader never sees a half-written file and a crash leaves either the old or the
+// new content. A new file gets `new_file_mode`; an existing one keeps its mode. A symbolic link is
+// followed, not replaced. Throws std::system_error on failure, leaving no temporary file behind.
 void Write_File_Atomically(const std::string& path, std::string_view bytes,
                            mode_t new_file_mode = 0644,
                            Durability durability = Durability::Power_Loss);

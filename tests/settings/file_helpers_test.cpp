@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace vistrel {
@@ -108,38 +112,69 @@ TEST(Remove_Stale_Temporaries, Removes_Only_Old_Temporaries_Of_That_File) {
         fs::last_write_time(dir.File(name), fs::file_time_type::clock::now() - minutes);
     };
     age("datas.ini", std::chrono::minutes(10));
-    age("datas.ini.a1B2c3", std::chrono::minutes(10)); // cut short by a kill
-    age("datas.ini.Zz9Yy8", std::chrono::minutes(2));
-    age("datas.ini.fresh1", std::chrono::minutes(0)); // another process is writing it
-    age("datas.ini.bak", std::chrono::minutes(10));
-    age("datas.ini.a1B2c", std::chrono::minutes(10));
-    age("datas.ini.a1B2c3d", std::chrono::minutes(10));
-    age("datas.ini.a1-2c3", std::chrono::minutes(10));
-    age("appli.ini.a1B2c3", std::chrono::minutes(10));
-    age("xdatas.ini.a1B2c3", std::chrono::minutes(10));
-    fs::create_directory(dir.File("datas.ini.folder"));
+    age("datas.ini.vistrel-tmp-a1B2c3", std::chrono::minutes(10)); // cut short by a kill
+    age("datas.ini.vistrel-tmp-Zz9Yy8", std::chrono::minutes(2));
+    // Another process is writing this one.
+    age("datas.ini.vistrel-tmp-fresh1", std::chrono::minutes(0));
+    // The user's own copies, however they are named.
+    for (const char* kept : {"datas.ini.bak", "datas.ini.backup", "datas.ini.saved1",
+                             "datas.ini.a1B2c3", "datas.ini.vistrel-tmp-a1B2c",
+                             "datas.ini.vistrel-tmp-a1B2c3d", "datas.ini.vistrel-tmp-a1-2c3",
+                             "appli.ini.vistrel-tmp-a1B2c3", "xdatas.ini.vistrel-tmp-a1B2c3"})
+        age(kept, std::chrono::minutes(10));
+    fs::create_directory(dir.File("datas.ini.vistrel-tmp-folder"));
 
     Remove_Stale_Temporaries(dir.File("datas.ini"));
 
-    EXPECT_EQ(
-        Entries(dir.Path()),
-        (std::vector<std::string>{"appli.ini.a1B2c3", "datas.ini", "datas.ini.a1-2c3",
-                                  "datas.ini.a1B2c", "datas.ini.a1B2c3d", "datas.ini.bak",
-                                  "datas.ini.folder", "datas.ini.fresh1", "xdatas.ini.a1B2c3"}));
+    EXPECT_EQ(Entries(dir.Path()),
+              (std::vector<std::string>{
+                  "appli.ini.vistrel-tmp-a1B2c3", "datas.ini", "datas.ini.a1B2c3",
+                  "datas.ini.backup", "datas.ini.bak", "datas.ini.saved1",
+                  "datas.ini.vistrel-tmp-a1-2c3", "datas.ini.vistrel-tmp-a1B2c",
+                  "datas.ini.vistrel-tmp-a1B2c3d", "datas.ini.vistrel-tmp-folder",
+                  "datas.ini.vistrel-tmp-fresh1", "xdatas.ini.vistrel-tmp-a1B2c3"}));
+}
+
+TEST(Write_File_Atomically, A_Process_Killed_Mid_Write_Leaves_The_Old_File_Whole) {
+    const test::Temp_Dir dir;
+    const std::string old_content = "[integer]\r\nEDT_Timer_Refresh=200\r\n";
+    dir.Write("datas.ini", old_content);
+    // The file size limit kills the writer (SIGXFSZ) part-way through the
+    // new content, as a kill at a random moment would.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        Write_File_Atomically(dir.File("datas.ini"), std::string(5000, 'x'));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "the writer was not cut off";
+
+    EXPECT_EQ(dir.Read("datas.ini"), old_content);
+    const std::vector<std::string> left = Entries(dir.Path());
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_TRUE(left[1].starts_with("datas.ini.vistrel-tmp-")) << left[1];
+    // The next start removes what the killed write left.
+    Remove_Stale_Temporaries(dir.File("datas.ini"), std::chrono::seconds(0));
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"datas.ini"});
+    EXPECT_EQ(dir.Read("datas.ini"), old_content);
 }
 
 TEST(Remove_Stale_Temporaries, Looks_Beside_The_File_A_Link_Leads_To) {
     const test::Temp_Dir dir;
     fs::create_directory(dir.File("real"));
     dir.Write("real/datas.ini", "x");
-    dir.Write("real/datas.ini.k3Lm9Q", "x");
-    dir.Write("datas.ini.k3Lm9Q", "x"); // not a temporary of the link's target
+    dir.Write("real/datas.ini.vistrel-tmp-k3Lm9Q", "x");
+    dir.Write("datas.ini.vistrel-tmp-k3Lm9Q", "x"); // not a temporary of the link's target
     fs::create_symlink(dir.File("real/datas.ini"), dir.File("datas.ini"));
 
     Remove_Stale_Temporaries(dir.File("datas.ini"), std::chrono::seconds(0));
 
     EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"datas.ini"});
-    EXPECT_TRUE(fs::exists(dir.File("datas.ini.k3Lm9Q")));
+    EXPECT_TRUE(fs::exists(dir.File("datas.ini.vistrel-tmp-k3Lm9Q")));
     // A folder that is not there is no error.
     Remove_Stale_Temporaries(dir.File("missing/datas.ini"), std::chrono::seconds(0));
 }
