@@ -61,21 +61,28 @@ class CrashSafety(unittest.TestCase):
         self.assertEqual(check.returncode, 0, "pictures cut short:\n" + check.stdout)
 
     def test_sigkill_at_random_moments_leaves_whole_pictures_and_settings(self):
-        rng = random.Random(int(os.environ.get("VISTREL_CRASH_SEED", time.time_ns())))
+        seed = int(os.environ.get("VISTREL_CRASH_SEED", time.time_ns() % 1000000007))
+        # VISTREL_CRASH_SEED replays the same kill moments.
+        print(f"\nVISTREL_CRASH_SEED={seed}", file=sys.stderr)
+        rng = random.Random(seed)
         with Xvfb() as x:
             # A clean run first: the settings file as the program saves it.
             program = self.start(x.display)
-            self.assertTrue(wait_for(lambda: len(self.pictures_on_disk()) >= 2, 30),
-                            "the program recorded nothing")
-            program.send_signal(signal.SIGTERM)
-            self.assertEqual(program.wait(timeout=15), 0)
+            try:
+                self.assertTrue(wait_for(lambda: len(self.pictures_on_disk()) >= 2, 30),
+                                "the program recorded nothing")
+                program.send_signal(signal.SIGTERM)
+                self.assertEqual(program.wait(timeout=15), 0)
+            finally:
+                program.kill()
+                program.wait(timeout=15)
             saved = (self.data / "datas.ini").read_bytes()
             self.assertIn(b"EDT_Timer_Refresh=50\r\n", saved)
 
             kinds = ["start-up", "recording", "closing"]
             for round_number in range(ROUNDS):
                 kind = kinds[round_number % len(kinds)]
-                with self.subTest(round=round_number, moment=kind):
+                with self.subTest(round=round_number, moment=kind, seed=seed):
                     before = len(self.pictures_on_disk())
                     program = self.start(x.display)
                     try:
@@ -92,6 +99,7 @@ class CrashSafety(unittest.TestCase):
                                 time.sleep(rng.uniform(0.0, 0.05))
                         program.kill()
                     finally:
+                        program.kill()  # also when a check above failed
                         program.wait(timeout=15)
 
                     self.check_pictures()
@@ -100,8 +108,8 @@ class CrashSafety(unittest.TestCase):
 
         print(f"\n{len(self.pictures_on_disk())} pictures after {ROUNDS} kills; "
               f"temporary files left by kills mid-write: "
-              f"{sum(1 for p in self.pictures.rglob('*.jpg.*'))}, "
-              f"{sum(1 for p in self.data.glob('*.ini.*'))} in the data folder",
+              f"{sum(1 for p in self.pictures.rglob('*.jpg.vistrel-tmp-*'))}, "
+              f"{sum(1 for p in self.data.glob('*.ini.vistrel-tmp-*'))} in the data folder",
               file=sys.stderr)
 
 

@@ -202,6 +202,12 @@ TEST_F(Upload_Faults, Pictures_Survive_A_Crash_A_Wrong_Password_Silence_And_A_Re
 
     std::atomic<bool> freeze_at_store{false};
     std::atomic<bool> frozen_in_store{false};
+    // The client outlives what the hook below uses, also when a check ends
+    // the test early.
+    struct Hook_Remover {
+        FTP_Client& client;
+        ~Hook_Remover() { client.OnStatus = nullptr; }
+    } remove_hook{client};
     client.OnStatus = [&](Ftp_Status status, const std::string& text) {
         if (status == Ftp_Status::ftpTransfer && text.starts_with("Transferring: STOR") &&
             freeze_at_store.exchange(false)) {

@@ -194,6 +194,8 @@ TEST_F(Time_Change, FallBackRepeatsAnHourWithoutOverwritingIt) {
          "RIDEV_2026_10_25/R0001/I_02_00_00__00003.jpg",
          {2026, 10, 25, 2, 0, 0}},
     });
+    if (HasFatalFailure())
+        return;
     // The first picture is still the first one's.
     const auto entries = test::Entries(dir.Folder() + "RIDEV_2026_10_25/R0001/");
     EXPECT_EQ(entries.size(), 3u);

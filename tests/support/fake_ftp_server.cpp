@@ -262,8 +262,13 @@ Pyftpdlib_Server::Pyftpdlib_Server(std::string refused_name)
 }
 
 void Pyftpdlib_Server::Pause() {
-    if (pid_ > 0)
-        ::kill(pid_, SIGSTOP);
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGSTOP);
+    // The signal is only on its way when kill returns; the test goes on
+    // once the server has stopped.
+    int status = 0;
+    ::waitpid(pid_, &status, WUNTRACED);
 }
 
 void Pyftpdlib_Server::Resume() {
@@ -293,15 +298,35 @@ void Pyftpdlib_Server::Start(uint16_t port) {
     const Unique_Fd reader(pipe_fds[0]);
     Unique_Fd writer(pipe_fds[1]);
 
+    int lifeline_fds[2];
+    if (::pipe2(lifeline_fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("cannot create a pipe");
+    const Unique_Fd lifeline_reader(lifeline_fds[0]);
+    lifeline_ = Unique_Fd(lifeline_fds[1]);
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        environment.push_back(*entry);
+    std::string lifeline_flag = "VISTREL_FTP_STDIN_LIFELINE=1";
+    environment.push_back(lifeline_flag.data());
+    environment.push_back(nullptr);
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, writer.Get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, lifeline_reader.Get(), STDIN_FILENO);
     const std::string home = home_.Path().string();
     const std::string port_text = std::to_string(port);
     const char* argv[] = {"/usr/bin/python3", script.c_str(),    home.c_str(),          kUser,
                           kPassword,          port_text.c_str(), refused_name_.c_str(), nullptr};
-    const int spawned =
-        ::posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
+    // A group of its own: should the test die while the server is paused,
+    // the orphaned group gets SIGHUP and SIGCONT from the system, and ends.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int spawned = ::posix_spawn(&pid_, argv[0], &actions, &attributes,
+                                      const_cast<char* const*>(argv), environment.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     writer.Reset();
     if (spawned != 0)
@@ -344,6 +369,7 @@ void Pyftpdlib_Server::Stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     pid_ = -1;
+    lifeline_.Reset();
 }
 
 } // namespace vistrel::test

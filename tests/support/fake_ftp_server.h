@@ -184,6 +184,7 @@ private:
 
     const std::string refused_name_;
     Temp_Dir home_;
+    Unique_Fd lifeline_; // the server's stdin: it ends when this end closes
     pid_t pid_ = -1;
     uint16_t port_ = 0;
 };

@@ -11,6 +11,7 @@ refused for good with 553, as a server's rules may refuse one file.
 import logging
 import os
 import sys
+import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -23,6 +24,14 @@ def main():
     refused = sys.argv[5] if len(sys.argv) > 5 else ""
     # Only trouble is worth a line in the test output.
     logging.basicConfig(level=logging.WARNING)
+    if os.environ.get("VISTREL_FTP_STDIN_LIFELINE") == "1":
+        # The test holds the other end of stdin: when it dies, however it
+        # dies, the end of input ends this server too.
+        def watch_parent():
+            while sys.stdin.buffer.read(4096):
+                pass
+            os._exit(0)
+        threading.Thread(target=watch_parent, daemon=True).start()
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, home, perm="elradfmwMT")
