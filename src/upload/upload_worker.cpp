@@ -63,7 +63,7 @@ void Upload_Worker::Start() {
 
 bool Upload_Worker::Active() const {
     std::lock_guard lock(mutex_);
-    return running_;
+    return running_ || wake_requested_;
 }
 
 void Upload_Worker::Hold(bool held) {

@@ -43,7 +43,8 @@ public:
     // wake-ups are not counted.
     void Start();
 
-    // A run is in progress.
+    // A run is in progress, or woken and about to begin: from Start() on,
+    // whoever waits for the run's end cannot miss it by looking too early.
     bool Active() const;
 
     // From the start of a run to its end.

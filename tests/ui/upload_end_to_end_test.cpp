@@ -52,7 +52,6 @@ class Upload_End_To_End : public QObject {
         h.camera->frames.push_back(Frame(n));
         h.clock->ticks += 200;
         h.window->TMR_Refresh_IMGTimer();
-        QTest::qWait(5); // lets the woken worker begin
         QTRY_VERIFY_WITH_TIMEOUT(!h.window->Worker()->Active(), 20000);
     }
 

@@ -180,5 +180,22 @@ TEST_F(Worker, WakeUpsRunOnTheWorkerThreadAndAreNotCountedWhileHeld) {
     EXPECT_FALSE(worker.FTP_Busy());
 }
 
+TEST_F(Worker, ActiveFromTheWakeUpUntilTheRunEnds) {
+    for (int round = 0; round < 20; ++round) {
+        Record("RIDEV_2026_12_08/D0001/", std::to_string(round) + ".jpg");
+        worker.Start();
+        // Not active any more right after the wake-up only when the whole
+        // run is already over; never before the worker's thread took it up.
+        if (!worker.Active()) {
+            ASSERT_EQ(files.Unsent_Count(), 0u) << "inactive before its run, round " << round;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (worker.Active() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        // Once it is no longer active, its run is over: the picture went.
+        ASSERT_EQ(files.Unsent_Count(), 0u) << "round " << round;
+    }
+}
+
 } // namespace
 } // namespace vistrel
