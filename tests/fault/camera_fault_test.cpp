@@ -137,11 +137,6 @@ private:
     Frame_Source& camera_;
 };
 
-std::string Bytes_Of(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(Camera_Fault, Recording_Resumes_By_Itself_When_The_Stream_Comes_Back) {
     const uint16_t port = test::Unused_Port();
     Mjpeg_Stream stream(port);
@@ -198,7 +193,7 @@ TEST(Camera_Fault, Recording_Resumes_By_Itself_When_The_Stream_Comes_Back) {
     ASSERT_TRUE(tick_until([&] { return recorded() >= recorded_before_return + 3; }))
         << "recording did not resume";
     for (const TFichier& picture : files.Snapshot()) {
-        const test::Decoded_Jpeg decoded = test::Decode_Jpeg(Bytes_Of(picture.Path));
+        const test::Decoded_Jpeg decoded = test::Decode_Jpeg(test::Bytes_Of(picture.Path));
         EXPECT_EQ(decoded.warnings, 0) << picture.Path;
         EXPECT_EQ(QSize(decoded.width, decoded.height), QSize(320, 240)) << picture.Path;
     }

@@ -31,11 +31,6 @@ namespace fs = std::filesystem;
 
 const QSize kPicture_Size{640, 480}; // what the view's default size index gives
 
-std::string Bytes_Of(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A textured frame, different for each n, whose picture is a few tens of
 // kilobytes: larger than any write the disk-full case lets through.
 QImage Frame(int n) {
@@ -62,7 +57,7 @@ size_t Expect_Only_Whole_Pictures(const fs::path& root, QSize size) {
         }
         ++pictures;
         try {
-            const test::Decoded_Jpeg decoded = test::Decode_Jpeg(Bytes_Of(entry.path()));
+            const test::Decoded_Jpeg decoded = test::Decode_Jpeg(test::Bytes_Of(entry.path()));
             EXPECT_EQ(decoded.warnings, 0) << "damaged: " << entry.path();
             EXPECT_EQ(QSize(decoded.width, decoded.height), size) << entry.path();
         } catch (const std::exception& e) {
@@ -85,10 +80,7 @@ protected:
 
     void SetUp() override {
         dest = dir.Path() / "pictures";
-        view.settings.Sampling_ms = 200;
-        view.settings.Threshold = 5;
-        view.settings.Dest_Folder = dest.string() + "/";
-        view.settings.Max_Files = 30000;
+        view.settings = test::Recording_Settings(dest.string() + "/");
         tick.Set_Stamp_Dpi(96);
         tick.BTN_Start_Stop_RecClick();
     }

@@ -42,11 +42,6 @@ constexpr Milliseconds kMargin = 1500ms;
 
 const std::string kRemote_Folder = "RIDEV_2026_12_08_R0001";
 
-std::string Bytes_Of(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::set<std::string> Pictures_In(const fs::path& folder) {
     std::set<std::string> names;
     std::error_code ec;
@@ -266,7 +261,7 @@ TEST_F(Upload_Faults, Pictures_Survive_A_Crash_A_Wrong_Password_Silence_And_A_Re
     const fs::path remote = server.Home().Path() / kRemote_Folder;
     EXPECT_EQ(Pictures_In(remote), expected);
     for (const std::string& name : expected)
-        EXPECT_TRUE(Bytes_Of(Local_Folder() / name) == Bytes_Of(remote / name)) << name;
+        EXPECT_TRUE(test::Bytes_Of(Local_Folder() / name) == test::Bytes_Of(remote / name)) << name;
     Expect_No_Run_Outlasted_Its_Time_Out();
 }
 
@@ -309,7 +304,7 @@ TEST_F(Upload_Faults, Stalled_Data_Connections_Are_Given_Up_And_The_Picture_Sent
     const std::vector<std::string> stored = server.Stored();
     ASSERT_EQ(stored.size(), 3u);
     for (int n = 1; n <= 3; ++n)
-        EXPECT_TRUE(stored[size_t(n - 1)] == Bytes_Of(Local_Folder() / Picture_Name(n)))
+        EXPECT_TRUE(stored[size_t(n - 1)] == test::Bytes_Of(Local_Folder() / Picture_Name(n)))
             << Picture_Name(n);
     EXPECT_EQ(Pictures_In(Local_Folder()).size(), 3u);
     Expect_No_Run_Outlasted_Its_Time_Out();

@@ -69,13 +69,6 @@ std::time_t Utc(int year, int month, int day, int hour, int minute, int second) 
     return ::timegm(&t);
 }
 
-std::string Read_File(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 QImage Frame(int level) {
     QImage img(320, 240, QImage::Format_RGB32);
     for (int y = 0; y < 240; ++y)
@@ -104,12 +97,7 @@ protected:
     Recording_Controller tick{view, camera, clock, files, [] {}};
 
     void SetUp() override {
-        view.settings.Sampling_ms = 200;
-        view.settings.Threshold = 5;
-        view.settings.Delay_Start_ms = 5000;
-        view.settings.Delay_Stop_ms = 20000;
-        view.settings.Dest_Folder = dir.Folder();
-        view.settings.Max_Files = 30000;
+        view.settings = test::Recording_Settings(dir.Folder());
         view.add_time_date = true;
         tick.Set_Stamp_Dpi(96);
     }
@@ -134,7 +122,8 @@ protected:
             QImage stamped = frame.copy();
             Draw_Time_Stamp(stamped, t.stamp, number, 96);
             const std::string expected = Encode_Jpeg(Stretch_Nearest(stamped, Output_Size(0)));
-            EXPECT_TRUE(Read_File(path) == expected) << "the stamp is not the tick's local time";
+            EXPECT_TRUE(test::Bytes_Of(path) == expected)
+                << "the stamp is not the tick's local time";
         }
         EXPECT_EQ(files.Snapshot().size(), ticks.size());
     }

@@ -14,22 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-QImage Texture(int variant) {
-    QImage img(320, 240, QImage::Format_RGB32);
-    for (int y = 0; y < 240; ++y)
-        for (int x = 0; x < 320; ++x) {
-            const int v = (x * 7 + y * 13 + (x * y) % 17) % 256;
-            img.setPixel(x, y, qRgb(v, v, v));
-        }
-    if (variant == 1) // a small change: low, non-zero motion
-        for (int y = 100; y < 106; ++y)
-            for (int x = 100; x < 120; ++x)
-                img.setPixel(x, y, qRgb(255, 255, 255));
-    if (variant == 2) // the negative: full motion
-        img.invertPixels();
-    return img;
-}
-
 double Measure(const QImage& a, const QImage& b) {
     return Calc_Coef_Correl(View_Of(a), View_Of(b), false);
 }
@@ -43,19 +27,13 @@ protected:
     Upload_List files;
     int wakes = 0;
     Recording_Controller tick{view, camera, clock, files, [this] { ++wakes; }};
-    const QImage calm_a = Texture(0);
-    const QImage calm_b = Texture(1);
-    const QImage moving = Texture(2);
+    const QImage calm_a = test::Texture(0);
+    const QImage calm_b = test::Texture(1);
+    const QImage moving = test::Texture(2);
     QImage last;
 
     void SetUp() override {
-        view.settings.Sampling_ms = 200;
-        view.settings.Threshold = 5;
-        view.settings.Delay_Start_ms = 5000;
-        view.settings.Delay_Stop_ms = 20000;
-        view.settings.Dest_Folder = dir.Folder();
-        view.settings.Max_Files = 30000;
-        view.settings.Fixed_File_Name = "Img_";
+        view.settings = test::Recording_Settings(dir.Folder());
         tick.Set_Stamp_Dpi(96);
         const double low = Measure(calm_a, calm_b);
         ASSERT_GT(low, 0.0);

@@ -63,29 +63,6 @@ size_t Count_Entries(const char* folder) {
     return n;
 }
 
-std::string Read_File(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-QImage Texture(int variant) {
-    QImage img(320, 240, QImage::Format_RGB32);
-    for (int y = 0; y < 240; ++y)
-        for (int x = 0; x < 320; ++x) {
-            const int v = (x * 7 + y * 13 + (x * y) % 17) % 256;
-            img.setPixel(x, y, qRgb(v, v, v));
-        }
-    if (variant == 1) // a small change: low, non-zero motion
-        for (int y = 100; y < 106; ++y)
-            for (int x = 100; x < 120; ++x)
-                img.setPixel(x, y, qRgb(255, 255, 255));
-    if (variant == 2) // the negative: full motion
-        img.invertPixels();
-    return img;
-}
-
 struct Resources {
     long resident = 0;
     size_t threads = 0;
@@ -110,12 +87,9 @@ TEST(Soak, HundredThousandTicksLoseNothingAndLeakNothing) {
     test::Pyftpdlib_Server server;
     const test::Temp_Dir dest;
     test::Fake_View view;
-    view.settings.Sampling_ms = 200;
-    view.settings.Threshold = 5;
+    view.settings = test::Recording_Settings(dest.Folder());
     view.settings.Delay_Start_ms = 1000;
     view.settings.Delay_Stop_ms = 2000;
-    view.settings.Dest_Folder = dest.Folder();
-    view.settings.Max_Files = 30000;
     view.settings.Use_FTP = true;
     view.settings.FTP_Server = "127.0.0.1:" + std::to_string(server.Port());
     view.settings.FTP_Login = test::Pyftpdlib_Server::kUser;
@@ -138,9 +112,9 @@ TEST(Soak, HundredThousandTicksLoseNothingAndLeakNothing) {
         Recording_Controller tick(view, camera, clock, files, [&] { worker.Start(); });
         tick.Set_Stamp_Dpi(96);
 
-        const QImage calm_a = Texture(0);
-        const QImage calm_b = Texture(1);
-        const QImage moving = Texture(2);
+        const QImage calm_a = test::Texture(0);
+        const QImage calm_b = test::Texture(1);
+        const QImage moving = test::Texture(2);
 
         // As the real timer does, a tick comes when the previous run is long
         // over; the wait is bounded by the client's time-outs.
@@ -230,7 +204,7 @@ TEST(Soak, HundredThousandTicksLoseNothingAndLeakNothing) {
             fs::path(server.Home().Folder()) / remote_folder / e.path().filename();
         if (!fs::exists(remote))
             ++missing;
-        else if (Read_File(remote) != Read_File(e.path()))
+        else if (test::Bytes_Of(remote) != test::Bytes_Of(e.path()))
             ++different;
     }
     size_t on_server = 0;

@@ -9,6 +9,38 @@
 
 namespace vistrel::test {
 
+// The window's default recording settings, writing below `dest_folder`
+// (which ends in "/").
+inline Working_Settings Recording_Settings(const std::string& dest_folder) {
+    Working_Settings s;
+    s.Sampling_ms = 200;
+    s.Threshold = 5;
+    s.Delay_Start_ms = 5000;
+    s.Delay_Stop_ms = 20000;
+    s.Dest_Folder = dest_folder;
+    s.Max_Files = 30000;
+    s.Fixed_File_Name = "Img_";
+    return s;
+}
+
+// A 320 x 240 grey texture: variant 0; variant 1 differs from it a little
+// (a low, non-zero motion measure); variant 2 is its negative (full motion).
+inline QImage Texture(int variant) {
+    QImage img(320, 240, QImage::Format_RGB32);
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x) {
+            const int v = (x * 7 + y * 13 + (x * y) % 17) % 256;
+            img.setPixel(x, y, qRgb(v, v, v));
+        }
+    if (variant == 1)
+        for (int y = 100; y < 106; ++y)
+            for (int x = 100; x < 120; ++x)
+                img.setPixel(x, y, qRgb(255, 255, 255));
+    if (variant == 2)
+        img.invertPixels();
+    return img;
+}
+
 class Fake_View : public Recording_View {
 public:
     Working_Settings settings;

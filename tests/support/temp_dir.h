@@ -12,6 +12,12 @@
 
 namespace vistrel::test {
 
+// The whole content of a file; empty when it cannot be read.
+inline std::string Bytes_Of(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class Temp_Dir {
 public:
     Temp_Dir() {
@@ -40,10 +46,7 @@ public:
         std::filesystem::create_directories((path_ / name).parent_path());
         std::ofstream(path_ / name, std::ios::binary) << content;
     }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(path_ / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string Read(const std::string& name) const { return Bytes_Of(path_ / name); }
 
 private:
     std::filesystem::path path_;
