@@ -18,11 +18,10 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from program_cpu import cpu_seconds, free_port, peak_rss_mb, wait_for_port
+from program_cpu import Xvfb, free_port, measure, wait_for_port
 
 BOUNDARY = b"vistrelframe"
 
@@ -115,26 +114,6 @@ class MjpegRelay:
         self.camera.wait()
 
 
-def measure(command, env, seconds, warm_up=5):
-    proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        time.sleep(warm_up)
-        if proc.poll() is not None:
-            raise RuntimeError(f"{command[0]} ended at start-up with {proc.returncode}")
-        start_cpu, start = cpu_seconds(proc.pid), time.monotonic()
-        time.sleep(seconds)
-        used, elapsed = cpu_seconds(proc.pid) - start_cpu, time.monotonic() - start
-        peak = peak_rss_mb(proc.pid)
-    finally:
-        proc.terminate()
-        try:
-            proc.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-    return used, elapsed, peak
-
-
 def count_pictures(folder):
     return sum(1 for _ in Path(folder).rglob("*.jpg"))
 
@@ -149,20 +128,13 @@ def run_vistrel(program, relay, root, seconds, width, height, fps):
         f"[string]\r\nDED_Dest_Folder={pictures}\r\n"
         "[integer]\r\nRBT_Rec_Launch=2\r\nEDT_Timer_Refresh=200\r\nEDT_Delay_Avant_Rec=0\r\n"
         "CKB_Add_Time_Date=1\r\nCBX_JPEG_Size=0\r\n".encode())
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24"],
-                            pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    display = ":" + os.fdopen(read_fd).readline().strip()
-    env = dict(os.environ, DISPLAY=display, HOME=str(root), XDG_DATA_HOME=str(root / "data"),
-               XDG_RUNTIME_DIR=str(root), VISTREL_WEB_BASE="http://127.0.0.1:9",
-               VISTREL_CAMERA=f"souphttpsrc location={relay.url()} is-live=true ! multipartdemux ! "
-                              f"image/jpeg,width={width},height={height},framerate={fps}/1")
-    try:
+    with Xvfb() as x:
+        env = dict(os.environ, DISPLAY=x.display, HOME=str(root), XDG_DATA_HOME=str(root / "data"),
+                   XDG_RUNTIME_DIR=str(root), VISTREL_WEB_BASE="http://127.0.0.1:9",
+                   VISTREL_CAMERA=f"souphttpsrc location={relay.url()} is-live=true ! "
+                                  f"multipartdemux ! image/jpeg,width={width},height={height},"
+                                  f"framerate={fps}/1")
         result = measure([program], env, seconds)
-    finally:
-        xvfb.terminate()
-        xvfb.wait()
     return result, count_pictures(pictures)
 
 

@@ -46,6 +46,46 @@ def wait_for_port(port, seconds=10):
     raise RuntimeError("the camera stream did not start")
 
 
+class Xvfb:
+    """A virtual display for as long as the block runs."""
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24"],
+            pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as reader:
+            self.display = ":" + reader.readline().strip()
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait()
+
+
+def measure(command, env, seconds, warm_up=5):
+    """CPU seconds and wall seconds a program uses over `seconds` after its
+    start-up, and its peak memory in MB."""
+    proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(warm_up)
+        if proc.poll() is not None:
+            raise RuntimeError(f"{command[0]} ended at start-up with {proc.returncode}")
+        start_cpu, start = cpu_seconds(proc.pid), time.monotonic()
+        time.sleep(seconds)
+        used, elapsed = cpu_seconds(proc.pid) - start_cpu, time.monotonic() - start
+        peak = peak_rss_mb(proc.pid)
+    finally:
+        proc.terminate()
+        try:
+            proc.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    return used, elapsed, peak
+
+
 def main():
     program = sys.argv[1]
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 60
@@ -59,11 +99,6 @@ def main():
         (data / "datas.ini").write_bytes(
             f"[string]\r\nDED_Dest_Folder={root / 'pictures'}\r\n"
             "[integer]\r\nRBT_Rec_Launch=2\r\nEDT_Seuil_Detect=101\r\n".encode())
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24"],
-                                pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        display = ":" + os.fdopen(read_fd).readline().strip()
         caps = f"video/x-raw,width={width},height={height},framerate={fps}/1"
         port = free_port()
         camera = subprocess.Popen(
@@ -71,25 +106,19 @@ def main():
              "jpegenc", "quality=85", "!", "multipartmux", "!", "tcpserversink", "host=127.0.0.1",
              f"port={port}", "sync=false"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for_port(port)
-        env = dict(os.environ, DISPLAY=display, HOME=str(root), XDG_DATA_HOME=str(root / "data"),
-                   XDG_RUNTIME_DIR=tmp, VISTREL_WEB_BASE="http://127.0.0.1:9",
-                   VISTREL_CAMERA=f"tcpclientsrc host=127.0.0.1 port={port} ! multipartdemux ! "
-                                  f"image/jpeg,width={width},height={height},framerate={fps}/1")
-        proc = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            time.sleep(5)  # start-up and the first activation
-            start_cpu, start = cpu_seconds(proc.pid), time.monotonic()
-            time.sleep(seconds)
-            used, elapsed = cpu_seconds(proc.pid) - start_cpu, time.monotonic() - start
-            peak = peak_rss_mb(proc.pid)
+            wait_for_port(port)
+            with Xvfb() as x:
+                env = dict(os.environ, DISPLAY=x.display, HOME=str(root),
+                           XDG_DATA_HOME=str(root / "data"), XDG_RUNTIME_DIR=tmp,
+                           VISTREL_WEB_BASE="http://127.0.0.1:9",
+                           VISTREL_CAMERA=f"tcpclientsrc host=127.0.0.1 port={port} ! "
+                                          f"multipartdemux ! image/jpeg,width={width},"
+                                          f"height={height},framerate={fps}/1")
+                used, elapsed, peak = measure([program], env, seconds)
         finally:
-            proc.terminate()
-            proc.wait(timeout=15)
             camera.terminate()
             camera.wait()
-            xvfb.terminate()
-            xvfb.wait()
     print(f"source {width}x{height} at {fps} fps, sampling 200 ms, armed, {elapsed:.0f} s")
     print(f"CPU: {used:.2f} s = {100 * used / elapsed:.2f} % of one core "
           f"({60 * used / elapsed:.2f} CPU seconds per minute)")
