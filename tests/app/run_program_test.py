@@ -42,7 +42,12 @@ def wait_for(condition, seconds):
     return condition()
 
 
-class ProgramRun(unittest.TestCase):
+class ProgramFolders(unittest.TestCase):
+    """A data folder, a picture folder and an environment of their own for
+    each test, so that the program never touches the user's."""
+
+    camera = CAMERA
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="vistrel-run-")
         root = Path(self.tmp.name)
@@ -51,7 +56,7 @@ class ProgramRun(unittest.TestCase):
         self.data.mkdir(parents=True)
         self.env = dict(os.environ, HOME=str(root / "home"), XDG_DATA_HOME=str(root / "data"),
                         XDG_CONFIG_HOME=str(root / "config"), XDG_RUNTIME_DIR=str(root),
-                        VISTREL_CAMERA=CAMERA, VISTREL_WEB_BASE="http://127.0.0.1:9",
+                        VISTREL_CAMERA=self.camera, VISTREL_WEB_BASE="http://127.0.0.1:9",
                         QT_QPA_PLATFORM="xcb")
         self.env.pop("VISTREL_DONATION_URL", None)
 
@@ -60,6 +65,9 @@ class ProgramRun(unittest.TestCase):
 
     def write_settings(self, lines):
         (self.data / "datas.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode())
+
+
+class ProgramRun(ProgramFolders):
 
     def run_until_pictures(self, display, count, stop_signal):
         env = dict(self.env, DISPLAY=display)

@@ -12,13 +12,12 @@ import random
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "app"))
-from run_program_test import Xvfb, wait_for  # noqa: E402
+from run_program_test import ProgramFolders, Xvfb, wait_for  # noqa: E402
 
 PROGRAM = None
 JPEG_CHECK = None
@@ -27,24 +26,13 @@ CAMERA = ("videotestsrc pattern=ball is-live=true ! "
           "video/x-raw,width=1280,height=720,framerate=30/1")
 
 
-class CrashSafety(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="vistrel-crash-")
-        root = Path(self.tmp.name)
-        self.data = root / "data" / "_data_Vistrel"
-        self.pictures = root / "pictures"
-        self.data.mkdir(parents=True)
-        self.env = dict(os.environ, HOME=str(root / "home"), XDG_DATA_HOME=str(root / "data"),
-                        XDG_CONFIG_HOME=str(root / "config"), XDG_RUNTIME_DIR=str(root),
-                        VISTREL_CAMERA=CAMERA, VISTREL_WEB_BASE="http://127.0.0.1:9",
-                        QT_QPA_PLATFORM="xcb")
-        (self.data / "datas.ini").write_bytes("\r\n".join([
-            "[string]", f"DED_Dest_Folder={self.pictures}",
-            "[integer]", "RBT_Rec_Launch=1", "CKB_Add_Time_Date=1", "EDT_Timer_Refresh=50",
-            ""]).encode())
+class CrashSafety(ProgramFolders):
+    camera = CAMERA
 
-    def tearDown(self):
-        self.tmp.cleanup()
+    def setUp(self):
+        super().setUp()
+        self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}", "[integer]",
+                             "RBT_Rec_Launch=1", "CKB_Add_Time_Date=1", "EDT_Timer_Refresh=50"])
 
     def pictures_on_disk(self):
         return list(self.pictures.rglob("*.jpg"))
