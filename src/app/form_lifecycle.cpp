@@ -32,6 +32,10 @@ void TF_Main::FormCreate() {
     controller_.State().Num_Folder_D = found.highest_d;
     controller_.State().Num_Folder_R = found.highest_r;
 
+    // The pictures an earlier run recorded and could not send come first.
+    upload_queue_ =
+        std::make_unique<Upload_Queue_File>(data_folder_ + kUpload_Queue_File_Name, files_);
+
     if (services_.tray_available())
         tray_icon_.show();
     TMR_Update.start();

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     // VISTREL_CAMERA wins over the camera picked in the window.
     const std::string data_folder = vistrel::Data_Folder_Path();
     // A kill while a settings file was being saved leaves its temporary file.
-    for (const char* name : {"datas.ini", "appli.ini", "camera.ini"})
+    for (const char* name : {"datas.ini", "appli.ini", "camera.ini", "upload_queue"})
         vistrel::Remove_Stale_Temporaries(data_folder + name);
     std::string camera = vistrel::Gst_Frame_Source::Default_Description();
     const bool camera_from_environment = !camera.empty();

@@ -19,14 +19,6 @@ struct Version_Fetch::Shared {
 
 namespace {
 
-std::chrono::milliseconds Left(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0)
-        throw Socket_Error("The web server did not answer in time");
-    return left;
-}
-
 std::optional<std::string> Get(const std::string& url, std::chrono::milliseconds limit,
                                Version_Fetch::Shared* shared) {
     const auto deadline = Clock::now() + limit;
@@ -51,12 +43,12 @@ std::optional<std::string> Get(const std::string& url, std::chrono::milliseconds
                     }
                 }
             } forget{shared};
-            socket.Connect(peer, Left(deadline));
-            socket.Send_All(Version_Request(*address), Left(deadline));
+            socket.Connect(peer, deadline);
+            socket.Send_All(Version_Request(*address), deadline);
             Http_Response_Reader reader;
             char buffer[4096];
             for (;;) {
-                const size_t got = socket.Receive(buffer, sizeof buffer, Left(deadline));
+                const size_t got = socket.Receive(buffer, sizeof buffer, deadline);
                 if (got == 0) {
                     reader.Finish();
                     break;

@@ -19,62 +19,6 @@ constexpr const char* kTemporary_Marker = ".vistrel-tmp-";
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// Owns a temporary file until it is renamed into place.
-class Temporary_File {
-public:
-    explicit Temporary_File(const std::string& target)
-        : path_(target + kTemporary_Marker + "XXXXXX") {
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0)
-            Throw_Errno("cannot create a temporary file for " + target);
-    }
-    Temporary_File(const Temporary_File&) = delete;
-    Temporary_File& operator=(const Temporary_File&) = delete;
-    ~Temporary_File() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!committed_)
-            ::unlink(path_.c_str());
-    }
-
-    void Write(std::string_view bytes) {
-        const char* at = bytes.data();
-        size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t written = ::write(fd_, at, left);
-            if (written < 0) {
-                if (errno == EINTR)
-                    continue;
-                Throw_Errno("cannot write " + path_);
-            }
-            at += written;
-            left -= static_cast<size_t>(written);
-        }
-    }
-
-    void Set_Mode(mode_t mode) {
-        if (::fchmod(fd_, mode) != 0)
-            Throw_Errno("cannot set the mode of " + path_);
-    }
-
-    void Commit_As(const std::string& target, Durability durability) {
-        if (durability == Durability::Power_Loss && ::fsync(fd_) != 0)
-            Throw_Errno("cannot flush " + path_);
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0)
-            Throw_Errno("cannot close " + path_);
-        if (::rename(path_.c_str(), target.c_str()) != 0)
-            Throw_Errno("cannot replace " + target);
-        committed_ = true;
-    }
-
-private:
-    std::string path_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
-
 // Where a chain of symbolic links ends, even when the final file does not
 // exist yet, so that writing goes through the links instead of replacing them.
 std::string Final_Target(const std::string& path) {
@@ -91,6 +35,57 @@ std::string Final_Target(const std::string& path) {
 }
 
 } // namespace
+
+Temporary_File::Temporary_File(const std::string& target)
+    : path_(target + kTemporary_Marker + "XXXXXX") {
+    fd_ = ::mkstemp(path_.data());
+    if (fd_ < 0)
+        Throw_Errno("cannot create a temporary file for " + target);
+}
+
+Temporary_File::~Temporary_File() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!committed_)
+        ::unlink(path_.c_str());
+}
+
+void Temporary_File::Write(std::string_view bytes) {
+    const char* at = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd_, at, left);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            Throw_Errno("cannot write " + path_);
+        }
+        at += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+void Temporary_File::Set_Mode(mode_t mode) {
+    if (::fchmod(fd_, mode) != 0)
+        Throw_Errno("cannot set the mode of " + path_);
+}
+
+void Temporary_File::Sync() {
+    if (::fsync(fd_) != 0)
+        Throw_Errno("cannot flush " + path_);
+}
+
+void Temporary_File::Commit_As(const std::string& target, Durability durability) {
+    if (durability == Durability::Power_Loss)
+        Sync();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0)
+        Throw_Errno("cannot close " + path_);
+    if (::rename(path_.c_str(), target.c_str()) != 0)
+        Throw_Errno("cannot replace " + target);
+    committed_ = true;
+}
 
 std::optional<std::string> Read_Whole_File(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

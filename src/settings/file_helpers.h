@@ -22,6 +22,28 @@ enum class Durability {
     Power_Loss,
 };
 
+// A temporary file beside `target`, named as Write_File_Atomically names its
+// own, removed unless it was renamed into place. Throws std::system_error.
+class Temporary_File {
+public:
+    explicit Temporary_File(const std::string& target);
+    ~Temporary_File();
+    Temporary_File(const Temporary_File&) = delete;
+    Temporary_File& operator=(const Temporary_File&) = delete;
+
+    void Write(std::string_view bytes);
+    void Set_Mode(mode_t mode);
+    // Waits until what was written is on the disk.
+    void Sync();
+    // Takes the place of `target`, flushed first for Power_Loss.
+    void Commit_As(const std::string& target, Durability durability);
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
 // Replaces the file at `path` with `bytes` in one step: the bytes go to a
 // temporary file in the same folder (`path` + ".vistrel-tmp-" + six letters) and are renamed over
 // the old file, so a reader never sees a half-written file and a crash leaves either the old or the

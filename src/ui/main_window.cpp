@@ -481,6 +481,7 @@ void TF_Main::Enable_FTP_Test(bool enabled) {
 
 void TF_Main::TMR_Refresh_IMGTimer() {
     controller_.TMR_Refresh_IMGTimer();
+    Show_Backlog();
     // Say so in plain words rather than leaving the picture blank.
     if (!has_shown_frame_)
         ui_->IMG_WebCam->setText(tr("No camera found"));
@@ -510,6 +511,7 @@ void TF_Main::closeEvent(QCloseEvent* e) {
         close_after_test_ = true;
         ftp_client_->Abort_Transfer();
         ftp_client_->Disconnect();
+        ftp_client_->Close_For_Good();
         e->ignore();
         return;
     }
@@ -597,16 +599,31 @@ void TF_Main::Show_Upload_File(const std::string& name) {
         Qt::QueuedConnection);
 }
 
+void TF_Main::Show_Backlog() {
+    const size_t waiting = files_.Unsent_Count();
+    const size_t shown = waiting > 1 ? waiting : 0;
+    if (shown == shown_backlog_)
+        return;
+    shown_backlog_ = shown;
+    ui_->PNL_FTP_Status_Main->setToolTip(
+        shown == 0 ? QString() : tr("%1 pictures waiting to be sent").arg(shown));
+}
+
 void TF_Main::Close_Upload() {
     if (!worker_)
         return;
     // No run starts any more, not even one woken just before the close.
     const bool running = worker_->Active();
     worker_->Terminate();
-    if (!running)
-        return;
-    ftp_client_->Abort_Transfer();
-    ftp_client_->Disconnect();
+    if (running) {
+        // ABOR and QUIT where a server listens; a connection still being set
+        // up is cut without a word.
+        ftp_client_->Abort_Transfer();
+        ftp_client_->Disconnect();
+    }
+    // Whatever the run does next (a name lookup, a connect, a wait for a
+    // reply) fails at once, so that the program ends without waiting for it.
+    ftp_client_->Close_For_Good();
 }
 
 void TF_Main::BTN_FTP_TestClick() {
@@ -657,6 +674,7 @@ void TF_Main::BTN_FTP_TestClick() {
         // than wait for a slow server with the window frozen.
         ftp_client_->Abort_Transfer();
         ftp_client_->Disconnect();
+        ftp_client_->Close_For_Good();
     }
     test.join();
 

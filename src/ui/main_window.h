@@ -14,6 +14,7 @@
 #include "settings/working_settings.h"
 #include "upload/ftp_session.h"
 #include "upload/upload_list.h"
+#include "upload/upload_queue_file.h"
 #include "upload/upload_worker.h"
 
 #include <QMainWindow>
@@ -95,6 +96,7 @@ public:
     QMenu& Tray_Menu() { return PPM_Appli; }
     const std::string& Camera_Description() const { return camera_description_; }
     const std::string& Data_Folder() const { return data_folder_; }
+    Upload_Queue_File* Upload_Queue() { return upload_queue_.get(); }
     bool Activated() const { return activated_; }
 
     // Recording_View
@@ -167,6 +169,7 @@ private:
     void Continue_Update_Check(const std::optional<std::string>& body);
     void FTP_ClientStatus(const std::string& text);
     void Show_Upload_File(const std::string& name);
+    void Show_Backlog();
     void Close_Upload();
 
     std::unique_ptr<Ui::F_Main> ui_;
@@ -196,6 +199,11 @@ private:
     bool placement_restored_ = false;
     bool closed_ = false;
     bool destroyed_ = false;
+
+    // Keeps files_ in the data folder; made once the folder exists, and gone
+    // only after the worker, which changes files_.
+    std::unique_ptr<Upload_Queue_File> upload_queue_;
+    size_t shown_backlog_ = 0;
 
     std::unique_ptr<Ftp_Session> ftp_client_;
     std::unique_ptr<Upload_Worker> worker_; // after the client, which it uses

@@ -1,5 +1,7 @@
 #include "upload/ftp_client.h"
 
+#include "upload/transfer_progress.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -154,6 +156,34 @@ Pasv_Address Parse_PASV(const std::string& text) {
     return address;
 }
 
+uint16_t Parse_EPSV(const std::string& text) {
+    const auto fail = [&]() -> uint16_t {
+        throw FTP_Error(0, "no port in the extended passive mode reply: " + text, "EPSV");
+    };
+    const size_t open = text.find('(');
+    if (open == std::string::npos || open + 1 >= text.size())
+        return fail();
+    // "(", three delimiters, the port, the delimiter again, ")".
+    const char delimiter = text[open + 1];
+    const size_t port_start = open + 4;
+    if (text.size() < port_start || text.compare(open + 1, 3, std::string(3, delimiter)) != 0 ||
+        std::isdigit(static_cast<unsigned char>(delimiter)))
+        return fail();
+    const size_t port_end = text.find(delimiter, port_start);
+    if (port_end == std::string::npos || port_end + 1 >= text.size() || text[port_end + 1] != ')')
+        return fail();
+    const std::string digits = text.substr(port_start, port_end - port_start);
+    const unsigned long port =
+        (!digits.empty() && digits.size() <= 5 && All_Digits(digits)) ? std::stoul(digits) : 0;
+    if (port == 0 || port > 65535)
+        return fail();
+    return static_cast<uint16_t>(port);
+}
+
+bool Reply_In_Step(int code, bool preliminary_allowed) {
+    return code >= (preliminary_allowed ? 100 : 200) && code <= 599;
+}
+
 std::vector<std::string> Split_Listing(const std::string& bytes) {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -197,8 +227,10 @@ class FTP_Client::Operation {
 public:
     explicit Operation(FTP_Client& client) : client_(client), lock_(client.operation_mutex_) {
         std::lock_guard handles(client.handles_mutex_);
+        if (client.ended_)
+            throw FTP_Error(0, "the connection is closed for good");
         control_ = client.control_;
-        if (!control_ || control_->Peer_Closed())
+        if (!control_ || !control_->Established() || control_->Peer_Closed())
             throw FTP_Error(0, "not connected");
     }
     ~Operation() { client_.Owe_Replies_After_Operation(); }
@@ -247,8 +279,25 @@ private:
     const int fd_;
 };
 
+namespace {
+
+std::string Seconds_Text(Milliseconds limit) {
+    if (limit.count() % 1000 == 0)
+        return std::to_string(limit.count() / 1000) + " s";
+    return std::to_string(limit.count()) + " ms";
+}
+
+} // namespace
+
 FTP_Client::FTP_Client() = default;
-FTP_Client::~FTP_Client() = default;
+
+FTP_Client::~FTP_Client() {
+    // An operation of another thread may still hold a lookup's thread; it
+    // must not wait for it once we are gone.
+    std::lock_guard lock(handles_mutex_);
+    if (lookup_)
+        lookup_->Abandon();
+}
 
 void FTP_Client::Set_Server(const std::string& server) {
     Server_Address address = Parse_Server(server);
@@ -263,21 +312,35 @@ void FTP_Client::Set_Credentials(const std::string& user, const std::string& pas
 
 bool FTP_Client::Is_Connected() {
     std::lock_guard lock(handles_mutex_);
-    return control_ && !control_->Peer_Closed();
+    // A connection still being set up has nobody at the other end yet.
+    return control_ && control_->Established() && !control_->Peer_Closed();
 }
 
 bool FTP_Client::Logged_In() const {
     std::lock_guard lock(handles_mutex_);
-    return logged_in_ && control_ && !control_->Peer_Closed();
+    return logged_in_ && control_ && control_->Established() && !control_->Peer_Closed();
+}
+
+void FTP_Client::Throw_If_Ended() const {
+    std::lock_guard lock(handles_mutex_);
+    if (ended_)
+        throw FTP_Error(0, "the connection is closed for good");
 }
 
 void FTP_Client::Connect() {
     std::unique_lock operation(operation_mutex_);
     Close_Control(true);
     try {
+        Throw_If_Ended();
         const std::shared_ptr<Tcp_Socket> control = Open_Control();
         Status(Ftp_Status::hsConnected, "Connected.");
-        const Ftp_Reply greeting = Receive_Reply(*control, Read_Timeout);
+        Ftp_Reply greeting;
+        try {
+            greeting = Receive_Reply(*control, After(Read_Timeout));
+        } catch (const Socket_Timeout&) {
+            throw Socket_Timeout("no greeting from the server within " +
+                                 Seconds_Text(Read_Timeout));
+        }
         if (greeting.Code != 220)
             throw FTP_Error(greeting.Code, greeting.Joined_Text());
         Owe_Replies_After_Operation();
@@ -290,58 +353,97 @@ void FTP_Client::Connect() {
     }
 }
 
+std::vector<Endpoint> FTP_Client::Look_Up(const std::string& host, uint16_t port) {
+    if (Is_Numeric_Host(host))
+        return Resolve(host, port); // digits only: nothing to wait for
+    Status(Ftp_Status::hsResolving, "Resolving " + host + ".");
+    auto lookup = std::make_shared<Name_Lookup>(Name_Resolver, host, port);
+    {
+        // Published before the wait, so that Disconnect can abandon it.
+        std::lock_guard lock(handles_mutex_);
+        if (ended_)
+            throw Socket_Error("the connection is closed for good");
+        lookup_ = lookup;
+    }
+    struct Forget {
+        FTP_Client& client;
+        ~Forget() {
+            std::lock_guard lock(client.handles_mutex_);
+            client.lookup_.reset();
+        }
+    } forget{*this};
+    try {
+        return lookup->Wait(After(Lookup_Timeout));
+    } catch (const Socket_Timeout&) {
+        throw Socket_Timeout("no address for " + host + " within " + Seconds_Text(Lookup_Timeout));
+    }
+}
+
 std::shared_ptr<Tcp_Socket> FTP_Client::Open_Control() {
-    if (!Is_Numeric_Host(Host))
-        Status(Ftp_Status::hsResolving, "Resolving " + Host + ".");
-    const std::vector<Endpoint> endpoints = Resolve(Host, Port);
+    // PASV describes IPv4 only, so IPv4 is what we try first.
+    const std::vector<Endpoint> endpoints = IPv4_First(Look_Up(Host, Port));
     for (size_t i = 0;; ++i) {
         Status(Ftp_Status::hsConnecting, "Connecting to " + endpoints[i].Host() + ".");
         auto control = std::make_shared<Tcp_Socket>(endpoints[i].Family());
         {
             // Published before the wait, so that Disconnect can cut it short.
             std::lock_guard lock(handles_mutex_);
+            if (ended_)
+                throw Socket_Error("the connection is closed for good");
             control_ = control;
             replies_owed_ = 0;
             replies_after_operation_ = 0;
         }
         try {
-            control->Connect(endpoints[i], Connect_Timeout);
+            control->Connect(endpoints[i], After(Connect_Timeout));
             return control;
-        } catch (const Socket_Error&) {
+        } catch (const Socket_Error& e) {
             std::lock_guard lock(handles_mutex_);
             const bool dropped = control_ != control;
-            if (dropped || i + 1 == endpoints.size())
+            if (dropped || i + 1 == endpoints.size()) {
+                if (dynamic_cast<const Socket_Timeout*>(&e) != nullptr)
+                    throw Socket_Timeout("no connection to " + endpoints[i].Host() + " within " +
+                                         Seconds_Text(Connect_Timeout));
                 throw;
+            }
             control_.reset();
         }
     }
 }
 
-void FTP_Client::Close_Control(bool owner) {
+void FTP_Client::Close_Control(bool owner) noexcept {
     std::shared_ptr<Tcp_Socket> control;
     std::shared_ptr<Tcp_Socket> data;
+    std::shared_ptr<Name_Lookup> lookup;
     {
         std::lock_guard lock(handles_mutex_);
         control = std::move(control_);
         data = std::move(data_);
+        lookup = lookup_;
         replies_owed_ = 0;
         replies_after_operation_ = 0;
     }
     logged_in_ = false;
+    if (lookup)
+        lookup->Abandon();
     if (!control) {
         if (data)
             data->Shutdown();
         return;
     }
     Status(Ftp_Status::hsDisconnecting, "Disconnecting.");
-    if (!control->Peer_Closed()) {
+    // Nobody listens on a connection still being set up, or one the server
+    // closed.
+    if (control->Established() && !control->Peer_Closed()) {
         try {
-            control->Send_All("QUIT\r\n", kGrace);
+            control->Send_All("QUIT\r\n", After(kGrace));
             // A blocked operation reads this connection itself; it is about to
             // fail anyway.
-            if (owner)
-                Read_Reply([&] { return control_lines_.Read_Line(*control, kGrace); });
-        } catch (const Socket_Error&) {
+            if (owner) {
+                const Deadline deadline = After(kGrace);
+                Read_Reply([&] { return control_lines_.Read_Line(*control, deadline); });
+            }
+        } catch (const std::exception&) {
             // Closing goes on whatever the server says, or does not say.
         }
     }
@@ -355,9 +457,54 @@ void FTP_Client::Close_Control(bool owner) {
     Status(Ftp_Status::hsDisconnected, "Disconnected.");
 }
 
-void FTP_Client::Disconnect() {
-    std::unique_lock operation(operation_mutex_, std::try_to_lock);
-    Close_Control(operation.owns_lock());
+void FTP_Client::Cut_Control(const Tcp_Socket& control, bool owner) noexcept {
+    std::shared_ptr<Tcp_Socket> cut;
+    std::shared_ptr<Tcp_Socket> data;
+    {
+        std::lock_guard lock(handles_mutex_);
+        if (control_.get() != &control)
+            return; // already replaced or closed
+        cut = std::move(control_);
+        data = std::move(data_);
+        replies_owed_ = 0;
+        replies_after_operation_ = 0;
+    }
+    logged_in_ = false;
+    cut->Shutdown();
+    if (data)
+        data->Shutdown();
+    if (owner)
+        control_lines_.Clear();
+    Status(Ftp_Status::hsDisconnected, "Connection closed.");
+}
+
+void FTP_Client::Disconnect() noexcept {
+    try {
+        std::unique_lock operation(operation_mutex_, std::try_to_lock);
+        Close_Control(operation.owns_lock());
+    } catch (...) {
+        // Only the lock could fail, and closing must not.
+    }
+}
+
+void FTP_Client::Close_For_Good() noexcept {
+    std::shared_ptr<Tcp_Socket> control;
+    std::shared_ptr<Tcp_Socket> data;
+    std::shared_ptr<Name_Lookup> lookup;
+    {
+        std::lock_guard lock(handles_mutex_);
+        ended_ = true;
+        control = std::move(control_);
+        data = std::move(data_);
+        lookup = lookup_;
+    }
+    logged_in_ = false;
+    if (lookup)
+        lookup->Abandon();
+    if (control)
+        control->Shutdown();
+    if (data)
+        data->Shutdown();
 }
 
 void FTP_Client::Login() {
@@ -409,7 +556,8 @@ void FTP_Client::List_Dir() {
         // Later transfers must not come out in ASCII; the listing's failure is
         // the one to report.
         try {
-            Command(control, "TYPE I", {200});
+            if (Is_Connected())
+                Command(control, "TYPE I", {200});
         } catch (const FTP_Error&) {
         }
         throw;
@@ -427,72 +575,109 @@ void FTP_Client::Put_File(const std::string& local_path, const std::string& remo
     Transfer(operation.Control(), (append ? "APPE " : "STOR ") + name, &file);
 }
 
-void FTP_Client::Abort_Transfer() {
-    std::unique_lock operation(operation_mutex_, std::try_to_lock);
-    std::shared_ptr<Tcp_Socket> control;
-    std::shared_ptr<Tcp_Socket> data;
-    {
-        // Marked before ABOR goes out: the server may answer it, and drop the
-        // data connection, before this thread runs again.
-        std::lock_guard lock(handles_mutex_);
-        control = control_;
-        if (!control || control->Peer_Closed())
-            return;
-        data = data_;
-        aborted_ = data != nullptr; // the transfer then reads its own replies
-        ++(operation.owns_lock() ? replies_owed_ : replies_after_operation_);
-    }
-    std::string failure;
+void FTP_Client::Abort_Transfer() noexcept {
     try {
-        control->Send_All("ABOR\r\n", kGrace);
-    } catch (const Socket_Error& e) {
-        failure = e.what();
-    }
-    if (data)
-        data->Shutdown();
-    if (!failure.empty())
-        throw FTP_Error(0, failure, "ABOR");
-    if (operation.owns_lock()) {
-        try {
-            Skip_Owed_Replies(*control, kGrace);
-        } catch (const Socket_Error&) {
-            // Not there yet: the next command skips it.
+        std::unique_lock operation(operation_mutex_, std::try_to_lock);
+        std::shared_ptr<Tcp_Socket> control;
+        std::shared_ptr<Tcp_Socket> data;
+        {
+            // Marked before ABOR goes out: the server may answer it, and drop
+            // the data connection, before this thread runs again.
+            std::lock_guard lock(handles_mutex_);
+            control = control_;
+            // Nothing to abort on a connection still being set up: it is cut
+            // by Disconnect.
+            if (!control || !control->Established() || control->Peer_Closed())
+                return;
+            data = data_;
+            aborted_ = data != nullptr; // the transfer then reads its own replies
+            ++(operation.owns_lock() ? replies_owed_ : replies_after_operation_);
         }
+        bool sent = true;
+        try {
+            control->Send_All("ABOR\r\n", After(kGrace));
+        } catch (const Socket_Error&) {
+            sent = false;
+        }
+        if (data)
+            data->Shutdown();
+        if (!sent) {
+            // A server that does not take six bytes is not listening: the
+            // connection is of no further use.
+            Cut_Control(*control, operation.owns_lock());
+            return;
+        }
+        if (operation.owns_lock()) {
+            try {
+                Skip_Owed_Replies(*control, After(kGrace));
+            } catch (const Socket_Error&) {
+                // Not there yet: the next command skips it.
+            }
+        }
+    } catch (...) {
+        // Closing must go on whatever happens here.
     }
 }
 
 Ftp_Reply FTP_Client::Command(Tcp_Socket& control, const std::string& line,
                               std::initializer_list<int> accepted) {
+    const std::string word = First_Word(line);
     Ftp_Reply reply;
     try {
-        Send_Line(control, line);
-        reply = Receive_Reply(control, Read_Timeout);
+        Expect_In_Step(control, word);
+        const Deadline deadline = After(Read_Timeout);
+        Send_Line(control, line, deadline);
+        reply = Receive_Reply(control, deadline);
     } catch (const Socket_Error& e) {
-        throw FTP_Error(0, e.what(), First_Word(line));
+        Fail_On_Control(control, e, word);
+    }
+    if (!Reply_In_Step(reply.Code, false)) {
+        Cut_Control(control, true);
+        throw FTP_Error(0, "the reply to " + word + " came out of step: " + reply.Joined_Text(),
+                        word);
     }
     if (accepted.size() != 0 && !Is_One_Of(reply.Code, accepted))
-        throw FTP_Error(reply.Code, reply.Joined_Text(), First_Word(line));
+        throw FTP_Error(reply.Code, reply.Joined_Text(), word);
     return reply;
 }
 
-void FTP_Client::Send_Line(Tcp_Socket& control, const std::string& line) {
-    // A name with a line break would smuggle in a command of its own.
-    if (line.find_first_of("\r\n") != std::string::npos)
-        throw FTP_Error(0, "line break in the command " + First_Word(line), First_Word(line));
-    control.Send_All(line + "\r\n", Read_Timeout);
-}
-
-Ftp_Reply FTP_Client::Receive_Reply(Tcp_Socket& control, Milliseconds limit) {
-    try {
-        Skip_Owed_Replies(control, limit);
-        return Read_Reply([&] { return control_lines_.Read_Line(control, limit); });
-    } catch (const Socket_Error&) {
-        Owe_Replies(1); // should it come late, it must not pass for the next one
-        throw;
+void FTP_Client::Expect_In_Step(Tcp_Socket& control, const std::string& word) {
+    {
+        std::lock_guard lock(handles_mutex_);
+        if (replies_owed_ > 0)
+            return; // what waits is the replies we owe
+    }
+    // Anything the server said unasked would be taken for this command's
+    // reply.
+    if (control_lines_.Holds_Bytes() || (control.Has_Input() && !control.Peer_Closed())) {
+        Cut_Control(control, true);
+        throw FTP_Error(0, "the server sent a reply nobody asked for before " + word, word);
     }
 }
 
-void FTP_Client::Skip_Owed_Replies(Tcp_Socket& control, Milliseconds limit) {
+void FTP_Client::Fail_On_Control(Tcp_Socket& control, const std::exception& e,
+                                 const std::string& word) {
+    // Whatever the server still sends could be taken for the reply of a later
+    // command: the connection goes.
+    Cut_Control(control, true);
+    if (dynamic_cast<const Socket_Timeout*>(&e) != nullptr)
+        throw FTP_Error(0, "no reply to " + word + " within " + Seconds_Text(Read_Timeout), word);
+    throw FTP_Error(0, e.what(), word);
+}
+
+void FTP_Client::Send_Line(Tcp_Socket& control, const std::string& line, Deadline deadline) {
+    // A name with a line break would smuggle in a command of its own.
+    if (line.find_first_of("\r\n") != std::string::npos)
+        throw FTP_Error(0, "line break in the command " + First_Word(line), First_Word(line));
+    control.Send_All(line + "\r\n", deadline);
+}
+
+Ftp_Reply FTP_Client::Receive_Reply(Tcp_Socket& control, Deadline deadline) {
+    Skip_Owed_Replies(control, deadline);
+    return Read_Reply([&] { return control_lines_.Read_Line(control, deadline); });
+}
+
+void FTP_Client::Skip_Owed_Replies(Tcp_Socket& control, Deadline deadline) {
     for (;;) {
         {
             std::lock_guard lock(handles_mutex_);
@@ -500,7 +685,7 @@ void FTP_Client::Skip_Owed_Replies(Tcp_Socket& control, Milliseconds limit) {
                 return;
         }
         const Ftp_Reply skipped =
-            Read_Reply([&] { return control_lines_.Read_Line(control, limit); });
+            Read_Reply([&] { return control_lines_.Read_Line(control, deadline); });
         // A preliminary reply is always followed by the command's final one.
         if (skipped.Code < 100 || skipped.Code > 199)
             Owe_Replies(-1);
@@ -517,33 +702,50 @@ void FTP_Client::Owe_Replies_After_Operation() {
     replies_owed_ += std::exchange(replies_after_operation_, 0);
 }
 
+Endpoint FTP_Client::Passive_Target(Tcp_Socket& control) {
+    const Endpoint peer = control.Peer_Address();
+    // Only the port is taken from the reply: a server behind NAT announces an
+    // address we cannot reach, and a hostile one could aim us at other hosts.
+    if (peer.Family() == AF_INET6)
+        return peer.With_Port(Parse_EPSV(First_Text(Command(control, "EPSV", {229}))));
+    const Pasv_Address announced = Parse_PASV(First_Text(Command(control, "PASV", {227})));
+    return peer.With_Port(announced.Port);
+}
+
 std::string FTP_Client::Transfer(Tcp_Socket& control, const std::string& command,
                                  Local_File* upload) {
     const std::string word = First_Word(command);
     if (Lists_Feature(features_, "PRET"))
         Command(control, "PRET " + command, {});
-    const Pasv_Address announced = Parse_PASV(First_Text(Command(control, "PASV", {227})));
-    // Only the port is taken from the reply: a server behind NAT announces an
-    // address we cannot reach, and a hostile one could aim us at other hosts.
-    const Endpoint target = control.Peer_Address().With_Port(announced.Port);
+    const Endpoint target = Passive_Target(control);
     Status(Ftp_Status::ftpTransfer, "Transferring: " + command);
 
     std::shared_ptr<Tcp_Socket> data;
-    bool reply_due = false;
+    bool command_sent = false;
     Ftp_Reply first;
     try {
         // A listing's data connection is open before the command; a store's
         // follows it.
         if (upload == nullptr)
             data = Open_Data(target);
-        Send_Line(control, command);
-        reply_due = true;
+        Expect_In_Step(control, word);
+        const Deadline deadline = After(Read_Timeout);
+        Send_Line(control, command, deadline);
+        command_sent = true;
         if (upload != nullptr)
             data = Open_Data(target);
-        reply_due = false; // from here on Receive_Reply owes a reply that fails
-        first = Receive_Reply(control, Read_Timeout);
+        first = Receive_Reply(control, deadline);
+    } catch (const Socket_Timeout&) {
+        Fail_Transfer(control, data, command_sent,
+                      "no reply to " + word + " within " + Seconds_Text(Read_Timeout), word);
     } catch (const Socket_Error& e) {
-        Fail_Transfer(control, data, reply_due, e.what(), word);
+        Fail_Transfer(control, data, command_sent, e.what(), word);
+    }
+    if (!Reply_In_Step(first.Code, true)) {
+        Close_Data(data);
+        Cut_Control(control, true);
+        throw FTP_Error(0, "the reply to " + word + " came out of step: " + first.Joined_Text(),
+                        word);
     }
     if (!Is_One_Of(first.Code, upload != nullptr ? std::initializer_list<int>{110, 125, 150}
                                                  : std::initializer_list<int>{125, 150, 154})) {
@@ -554,31 +756,50 @@ std::string FTP_Client::Transfer(Tcp_Socket& control, const std::string& command
 
     std::string received;
     try {
+        Transfer_Progress progress(Steady_Clock::now(), Stall_Timeout, kMin_Progress);
+        std::vector<char> chunk(kChunk);
         if (upload != nullptr) {
-            std::vector<char> chunk(kChunk);
-            while (const size_t count = upload->Read(chunk.data(), chunk.size()))
-                data->Send_All({chunk.data(), count}, Stall_Timeout);
+            while (const size_t count = upload->Read(chunk.data(), chunk.size())) {
+                std::string_view rest(chunk.data(), count);
+                while (!rest.empty()) {
+                    const size_t sent = data->Send_Some(rest, progress.Stalls_At());
+                    progress.Moved(sent, Steady_Clock::now());
+                    rest.remove_prefix(sent);
+                }
+            }
         } else {
-            std::vector<char> chunk(kChunk);
-            while (const size_t count = data->Receive(chunk.data(), chunk.size(), Stall_Timeout)) {
+            while (const size_t count =
+                       data->Receive(chunk.data(), chunk.size(), progress.Stalls_At())) {
                 if (received.size() + count > kMax_Listing)
                     throw Socket_Error("listing larger than " + std::to_string(kMax_Listing) +
                                        " bytes");
                 received.append(chunk.data(), count);
+                progress.Moved(count, Steady_Clock::now());
             }
         }
+    } catch (const Socket_Timeout&) {
+        Fail_Transfer(control, data, true,
+                      "the data connection moved less than " + std::to_string(kMin_Progress) +
+                          " bytes in " + Seconds_Text(Stall_Timeout),
+                      word);
     } catch (const std::exception& e) {
         Fail_Transfer(control, data, true, e.what(), word);
     }
     Close_Data(data); // the end of a store's data
     Status(Ftp_Status::ftpReady, "Transfer complete.");
+    Ftp_Reply last;
     try {
-        const Ftp_Reply last = Receive_Reply(control, Read_Timeout);
-        if (!Is_One_Of(last.Code, {226, 225, 250}))
-            throw FTP_Error(last.Code, last.Joined_Text(), word);
+        last = Receive_Reply(control, After(Read_Timeout));
     } catch (const Socket_Error& e) {
-        throw FTP_Error(0, e.what(), word);
+        Fail_On_Control(control, e, word);
     }
+    if (!Reply_In_Step(last.Code, false)) {
+        Cut_Control(control, true);
+        throw FTP_Error(0, "the reply to " + word + " came out of step: " + last.Joined_Text(),
+                        word);
+    }
+    if (!Is_One_Of(last.Code, {226, 225, 250}))
+        throw FTP_Error(last.Code, last.Joined_Text(), word);
     return received;
 }
 
@@ -586,10 +807,12 @@ std::shared_ptr<Tcp_Socket> FTP_Client::Open_Data(const Endpoint& target) {
     auto data = std::make_shared<Tcp_Socket>(target.Family());
     {
         std::lock_guard lock(handles_mutex_);
+        if (ended_)
+            throw Socket_Error("the connection is closed for good");
         data_ = data;
         aborted_ = false;
     }
-    data->Connect(target, Stall_Timeout);
+    data->Connect(target, After(Connect_Timeout));
     return data;
 }
 
@@ -602,7 +825,7 @@ void FTP_Client::Close_Data(std::shared_ptr<Tcp_Socket>& data) {
 }
 
 void FTP_Client::Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>& data,
-                               bool final_reply_due, const std::string& message,
+                               bool command_sent, const std::string& message,
                                const std::string& word) {
     Close_Data(data);
     Status(Ftp_Status::ftpAborted, "Transfer aborted.");
@@ -610,24 +833,33 @@ void FTP_Client::Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>&
     {
         std::lock_guard lock(handles_mutex_);
         aborted = aborted_;
-        if (final_reply_due)
-            ++replies_owed_;
+        if (aborted && command_sent)
+            ++replies_owed_; // the transfer's own final reply
     }
-    if (aborted) {
-        Owe_Replies_After_Operation(); // the ABOR's, after the transfer's own
-        try {
-            Skip_Owed_Replies(control, Read_Timeout);
-        } catch (const Socket_Error&) {
-            // Left for the next command, or the connection is closing.
-        }
-        throw FTP_Error(0, "transfer aborted", word);
+    if (!aborted) {
+        // A data connection that broke or stalled leaves the server's replies
+        // to come unknown: the control connection goes with it.
+        Cut_Control(control, true);
+        throw FTP_Error(0, message, word);
     }
-    throw FTP_Error(0, message, word);
+    // Abort_Transfer cut it: the transfer's replies come first, then the
+    // ABOR's, and both are read here so the next command gets its own.
+    Owe_Replies_After_Operation();
+    try {
+        Skip_Owed_Replies(control, After(Read_Timeout));
+    } catch (const Socket_Error&) {
+        Cut_Control(control, true);
+    }
+    throw FTP_Error(0, "transfer aborted", word);
 }
 
-void FTP_Client::Status(Ftp_Status status, const std::string& text) {
-    if (OnStatus)
-        OnStatus(status, text);
+void FTP_Client::Status(Ftp_Status status, const std::string& text) noexcept {
+    try {
+        if (OnStatus)
+            OnStatus(status, text);
+    } catch (...) {
+        // A status text is for show; it must not end a close.
+    }
 }
 
 } // namespace vistrel

@@ -1,10 +1,13 @@
 // The FTP client the pictures travel through: one control connection,
 // passive data connections opened by us, binary transfers, no encryption.
 // Every operation blocks its caller until it has finished or failed, and
-// fails with FTP_Error.
+// fails with FTP_Error. A connection is never used in a state we cannot be
+// sure of: after a time-out, or a reply that did not belong to its command,
+// it is closed and the next caller connects afresh.
 #pragma once
 
 #include "upload/ftp_session.h"
+#include "upload/name_lookup.h"
 #include "upload/tcp_socket.h"
 
 #include <atomic>
@@ -59,6 +62,15 @@ struct Pasv_Address {
 // (code 0) when it holds no such thing.
 Pasv_Address Parse_PASV(const std::string& text);
 
+// The port an EPSV reply's text announces between its delimiters, as in
+// "Entering Extended Passive Mode (|||50000|)"; fails with FTP_Error (code 0)
+// when it holds none.
+uint16_t Parse_EPSV(const std::string& text);
+
+// Whether a reply can belong to the command it came after: a three-digit code
+// of RFC 959's classes, and a preliminary reply only to a transfer.
+bool Reply_In_Step(int code, bool preliminary_allowed);
+
 // The lines of a listing, split at CR LF, CR or LF.
 std::vector<std::string> Split_Listing(const std::string& bytes);
 
@@ -76,6 +88,8 @@ public:
     // What QUIT's and an idle ABOR's replies are given, and the longest a
     // command from another thread may wait to be sent.
     static constexpr Milliseconds kGrace{10};
+    // A data connection moving less than this in any Stall_Timeout stalls.
+    static constexpr size_t kMin_Progress = 1024;
 
     FTP_Client();
     ~FTP_Client() override;
@@ -87,9 +101,11 @@ public:
     uint16_t Port = 21;
     std::string Username;
     std::string Password;
-    Milliseconds Read_Timeout{60000};  // for each reply on the control connection
-    Milliseconds Stall_Timeout{60000}; // a data connection without progress fails
-    Milliseconds Connect_Timeout = kNo_Limit;
+    Milliseconds Read_Timeout{60000};    // a command and its whole reply
+    Milliseconds Stall_Timeout{60000};   // the window of kMin_Progress on a data connection
+    Milliseconds Connect_Timeout{15000}; // each connect attempt, control or data
+    Milliseconds Lookup_Timeout{10000};  // resolving the host name
+    Resolver Name_Resolver = Resolve;    // called on a thread of its own
 
     // Raised on the thread of the operation (also of Abort_Transfer and
     // Disconnect); it must not call back into the client.
@@ -114,29 +130,39 @@ public:
 
     // Both may come from another thread while an operation blocks: they cut
     // its connections, so it fails at once, and never wait on it.
-    void Abort_Transfer() override;
-    void Disconnect() override;
+    void Abort_Transfer() noexcept override;
+    void Disconnect() noexcept override;
+    void Close_For_Good() noexcept override;
 
 private:
     class Operation;
     class Local_File;
 
     std::shared_ptr<Tcp_Socket> Open_Control();
-    void Close_Control(bool owner);
+    std::vector<Endpoint> Look_Up(const std::string& host, uint16_t port);
+    void Close_Control(bool owner) noexcept;
+    // Closes `control` without a word, unless it was already replaced; only
+    // the operation's owner may drop what its reader holds.
+    void Cut_Control(const Tcp_Socket& control, bool owner) noexcept;
+    void Throw_If_Ended() const;
     Ftp_Reply Command(Tcp_Socket& control, const std::string& line,
                       std::initializer_list<int> accepted);
-    void Send_Line(Tcp_Socket& control, const std::string& line);
-    Ftp_Reply Receive_Reply(Tcp_Socket& control, Milliseconds limit);
-    void Skip_Owed_Replies(Tcp_Socket& control, Milliseconds limit);
+    void Expect_In_Step(Tcp_Socket& control, const std::string& word);
+    void Send_Line(Tcp_Socket& control, const std::string& line, Deadline deadline);
+    Ftp_Reply Receive_Reply(Tcp_Socket& control, Deadline deadline);
+    void Skip_Owed_Replies(Tcp_Socket& control, Deadline deadline);
     void Owe_Replies(int count);
     void Owe_Replies_After_Operation();
+    [[noreturn]] void Fail_On_Control(Tcp_Socket& control, const std::exception& e,
+                                      const std::string& word);
+    Endpoint Passive_Target(Tcp_Socket& control);
     std::string Transfer(Tcp_Socket& control, const std::string& command, Local_File* upload);
     std::shared_ptr<Tcp_Socket> Open_Data(const Endpoint& target);
     void Close_Data(std::shared_ptr<Tcp_Socket>& data);
     [[noreturn]] void Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>& data,
-                                    bool final_reply_due, const std::string& message,
+                                    bool command_sent, const std::string& message,
                                     const std::string& word);
-    void Status(Ftp_Status status, const std::string& text);
+    void Status(Ftp_Status status, const std::string& text) noexcept;
 
     // Held by the operation in progress. Abort_Transfer and Disconnect only
     // try it: when they get it nobody else reads the control connection.
@@ -147,7 +173,9 @@ private:
     mutable std::mutex handles_mutex_;
     std::shared_ptr<Tcp_Socket> control_; // a thread in a wait holds its own copy
     std::shared_ptr<Tcp_Socket> data_;
-    bool aborted_ = false; // Abort_Transfer cut the data connection
+    std::shared_ptr<Name_Lookup> lookup_; // a host name being resolved
+    bool ended_ = false;                  // Close_For_Good was called
+    bool aborted_ = false;                // Abort_Transfer cut the data connection
     int replies_owed_ = 0; // commands whose last reply is unread; skipped before the next
     // ABORs sent while an operation ran: their replies follow the operation's.
     int replies_after_operation_ = 0;

@@ -45,9 +45,12 @@ public:
     virtual void Put_File(const std::string& local_path, const std::string& remote_name,
                           bool append) = 0;
     // Both may be called from another thread while an operation blocks, and
-    // make it fail at once.
-    virtual void Abort_Transfer() = 0;
-    virtual void Disconnect() = 0;
+    // make it fail at once. Neither throws: they run when the program closes.
+    virtual void Abort_Transfer() noexcept = 0;
+    virtual void Disconnect() noexcept = 0;
+    // The program is ending: whatever is under way (a lookup, a connect, a
+    // wait for the server) fails at once, and so does every later operation.
+    virtual void Close_For_Good() noexcept = 0;
 };
 
 } // namespace vistrel

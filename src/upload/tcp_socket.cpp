@@ -13,12 +13,6 @@ namespace vistrel {
 
 namespace {
 
-std::string Describe(Milliseconds limit) {
-    if (limit.count() % 1000 == 0)
-        return std::to_string(limit.count() / 1000) + " s";
-    return std::to_string(limit.count()) + " ms";
-}
-
 std::string Describe(const Endpoint& peer) {
     return peer.Host() + " port " + std::to_string(peer.Port());
 }
@@ -32,6 +26,12 @@ struct Addrinfo_Free {
 };
 
 } // namespace
+
+Deadline After(Milliseconds limit) {
+    if (limit < Milliseconds::zero())
+        return Deadline::max();
+    return Steady_Clock::now() + limit;
+}
 
 Endpoint::Endpoint(const sockaddr* address, socklen_t length) {
     if (length > sizeof address_)
@@ -86,6 +86,12 @@ std::vector<Endpoint> Resolve(const std::string& host, uint16_t port) {
     return endpoints;
 }
 
+std::vector<Endpoint> IPv4_First(std::vector<Endpoint> endpoints) {
+    std::stable_partition(endpoints.begin(), endpoints.end(),
+                          [](const Endpoint& e) { return e.Family() == AF_INET; });
+    return endpoints;
+}
+
 Tcp_Socket::Tcp_Socket(int family)
     : fd_(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP)) {
     if (fd_ < 0)
@@ -96,33 +102,38 @@ Tcp_Socket::~Tcp_Socket() {
     ::close(fd_);
 }
 
-void Tcp_Socket::Connect(const Endpoint& peer, Milliseconds limit) {
+void Tcp_Socket::Connect(const Endpoint& peer, Deadline deadline) {
     {
         std::lock_guard lock(connect_mutex_);
         Throw_If_Shut_Down();
-        if (::connect(fd_, peer.Address(), peer.Length()) == 0)
+        if (::connect(fd_, peer.Address(), peer.Length()) == 0) {
+            established_ = true;
             return;
+        }
         if (errno != EINPROGRESS && errno != EINTR)
             throw Socket_Error("cannot connect to " + Describe(peer) + ": " + Errno_Text(errno));
     }
-    Wait_For(POLLOUT, limit, ("no connection to " + Describe(peer)).c_str());
+    Wait_For(POLLOUT, deadline, ("no connection to " + Describe(peer)).c_str());
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         error = errno;
     if (error != 0)
         throw Socket_Error("cannot connect to " + Describe(peer) + ": " + Errno_Text(error));
+    established_ = true;
 }
 
-void Tcp_Socket::Send_All(std::string_view bytes, Milliseconds no_progress) {
-    while (!bytes.empty()) {
+size_t Tcp_Socket::Send_Some(std::string_view bytes, Deadline deadline) {
+    if (bytes.empty())
+        return 0;
+    for (;;) {
         Throw_If_Shut_Down();
         const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent >= 0) {
-            bytes.remove_prefix(static_cast<size_t>(sent));
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            Wait_For(POLLOUT, no_progress, "the peer accepted no data");
-        } else if (errno != EINTR) {
+        if (sent > 0)
+            return static_cast<size_t>(sent);
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            Wait_For(POLLOUT, deadline, "the peer accepted no data");
+        } else if (sent < 0 && errno != EINTR) {
             const int error = errno;
             Throw_If_Shut_Down();
             throw Socket_Error("connection broken: " + Errno_Text(error));
@@ -130,7 +141,12 @@ void Tcp_Socket::Send_All(std::string_view bytes, Milliseconds no_progress) {
     }
 }
 
-size_t Tcp_Socket::Receive(char* buffer, size_t capacity, Milliseconds no_progress) {
+void Tcp_Socket::Send_All(std::string_view bytes, Deadline deadline) {
+    while (!bytes.empty())
+        bytes.remove_prefix(Send_Some(bytes, deadline));
+}
+
+size_t Tcp_Socket::Receive(char* buffer, size_t capacity, Deadline deadline) {
     for (;;) {
         Throw_If_Shut_Down();
         const ssize_t received = ::recv(fd_, buffer, capacity, 0);
@@ -142,7 +158,7 @@ size_t Tcp_Socket::Receive(char* buffer, size_t capacity, Milliseconds no_progre
             return 0;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            Wait_For(POLLIN, no_progress, "nothing received");
+            Wait_For(POLLIN, deadline, "nothing received");
         } else if (errno != EINTR) {
             const int error = errno;
             Throw_If_Shut_Down();
@@ -157,6 +173,11 @@ Endpoint Tcp_Socket::Peer_Address() const {
     if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw Socket_Error("not connected: " + Errno_Text(errno));
     return Endpoint(reinterpret_cast<const sockaddr*>(&address), length);
+}
+
+bool Tcp_Socket::Has_Input() const {
+    pollfd entry{fd_, POLLIN, 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
 }
 
 bool Tcp_Socket::Peer_Closed() const {
@@ -175,22 +196,24 @@ void Tcp_Socket::Shutdown() noexcept {
     ::shutdown(fd_, SHUT_RDWR);
 }
 
-void Tcp_Socket::Wait_For(short events, Milliseconds limit, const char* what) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + limit;
+void Tcp_Socket::Wait_For(short events, Deadline deadline, const char* what) {
     for (;;) {
         int timeout = -1;
-        if (limit >= Milliseconds::zero()) {
-            const auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now());
-            timeout = static_cast<int>(std::max<Milliseconds::rep>(left.count(), 0));
+        if (deadline != Deadline::max()) {
+            const auto left = std::chrono::ceil<Milliseconds>(deadline - Steady_Clock::now());
+            // poll counts in int milliseconds: a far deadline is waited for in
+            // pieces.
+            timeout = static_cast<int>(std::clamp<Milliseconds::rep>(left.count(), 0, 1 << 30));
         }
         pollfd entry{fd_, events, 0};
         const int ready = ::poll(&entry, 1, timeout);
         Throw_If_Shut_Down();
         if (ready > 0)
             return; // readiness or an error: the call that follows tells which
+        if (ready == 0 && Steady_Clock::now() >= deadline)
+            throw Socket_Timeout(std::string(what) + " in time");
         if (ready == 0)
-            throw Socket_Error(std::string(what) + " within " + Describe(limit));
+            continue;
         if (errno != EINTR)
             throw Socket_Error("cannot wait on a socket: " + Errno_Text(errno));
     }
@@ -201,7 +224,7 @@ void Tcp_Socket::Throw_If_Shut_Down() const {
         throw Socket_Error("connection closed");
 }
 
-std::string Line_Reader::Read_Line(Tcp_Socket& socket, Milliseconds no_progress) {
+std::string Line_Reader::Read_Line(Tcp_Socket& socket, Deadline deadline) {
     size_t searched = 0;
     for (;;) {
         const size_t end = buffer_.find('\n', searched);
@@ -216,7 +239,7 @@ std::string Line_Reader::Read_Line(Tcp_Socket& socket, Milliseconds no_progress)
             throw Socket_Error("line longer than " + std::to_string(kMax_Line) + " bytes");
         searched = buffer_.size();
         char chunk[4096];
-        const size_t received = socket.Receive(chunk, sizeof chunk, no_progress);
+        const size_t received = socket.Receive(chunk, sizeof chunk, deadline);
         if (received == 0)
             throw Socket_Error("connection closed by the peer");
         buffer_.append(chunk, received);

@@ -1,5 +1,5 @@
 // A TCP client connection over POSIX sockets, for the program's few network
-// conversations. Every wait has a limit, and another thread can cut a
+// conversations. Every wait ends at a deadline, and another thread can cut a
 // connection short at any time without racing the thread that uses it.
 #pragma once
 
@@ -18,13 +18,25 @@
 namespace vistrel {
 
 using Milliseconds = std::chrono::milliseconds;
+using Steady_Clock = std::chrono::steady_clock;
+// The moment a wait gives up.
+using Deadline = Steady_Clock::time_point;
 
 // A wait that lasts as long as the operating system lets it.
 inline constexpr Milliseconds kNo_Limit{-1};
 
+// The deadline `limit` from now; none for kNo_Limit.
+Deadline After(Milliseconds limit);
+
 class Socket_Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// A wait that reached its deadline.
+class Socket_Timeout : public Socket_Error {
+public:
+    using Socket_Error::Socket_Error;
 };
 
 // One address and port to connect to.
@@ -50,6 +62,9 @@ bool Is_Numeric_Host(const std::string& host);
 // Every address `host` stands for, in the resolver's order of preference.
 std::vector<Endpoint> Resolve(const std::string& host, uint16_t port);
 
+// The same addresses with the IPv4 ones first, each family in its own order.
+std::vector<Endpoint> IPv4_First(std::vector<Endpoint> endpoints);
+
 class Tcp_Socket {
 public:
     explicit Tcp_Socket(int family);
@@ -57,14 +72,22 @@ public:
     Tcp_Socket(const Tcp_Socket&) = delete;
     Tcp_Socket& operator=(const Tcp_Socket&) = delete;
 
-    void Connect(const Endpoint& peer, Milliseconds limit);
+    void Connect(const Endpoint& peer, Deadline deadline);
 
-    // Fails when the peer accepts nothing for `no_progress` at a time.
-    void Send_All(std::string_view bytes, Milliseconds no_progress);
+    // The connect has completed: until then there is nobody to talk to.
+    bool Established() const { return established_; }
+
+    // Sends what the peer takes in one go, at least one byte, waiting for
+    // room until the deadline.
+    size_t Send_Some(std::string_view bytes, Deadline deadline);
+    void Send_All(std::string_view bytes, Deadline deadline);
 
     // What has arrived, up to `capacity` bytes, once something has; 0 when the
-    // peer has closed its side. Fails when nothing arrives within `no_progress`.
-    size_t Receive(char* buffer, size_t capacity, Milliseconds no_progress);
+    // peer has closed its side. Fails when nothing arrives by the deadline.
+    size_t Receive(char* buffer, size_t capacity, Deadline deadline);
+
+    // Something is waiting to be read (or the peer has closed); never waits.
+    bool Has_Input() const;
 
     Endpoint Peer_Address() const;
 
@@ -78,7 +101,7 @@ public:
     void Shutdown() noexcept;
 
 private:
-    void Wait_For(short events, Milliseconds limit, const char* what);
+    void Wait_For(short events, Deadline deadline, const char* what);
     void Throw_If_Shut_Down() const;
 
     const int fd_;
@@ -86,6 +109,7 @@ private:
     // otherwise miss on a socket that is not connecting yet.
     std::mutex connect_mutex_;
     std::atomic<bool> shut_down_{false};
+    std::atomic<bool> established_{false};
 };
 
 // Splits what arrives on a connection into lines ended by CR LF or LF; bytes
@@ -94,10 +118,12 @@ class Line_Reader {
 public:
     static constexpr size_t kMax_Line = 64 * 1024;
 
-    // The next line without its line break. Fails when the peer closes first
-    // or a line grows beyond kMax_Line.
-    std::string Read_Line(Tcp_Socket& socket, Milliseconds no_progress);
+    // The next line without its line break. Fails when the peer closes first,
+    // the deadline passes, or a line grows beyond kMax_Line.
+    std::string Read_Line(Tcp_Socket& socket, Deadline deadline);
 
+    // Bytes received but not yet returned as a line.
+    bool Holds_Bytes() const { return !buffer_.empty(); }
     void Clear() { buffer_.clear(); }
 
 private:

@@ -1,12 +1,39 @@
 #include "upload/upload_list.h"
 
+#include <algorithm>
+
 namespace vistrel {
 
 void Upload_List::Append(TFichier entry) {
     std::lock_guard lock(Files_Lock);
     entry.Sent = false;
-    Files.push_back({std::move(entry), false});
+    Files.push_back({std::move(entry), next_journal_id_++, false});
     ++appended_;
+    ++unsent_;
+    if (journal_)
+        journal_->Appended(Files.back().journal_id, Files.back().entry);
+}
+
+void Upload_List::Restore(const std::vector<Journaled>& entries, uint64_t next_journal_id) {
+    std::lock_guard lock(Files_Lock);
+    std::deque<Slot> restored;
+    for (const Journaled& journaled : entries) {
+        restored.push_back({journaled.entry, journaled.journal_id, false});
+        restored.back().entry.Sent = false;
+    }
+    // Before the entries of this run, which keep their places after them.
+    for (Slot& slot : Files)
+        restored.push_back(std::move(slot));
+    Files = std::move(restored);
+    appended_ += entries.size();
+    unsent_ += entries.size();
+    next_unsent_ = first_id_;
+    next_journal_id_ = std::max(next_journal_id_, next_journal_id);
+}
+
+void Upload_List::Attach_Journal(Upload_Journal* journal) {
+    std::lock_guard lock(Files_Lock);
+    journal_ = journal;
 }
 
 std::optional<Upload_List::Taken> Upload_List::Take_First_Unsent() {
@@ -17,6 +44,7 @@ std::optional<Upload_List::Taken> Upload_List::Take_First_Unsent() {
         Slot& slot = Files[static_cast<size_t>(id - first_id_)];
         if (!slot.entry.Sent) {
             slot.entry.Sent = true;
+            --unsent_;
             next_unsent_ = id + 1;
             return Taken{id, slot.entry};
         }
@@ -29,7 +57,11 @@ void Upload_List::Put_Back(Entry_Id id) {
     std::lock_guard lock(Files_Lock);
     if (id < first_id_ || id >= first_id_ + Files.size())
         return;
-    Files[static_cast<size_t>(id - first_id_)].entry.Sent = false;
+    Slot& slot = Files[static_cast<size_t>(id - first_id_)];
+    if (!slot.entry.Sent || slot.finished)
+        return;
+    slot.entry.Sent = false;
+    ++unsent_;
     if (id < next_unsent_)
         next_unsent_ = id;
 }
@@ -38,7 +70,16 @@ void Upload_List::Finish(Entry_Id id) {
     std::lock_guard lock(Files_Lock);
     if (id < first_id_ || id >= first_id_ + Files.size())
         return;
-    Files[static_cast<size_t>(id - first_id_)].finished = true;
+    Slot& slot = Files[static_cast<size_t>(id - first_id_)];
+    if (slot.finished)
+        return;
+    slot.finished = true;
+    if (!slot.entry.Sent) {
+        slot.entry.Sent = true;
+        --unsent_;
+    }
+    if (journal_)
+        journal_->Finished(slot.journal_id);
     // A run that records for weeks must not keep every name it ever sent.
     while (!Files.empty() && Files.front().finished) {
         Files.pop_front();
@@ -55,10 +96,17 @@ bool Upload_List::Ever_Appended() const {
 
 size_t Upload_List::Unsent_Count() const {
     std::lock_guard lock(Files_Lock);
-    size_t count = 0;
+    return unsent_;
+}
+
+void Upload_List::Visit_Unfinished(const std::function<void(uint64_t, const TFichier&)>& visit,
+                                   const std::function<void()>& also) const {
+    std::lock_guard lock(Files_Lock);
     for (const Slot& slot : Files)
-        count += !slot.entry.Sent;
-    return count;
+        if (!slot.finished)
+            visit(slot.journal_id, slot.entry);
+    if (also)
+        also();
 }
 
 std::vector<TFichier> Upload_List::Snapshot() const {

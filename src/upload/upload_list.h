@@ -1,10 +1,12 @@
-// The pictures recorded during this run, in recording order, shared between
-// the sampling tick (which appends) and the upload worker (which sends them
-// one at a time, oldest first).
+// The pictures waiting to be sent, in recording order, shared between the
+// sampling tick (which appends) and the upload worker (which sends them one
+// at a time, oldest first). A journal, when attached, hears of every change,
+// so that what waits can outlive the program.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +21,17 @@ struct TFichier {
     bool Sent = false;  // taken by the upload worker
 };
 
+// Hears of the changes of an upload list, under the list's lock and in their
+// order; it must not call back into the list. Entries are named by journal
+// ids, which, unlike the list's own, go on from one run to the next.
+class Upload_Journal {
+public:
+    virtual ~Upload_Journal() = default;
+    virtual void Appended(uint64_t journal_id, const TFichier& entry) noexcept = 0;
+    // The entry needs no more sending.
+    virtual void Finished(uint64_t journal_id) noexcept = 0;
+};
+
 class Upload_List {
 public:
     // Identifies an entry taken for sending.
@@ -29,6 +42,19 @@ public:
     };
 
     void Append(TFichier entry);
+
+    struct Journaled {
+        uint64_t journal_id;
+        TFichier entry;
+    };
+    // Entries left unsent by an earlier run, before anything is appended:
+    // they come first, in the order given, under their journal ids, and the
+    // entries appended later get journal ids from `next_journal_id` on. The
+    // journal is not told.
+    void Restore(const std::vector<Journaled>& entries, uint64_t next_journal_id);
+
+    // Every later change is told to `journal` (nullptr: to nobody).
+    void Attach_Journal(Upload_Journal* journal);
 
     // The first entry not yet taken, now marked as taken; nothing when every
     // entry was taken.
@@ -42,10 +68,16 @@ public:
     // for good); finished entries at the front are released.
     void Finish(Entry_Id id);
 
-    // Whether anything was ever appended during this run.
+    // Whether anything was ever appended or restored during this run.
     bool Ever_Appended() const;
 
+    // Entries neither taken nor finished.
     size_t Unsent_Count() const;
+
+    // Calls `visit` for every entry not finished, in order, with its journal
+    // id, then `also`, all under the lock: nothing changes in between.
+    void Visit_Unfinished(const std::function<void(uint64_t, const TFichier&)>& visit,
+                          const std::function<void()>& also) const;
 
     // A copy of the entries still held, for display and tests.
     std::vector<TFichier> Snapshot() const;
@@ -53,6 +85,7 @@ public:
 private:
     struct Slot {
         TFichier entry;
+        uint64_t journal_id = 0;
         bool finished = false;
     };
 
@@ -61,6 +94,9 @@ private:
     Entry_Id first_id_ = 0;    // id of Files.front()
     Entry_Id next_unsent_ = 0; // no entry before it is waiting
     uint64_t appended_ = 0;
+    size_t unsent_ = 0;
+    uint64_t next_journal_id_ = 0;
+    Upload_Journal* journal_ = nullptr;
 };
 
 } // namespace vistrel

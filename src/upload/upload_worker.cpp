@@ -2,6 +2,7 @@
 
 #include "settings/text_helpers.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace vistrel {
@@ -13,6 +14,12 @@ namespace {
 class Unreadable_Picture : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// The window is closing: the run gives up where it stands.
+class Run_Abandoned : public std::runtime_error {
+public:
+    Run_Abandoned() : std::runtime_error("the upload was abandoned") {}
 };
 
 bool Is_Refusal_Of_Store(const FTP_Error& e) {
@@ -109,6 +116,7 @@ void Upload_Worker::TRH_FtpRun() {
 }
 
 void Upload_Worker::Send(const Working_Settings& settings) {
+    const auto started = Now();
     // Only a logged-in connection can store a picture: one left open after a
     // refused login is replaced.
     if (!client_.Is_Connected() || !client_.Logged_In()) {
@@ -116,47 +124,66 @@ void Upload_Worker::Send(const Working_Settings& settings) {
             client_.Disconnect();
         client_.Set_Server(settings.FTP_Server);
         client_.Set_Credentials(settings.FTP_Login, settings.FTP_Password);
+        Throw_If_Terminating();
         client_.Connect();
+        Throw_If_Terminating();
         client_.Login();
     }
-    if (!client_.Is_Connected())
-        return;
+    const auto period = std::chrono::milliseconds(std::max(settings.Sampling_ms, 1));
+    for (;;) {
+        Throw_If_Terminating();
+        if (!client_.Is_Connected())
+            return;
+        const auto taken = files_.Take_First_Unsent();
+        if (!taken)
+            return;
+        Send_One(settings, *taken);
+        // The next picture follows in the same run while the run is younger
+        // than a sampling period; the tick after wakes the next run.
+        if (Now() - started >= period)
+            return;
+        const Working_Settings now = hooks_.settings();
+        if (!now.Use_FTP)
+            return;
+    }
+}
 
-    const auto taken = files_.Take_First_Unsent();
-    if (!taken)
-        return;
-    const TFichier& picture = taken->entry;
+void Upload_Worker::Send_One(const Working_Settings& settings, const Upload_List::Taken& taken) {
+    const TFichier& picture = taken.entry;
     try {
         const std::string current = Replace_All(client_.Get_Current_Dir(), "/", "");
         const std::string remote = Remote_Folder_Name(picture.Folder);
         if (!settings.Use_Same_File_Name && current != remote)
             Enter_Remote_Folder(remote);
+        Throw_If_Terminating();
         if (hooks_.show_file)
             hooks_.show_file(picture.Name);
         if (!std::ifstream(picture.Path, std::ios::binary))
             throw Unreadable_Picture("cannot read " + picture.Path);
         client_.Put_File(picture.Path, picture.Name, false);
     } catch (const Unreadable_Picture&) {
-        files_.Finish(taken->id);
+        files_.Finish(taken.id);
         throw;
     } catch (const FTP_Error& e) {
         // Only the server's final word on this very picture drops it; any
         // other failure keeps it first in line for the next run.
         if (Is_Refusal_Of_Store(e))
-            files_.Finish(taken->id);
+            files_.Finish(taken.id);
         else
-            files_.Put_Back(taken->id);
+            files_.Put_Back(taken.id);
         throw;
     } catch (...) {
-        files_.Put_Back(taken->id);
+        files_.Put_Back(taken.id);
         throw;
     }
-    files_.Finish(taken->id);
+    files_.Finish(taken.id);
 }
 
 void Upload_Worker::Enter_Remote_Folder(const std::string& remote) {
     client_.Change_Dir_Up();
+    Throw_If_Terminating();
     client_.List_Dir();
+    Throw_If_Terminating();
     if (!Listing_Has_Folder(client_.List_Result(), remote)) {
         try {
             client_.Make_Dir(remote);
@@ -164,8 +191,18 @@ void Upload_Worker::Enter_Remote_Folder(const std::string& remote) {
             // It may exist all the same, in a listing we cannot read: the
             // change of folder decides.
         }
+        Throw_If_Terminating();
     }
     client_.Change_Dir(remote);
+}
+
+void Upload_Worker::Throw_If_Terminating() const {
+    if (terminating_)
+        throw Run_Abandoned();
+}
+
+Steady_Clock::time_point Upload_Worker::Now() const {
+    return hooks_.now ? hooks_.now() : Steady_Clock::now();
 }
 
 } // namespace vistrel

@@ -1,11 +1,13 @@
-// The background worker that copies recorded pictures to the FTP server, one
-// picture per wake-up, oldest first, each into a remote folder named after
-// its local episode folder. The sampling tick wakes it; it never runs on its
-// own.
+// The background worker that copies recorded pictures to the FTP server,
+// oldest first, each into a remote folder named after its local episode
+// folder. The sampling tick wakes it; it never runs on its own. A run sends
+// the pictures waiting one after the other for at most one sampling period,
+// so that a backlog left by an outage drains while recording goes on.
 #pragma once
 
 #include "settings/working_settings.h"
 #include "upload/ftp_session.h"
+#include "upload/tcp_socket.h"
 #include "upload/upload_list.h"
 
 #include <atomic>
@@ -32,6 +34,9 @@ public:
         // Shows the name of the picture being sent; called on the worker's
         // thread.
         std::function<void(const std::string&)> show_file;
+        // The time that limits a run to one sampling period; the steady
+        // clock when not given.
+        std::function<Steady_Clock::time_point()> now = nullptr;
     };
 
     Upload_Worker(Ftp_Session& client, Upload_List& files, Hooks hooks);
@@ -53,7 +58,8 @@ public:
     // While held, no run starts (the connection test owns the client).
     void Hold(bool held);
 
-    // The thread ends once the run in progress returns.
+    // The thread ends once the run in progress returns; the run gives up at
+    // its next step.
     void Terminate();
 
     // One run on the calling thread.
@@ -62,7 +68,10 @@ public:
 private:
     void Thread_Loop();
     void Send(const Working_Settings& settings);
+    void Send_One(const Working_Settings& settings, const Upload_List::Taken& taken);
     void Enter_Remote_Folder(const std::string& remote);
+    void Throw_If_Terminating() const;
+    Steady_Clock::time_point Now() const;
 
     Ftp_Session& client_;
     Upload_List& files_;
@@ -73,7 +82,7 @@ private:
     bool wake_requested_ = false;
     bool running_ = false;
     bool held_ = false;
-    bool terminating_ = false;
+    std::atomic<bool> terminating_{false};
     std::atomic<bool> busy_{false};
     std::thread thread_;
 };

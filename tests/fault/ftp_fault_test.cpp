@@ -137,10 +137,7 @@ protected:
         if (worker.Active()) {
             // Cut it short, as closing the window does, so that the test
             // reports the hang instead of hanging itself.
-            try {
-                client.Abort_Transfer();
-            } catch (const FTP_Error&) {
-            }
+            client.Abort_Transfer();
             client.Disconnect();
             while (worker.Active())
                 std::this_thread::sleep_for(1ms);
@@ -242,15 +239,17 @@ TEST_F(Upload_Faults, Pictures_Survive_A_Crash_A_Wrong_Password_Silence_And_A_Re
     server.Pause();
     EXPECT_EQ(Finished_By_Ticks(1), Finished{0});
     server.Resume();
-    EXPECT_EQ(Finished_By_Ticks(1), Finished{1});
+    // The backlog goes out as fast as the server takes it, for a sampling
+    // period per run; how many that is depends on the machine.
+    EXPECT_GE(Finished_By_Ticks(1).at(0), 1u);
 
     // It hangs in the middle of a session: nothing is answered. Once it
     // answers again, the late replies must not pass for those of the next
-    // commands.
+    // commands: the connection that timed out is not used again.
     server.Pause();
     EXPECT_EQ(Finished_By_Ticks(2), (Finished{0, 0}));
     server.Resume();
-    EXPECT_EQ(Finished_By_Ticks(1), Finished{1});
+    EXPECT_GE(Finished_By_Ticks(1).at(0), 1u);
 
     Drain();
     const std::set<std::string> local = Pictures_In(Local_Folder());
@@ -269,30 +268,63 @@ TEST_F(Upload_Faults, Stalled_Data_Connections_Are_Given_Up_And_The_Picture_Sent
     using namespace test;
     const std::string first = Picture_Name(1);
     const std::string in_folder = "257 \"/" + kRemote_Folder + "\" is current";
-    std::vector<Ftp_Step> script = {
-        Send("220 ready"), Expect("USER cam"), Send("331 password"), Expect("PASS pw"),
-        Send("230 in"), Expect("FEAT"), Send("500 no"), Expect("TYPE I"), Send("200 binary"),
-        // The listing's data connection opens and then nothing comes on it.
-        Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
-        Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"), Send("150 listing"),
-        Stall(), Send("426 Connection closed; transfer aborted."), Expect("TYPE I"),
-        Send("200 binary"),
-        // The next run lists again; then the store's data connection is
-        // taken and never read. A picture the socket buffers hold whole
-        // shows this as a final reply that never comes; a larger one would
-        // stall the sending itself. Either wait has its time-out.
-        Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
-        Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"), Send("150 listing"),
-        Serve(""), Send("226 done"), Expect("TYPE I"), Send("200 binary"),
-        Expect("MKD " + kRemote_Folder), Send("257 made"), Expect("CWD " + kRemote_Folder),
-        Send("250 in"), Passive(), Expect("STOR " + first), Send("150 go ahead"), Stall(),
-        // The stalled store's final reply comes before that of the next command.
-        Send("426 Connection closed; transfer aborted.")};
-    for (int n = 1; n <= 3; ++n)
-        for (Ftp_Step step :
-             {Expect("PWD"), Send(in_folder), Passive(), Expect("STOR " + Picture_Name(n)),
-              Send("150 go ahead"), Receive(), Send("226 stored")})
-            script.push_back(step);
+    const std::vector<Ftp_Step> login = {
+        Send("220 ready"), Expect("USER cam"), Send("331 password"),
+        Expect("PASS pw"), Send("230 in"),     Expect("FEAT"),
+        Send("500 no"),    Expect("TYPE I"),   Send("200 binary")};
+    const auto then = [](std::vector<Ftp_Step> steps, const std::vector<Ftp_Step>& more) {
+        steps.insert(steps.end(), more.begin(), more.end());
+        return steps;
+    };
+    std::vector<Ftp_Step> script =
+        then(login,
+             {// The listing's data connection opens and then nothing comes on it:
+              // given up, and with it the connection, whose replies to come are
+              // unknown.
+              Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
+              Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"), Send("150 listing"),
+              Stall(), Reconnect()});
+    script = then(then(script, login),
+                  {// The next run lists again; then the store's data connection is
+                   // taken and never read. A picture the socket buffers hold whole
+                   // shows this as a final reply that never comes; a larger one
+                   // would stall the sending itself. Either wait has its time-out.
+                   Expect("PWD"),
+                   Send("257 \"/\" is current"),
+                   Expect("CDUP"),
+                   Send("250 up"),
+                   Expect("TYPE A"),
+                   Send("200 ascii"),
+                   Passive(),
+                   Expect("LIST"),
+                   Send("150 listing"),
+                   Serve(""),
+                   Send("226 done"),
+                   Expect("TYPE I"),
+                   Send("200 binary"),
+                   Expect("MKD " + kRemote_Folder),
+                   Send("257 made"),
+                   Expect("CWD " + kRemote_Folder),
+                   Send("250 in"),
+                   Passive(),
+                   Expect("STOR " + first),
+                   Send("150 go ahead"),
+                   Stall(),
+                   Reconnect()});
+    // A fresh session starts at the top again and finds the folder made.
+    script =
+        then(then(script, login),
+             {Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
+              Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"), Send("150 listing"),
+              Serve("drwxr-xr-x 2 cam users 4096 Dec  8 14:05 " + kRemote_Folder + "\r\n"),
+              Send("226 done"), Expect("TYPE I"), Send("200 binary"),
+              Expect("CWD " + kRemote_Folder), Send("250 in")});
+    for (int n = 1; n <= 3; ++n) {
+        if (n > 1)
+            script = then(script, {Expect("PWD"), Send(in_folder)});
+        script = then(script, {Passive(), Expect("STOR " + Picture_Name(n)), Send("150 go ahead"),
+                               Receive(), Send("226 stored")});
+    }
     Fake_Ftp_Server server(std::move(script));
     Use_Server(server.Port(), "pw");
 
@@ -307,6 +339,7 @@ TEST_F(Upload_Faults, Stalled_Data_Connections_Are_Given_Up_And_The_Picture_Sent
         EXPECT_TRUE(stored[size_t(n - 1)] == test::Bytes_Of(Local_Folder() / Picture_Name(n)))
             << Picture_Name(n);
     EXPECT_EQ(Pictures_In(Local_Folder()).size(), 3u);
+    EXPECT_EQ(server.Connections(), 3);
     Expect_No_Run_Outlasted_Its_Time_Out();
 }
 

@@ -47,30 +47,73 @@ std::string With_Crlf(const std::string& lines) {
 
 } // namespace
 
-Unique_Fd Listen_On_Loopback(int receive_buffer) {
-    Unique_Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+namespace {
+
+Unique_Fd Bound_Loopback_Socket(int receive_buffer, int family) {
+    Unique_Fd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd)
         throw std::runtime_error("cannot create a socket");
     if (receive_buffer > 0)
         ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd.Get(), 4) != 0)
+    int bound = -1;
+    if (family == AF_INET6) {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_loopback;
+        bound = ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bound = ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    if (bound != 0)
+        throw std::runtime_error("cannot bind on the loopback interface");
+    return fd;
+}
+
+} // namespace
+
+Unique_Fd Listen_On_Loopback(int receive_buffer, int family) {
+    Unique_Fd fd = Bound_Loopback_Socket(receive_buffer, family);
+    if (::listen(fd.Get(), 4) != 0)
         throw std::runtime_error("cannot listen on the loopback interface");
     return fd;
 }
 
 uint16_t Local_Port(int fd) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-Fake_Ftp_Server::Fake_Ftp_Server(std::vector<Ftp_Step> script)
-    : script_(std::move(script)), listener_(Listen_On_Loopback()) {
+Full_Listener::Full_Listener() : listener(Bound_Loopback_Socket(0, AF_INET)) {
+    // A backlog of 0 holds one connection; once it is taken the system drops
+    // every further attempt instead of answering it.
+    if (::listen(listener.Get(), 0) != 0)
+        throw std::runtime_error("cannot listen on the loopback interface");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(Port());
+    for (int i = 0; i < 8; ++i) {
+        Unique_Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        queued.push_back(std::move(fd));
+    }
+    // Lets the handshakes that can complete do so before anyone else comes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+uint16_t Full_Listener::Port() const {
+    return Local_Port(listener.Get());
+}
+
+Fake_Ftp_Server::Fake_Ftp_Server(std::vector<Ftp_Step> script, int family)
+    : script_(std::move(script)), family_(family), listener_(Listen_On_Loopback(0, family)) {
     port_ = Local_Port(listener_.Get());
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0)
@@ -111,12 +154,21 @@ bool Fake_Ftp_Server::Wait_Until_Stalling(std::chrono::milliseconds limit) const
     return changed_.wait_for(lock, limit, [this] { return stalling_; });
 }
 
+int Fake_Ftp_Server::Connections() const {
+    std::lock_guard lock(mutex_);
+    return connections_;
+}
+
 void Fake_Ftp_Server::Run() {
-    const Unique_Fd control = Accept(listener_.Get(), "the control connection");
+    Unique_Fd control = Accept(listener_.Get(), "the control connection");
     if (control) {
+        {
+            std::lock_guard lock(mutex_);
+            ++connections_;
+        }
         bool going = true;
         for (size_t i = 0; going && i < script_.size(); ++i)
-            going = Run_Step(script_[i], control.Get());
+            going = Run_Step(script_[i], control);
         if (going)
             Record_Tail(control.Get());
     }
@@ -125,15 +177,37 @@ void Fake_Ftp_Server::Run() {
     changed_.notify_all();
 }
 
-bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, int control) {
+bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, Unique_Fd& control_fd) {
     std::string line;
+    const int control = control_fd.Get();
     switch (step.kind) {
+    case Ftp_Step::Kind::Reconnect: {
+        // What the client still says on its way out is recorded, not
+        // answered.
+        while (Read_Line(control, line, false)) {
+        }
+        pending_.clear();
+        control_fd = Accept(listener_.Get(), "the next control connection");
+        std::lock_guard lock(mutex_);
+        stalling_ = false;
+        if (control_fd)
+            ++connections_;
+        return static_cast<bool>(control_fd);
+    }
+    case Ftp_Step::Kind::Drip:
+        return Send_Slowly(control, With_Crlf(step.text));
+    case Ftp_Step::Kind::Trickle: {
+        const Unique_Fd data = Accept(data_listener_.Get(), "the data connection");
+        return data && Send_Slowly(data.Get(), step.text);
+    }
     case Ftp_Step::Kind::Send:
         Send_All(control, With_Crlf(step.text));
         return true;
     case Ftp_Step::Kind::Expect:
     case Ftp_Step::Kind::Passive: {
-        const std::string expected = step.kind == Ftp_Step::Kind::Expect ? step.text : "PASV";
+        // Over IPv6 a client asks for an extended passive connection.
+        const std::string passive = family_ == AF_INET6 ? "EPSV" : "PASV";
+        const std::string expected = step.kind == Ftp_Step::Kind::Expect ? step.text : passive;
         if (!Read_Line(control, line)) {
             Mismatch("the connection ended before " + expected);
             return false;
@@ -144,8 +218,13 @@ bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, int control) {
             return true;
         // A small receive buffer makes a store stall as soon as the server
         // stops reading, instead of megabytes later.
-        data_listener_ = Listen_On_Loopback(4096);
+        data_listener_ = Listen_On_Loopback(4096, family_);
         const uint16_t port = Local_Port(data_listener_.Get());
+        if (family_ == AF_INET6) {
+            Send_All(control, With_Crlf("229 Entering Extended Passive Mode (|||" +
+                                        std::to_string(port) + "|)"));
+            return true;
+        }
         std::string address = step.text;
         std::replace(address.begin(), address.end(), '.', ',');
         Send_All(control,
@@ -208,6 +287,17 @@ bool Fake_Ftp_Server::Wait_Readable(int fd, const char* what, bool report) {
             Mismatch(std::string("no ") + what + " within the server's patience");
         return false;
     }
+}
+
+bool Fake_Ftp_Server::Send_Slowly(int fd, const std::string& bytes) {
+    for (const char c : bytes) {
+        if (::send(fd, &c, 1, MSG_NOSIGNAL) != 1)
+            return false;
+        pollfd wake{wake_reader_.Get(), POLLIN, 0};
+        if (::poll(&wake, 1, 50) > 0)
+            return false;
+    }
+    return true;
 }
 
 Unique_Fd Fake_Ftp_Server::Accept(int listener, const char* what) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <thread>
 #include <unistd.h>
@@ -48,14 +49,21 @@ private:
 
 struct Ftp_Step {
     enum class Kind {
-        Send,    // text: reply lines separated by "\n"; each goes out with CR LF
-        Expect,  // text: the command line that must come next
-        Passive, // expects PASV, opens a data listener, announces text as its address
-        Serve,   // accepts the data connection, sends text, closes it
-        Receive, // accepts the data connection and keeps what arrives until its end
-        Stall,   // accepts the data connection and neither reads nor writes it
-                 // until the next command arrives, then drops it
-        Close,   // closes the control connection's sending side
+        Send,      // text: reply lines separated by "\n"; each goes out with CR LF
+        Expect,    // text: the command line that must come next
+        Passive,   // expects PASV, opens a data listener, announces text as its
+                   // address; over IPv6 expects EPSV and announces the port
+        Serve,     // accepts the data connection, sends text, closes it
+        Receive,   // accepts the data connection and keeps what arrives until its end
+        Stall,     // accepts the data connection and neither reads nor writes it
+                   // until the next command arrives, then drops it
+        Close,     // closes the control connection's sending side
+        Reconnect, // waits until the client closes the control connection,
+                   // then takes its next one
+        Drip,      // sends text a byte at a time, one every 50 ms, until done
+                   // or the client goes
+        Trickle,   // accepts the data connection and sends text on it as Drip
+                   // does, then closes it
     };
     Kind kind;
     std::string text;
@@ -82,16 +90,26 @@ inline Ftp_Step Stall() {
 inline Ftp_Step Close() {
     return {Ftp_Step::Kind::Close, {}};
 }
+inline Ftp_Step Reconnect() {
+    return {Ftp_Step::Kind::Reconnect, {}};
+}
+inline Ftp_Step Drip(std::string bytes) {
+    return {Ftp_Step::Kind::Drip, std::move(bytes)};
+}
+inline Ftp_Step Trickle(std::string bytes) {
+    return {Ftp_Step::Kind::Trickle, std::move(bytes)};
+}
 
 class Fake_Ftp_Server {
 public:
     // How long any single wait of the server lasts before it gives up.
     static constexpr std::chrono::seconds kPatience{10};
 
-    // Listens at once; the script runs on the first connection. After the
-    // script the server records further commands, answers QUIT with 221 and
-    // anything else with 500.
-    explicit Fake_Ftp_Server(std::vector<Ftp_Step> script);
+    // Listens at once, on 127.0.0.1 or ::1; the script runs on the first
+    // connection, and on the next ones after each Reconnect. After the script
+    // the server records further commands, answers QUIT with 221 and anything
+    // else with 500.
+    explicit Fake_Ftp_Server(std::vector<Ftp_Step> script, int family = AF_INET);
     ~Fake_Ftp_Server();
     Fake_Ftp_Server(const Fake_Ftp_Server&) = delete;
     Fake_Ftp_Server& operator=(const Fake_Ftp_Server&) = delete;
@@ -113,16 +131,22 @@ public:
     // Waits until a Stall step holds its data connection.
     bool Wait_Until_Stalling(std::chrono::milliseconds limit) const;
 
+    // Control connections taken so far.
+    int Connections() const;
+
 private:
     void Run();
-    bool Run_Step(const Ftp_Step& step, int control);
+    bool Run_Step(const Ftp_Step& step, Unique_Fd& control);
     void Record_Tail(int control);
     bool Wait_Readable(int fd, const char* what, bool report = true);
+    // False when the client went or the server is being stopped.
+    bool Send_Slowly(int fd, const std::string& bytes);
     Unique_Fd Accept(int listener, const char* what);
     bool Read_Line(int control, std::string& line, bool report = true);
     void Mismatch(const std::string& text);
 
     std::vector<Ftp_Step> script_;
+    int family_;
     Unique_Fd listener_;
     Unique_Fd data_listener_;
     Unique_Fd wake_reader_; // readable once the destructor wants every wait to end
@@ -137,13 +161,24 @@ private:
     std::vector<std::string> mismatches_;
     bool stalling_ = false;
     bool closed_ = false;
+    int connections_ = 0;
 
     std::thread thread_;
 };
 
-// A socket listening on a free loopback port; `receive_buffer` bytes of
-// receive buffer for the connections it accepts when above 0.
-Unique_Fd Listen_On_Loopback(int receive_buffer = 0);
+// A socket listening on a free loopback port (127.0.0.1, or ::1 for
+// AF_INET6); `receive_buffer` bytes of receive buffer for the connections it
+// accepts when above 0.
+Unique_Fd Listen_On_Loopback(int receive_buffer = 0, int family = AF_INET);
+
+// A loopback listener that takes no connection: its accept queue is full, so
+// a connect to it waits as one to a host that drops every attempt does.
+struct Full_Listener {
+    Full_Listener();
+    uint16_t Port() const;
+    Unique_Fd listener;
+    std::vector<Unique_Fd> queued; // the connections filling the queue
+};
 uint16_t Local_Port(int fd);
 
 // A loopback port on which nothing listens.

@@ -5,6 +5,7 @@
 #include "upload/ftp_session.h"
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -22,6 +23,8 @@ public:
     bool logged_in = false;
     bool refuse_login = false;
     std::string put_content; // what the last store read from the local file
+    // Called with every call's name, after it is recorded and before it fails.
+    std::function<void(const std::string&)> on_call;
 
     void Set_Server(const std::string& server) override { calls.push_back("server " + server); }
     void Set_Credentials(const std::string& user, const std::string&) override {
@@ -57,15 +60,21 @@ public:
         put_content.assign(std::istreambuf_iterator<char>(in), {});
         Call((append ? "APPE " : "STOR ") + remote);
     }
-    void Abort_Transfer() override { calls.push_back("ABOR"); }
-    void Disconnect() override {
+    void Abort_Transfer() noexcept override { calls.push_back("ABOR"); }
+    void Disconnect() noexcept override {
         calls.push_back("QUIT");
+        connected = logged_in = false;
+    }
+    void Close_For_Good() noexcept override {
+        calls.push_back("END");
         connected = logged_in = false;
     }
 
 private:
     void Call(const std::string& call) {
         calls.push_back(call);
+        if (on_call)
+            on_call(call);
         const std::string word = call.substr(0, call.find(' '));
         if (auto it = failures.find(word); it != failures.end()) {
             const FTP_Error e = it->second;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
 #include <thread>
@@ -576,38 +577,322 @@ TEST(FTP_Client_Connection, A_Connection_The_Server_Closed_Reads_As_Closed_And_G
     EXPECT_EQ(session.Final_Commands(), Lines{});
 }
 
-TEST(FTP_Client_Time_Outs, A_Late_Reply_Fails_The_Command_And_Is_Not_Taken_For_The_Next) {
-    Session session({Send("220 Ready."), Expect("PWD"), Expect("PWD"),
-                     Send("257 \"/late\" is current."), Send("257 \"/next\" is current.")});
-    session.client.Read_Timeout = 200ms;
-    session.client.Connect();
-    const FTP_Error error = Failure_Of([&] { session.client.Get_Current_Dir(); });
-    EXPECT_EQ(error.Code(), 0);
-    EXPECT_EQ(error.Command(), "PWD");
-    EXPECT_TRUE(session.client.Is_Connected());
-    session.client.Read_Timeout = 10s;
-    EXPECT_EQ(session.client.Get_Current_Dir(), "/next");
-}
-
-TEST(FTP_Client_Time_Outs, A_Stalled_Listing_Is_Given_Up_And_The_Connection_Stays_Usable) {
-    Session session(
-        Then(Greeting_And_Login(),
-             {Expect("TYPE A"), Send("200 ASCII."), Passive(), Expect("LIST"), Send("150 Listing."),
-              test::Stall(), Send("426 Connection closed; transfer aborted."), Expect("TYPE I"),
-              Send("200 Binary."), Expect("PWD"), Send("257 \"/\" is current.")}));
-    session.client.Stall_Timeout = 200ms;
-    session.Connect_And_Login();
-    const FTP_Error error = Failure_Of([&] { session.client.List_Dir(); });
-    EXPECT_EQ(error.Code(), 0);
-    EXPECT_EQ(error.Command(), "LIST");
-    EXPECT_EQ(session.client.Get_Current_Dir(), "/");
-}
-
 // A store big enough to fill every buffer between the client and a server
 // that stopped reading.
 std::string Large_Picture(const test::Temp_Dir& folder) {
     folder.Write("big.jpg", std::string(16 * 1024 * 1024, 'j'));
     return folder.File("big.jpg");
+}
+
+TEST(FTP_Client_Time_Outs, A_Time_Out_Closes_The_Connection_So_A_Late_Reply_Is_Never_Taken) {
+    Session session({Send("220 Ready."), Expect("PWD")});
+    session.client.Read_Timeout = 200ms;
+    session.client.Connect();
+    const FTP_Error error = Failure_Of([&] { session.client.Get_Current_Dir(); });
+    EXPECT_EQ(error.Code(), 0);
+    EXPECT_EQ(error.Command(), "PWD");
+    EXPECT_NE(std::string(error.what()).find("within 200 ms"), std::string::npos) << error.what();
+    EXPECT_FALSE(session.client.Is_Connected());
+    EXPECT_EQ(Failure_Of([&] { session.client.Get_Current_Dir(); }).Code(), 0);
+    EXPECT_EQ(session.Final_Commands(), Lines{"PWD"}) << "cut without a word";
+}
+
+TEST(FTP_Client_Time_Outs, The_Reply_Limit_Covers_The_Whole_Reply_However_It_Trickles) {
+    std::string endless = "211-Features:";
+    for (int i = 0; i < 200; ++i)
+        endless += "\n211-F" + std::to_string(i);
+    endless += "\n211 End";
+    const std::pair<const char*, std::string> cases[] = {
+        {"a byte every 50 ms", "257 \"/a folder with a long name\" is the current directory."},
+        {"continuation lines without end", endless},
+    };
+    for (const auto& [name, reply] : cases) {
+        SCOPED_TRACE(name);
+        Session session({Send("220 Ready."), Expect("PWD"), test::Drip(reply)});
+        session.client.Read_Timeout = 300ms;
+        session.client.Connect();
+        const auto start = std::chrono::steady_clock::now();
+        const FTP_Error error = Failure_Of([&] { session.client.Get_Current_Dir(); });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_EQ(error.Code(), 0);
+        EXPECT_FALSE(session.client.Is_Connected());
+    }
+}
+
+TEST(FTP_Client_Time_Outs, A_Stalled_Listing_Is_Given_Up_With_Its_Connection) {
+    Session session(
+        Then(Greeting_And_Login(), {Expect("TYPE A"), Send("200 ASCII."), Passive(), Expect("LIST"),
+                                    Send("150 Listing."), test::Stall()}));
+    session.client.Stall_Timeout = 200ms;
+    session.Connect_And_Login();
+    const FTP_Error error = Failure_Of([&] { session.client.List_Dir(); });
+    EXPECT_EQ(error.Code(), 0);
+    EXPECT_EQ(error.Command(), "LIST");
+    EXPECT_FALSE(session.client.Is_Connected()) << "the replies still to come are unknown";
+    EXPECT_EQ(session.Final_Commands(), Then(kLogin_Commands, {"TYPE A", "PASV", "LIST"}));
+}
+
+TEST(FTP_Client_Time_Outs, A_Data_Connection_That_Trickles_Is_Given_Up) {
+    // Forty bytes at one every 50 ms: never silent for long, but far from
+    // the least a transfer must move in its window.
+    Session session(
+        Then(Greeting_And_Login(), {Expect("TYPE A"), Send("200 ASCII."), Passive(), Expect("LIST"),
+                                    Send("150 Listing."), test::Trickle(std::string(40, 'x'))}));
+    session.client.Stall_Timeout = 300ms;
+    session.Connect_And_Login();
+    const auto start = std::chrono::steady_clock::now();
+    const FTP_Error error = Failure_Of([&] { session.client.List_Dir(); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    EXPECT_NE(std::string(error.what()).find("less than 1024 bytes"), std::string::npos)
+        << error.what();
+    EXPECT_FALSE(session.client.Is_Connected());
+}
+
+TEST(FTP_Client_Replies, A_Reply_Out_Of_Step_Closes_The_Connection) {
+    struct Case {
+        const char* name;
+        Steps script;
+        std::function<void(FTP_Client&)> run;
+        Lines commands; // all the server got
+    };
+    const Case cases[] = {
+        {"two replies to one command",
+         {Send("220 Ready."), Expect("PWD"), Send("257 \"/a\" is current.\n257 \"/b\" too.")},
+         [](FTP_Client& client) {
+             EXPECT_EQ(client.Get_Current_Dir(), "/a");
+             client.Change_Dir("x");
+         },
+         {"PWD"}},
+        {"a reply nobody asked for",
+         {Send("220 Ready.\n421 Idle too long.")},
+         [](FTP_Client& client) {
+             std::this_thread::sleep_for(100ms); // it has arrived
+             client.Get_Current_Dir();
+         },
+         {}},
+        {"a preliminary reply to a plain command",
+         {Send("220 Ready."), Expect("PWD"), Send("150 Opening.")},
+         [](FTP_Client& client) { client.Get_Current_Dir(); },
+         {"PWD"}},
+        {"a code of no class",
+         {Send("220 Ready."), Expect("CDUP"), Send("999 What?")},
+         [](FTP_Client& client) { client.Change_Dir_Up(); },
+         {"CDUP"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session session(c.script);
+        session.client.Connect();
+        const FTP_Error error = Failure_Of([&] { c.run(session.client); });
+        EXPECT_EQ(error.Code(), 0) << error.what();
+        EXPECT_FALSE(session.client.Is_Connected());
+        EXPECT_EQ(session.Final_Commands(), c.commands);
+    }
+}
+
+TEST(FTP_Client_Transfer, Over_IPv6_Asks_For_An_Extended_Passive_Connection) {
+    const test::Temp_Dir folder;
+    folder.Write("p.jpg", "picture over IPv6");
+    test::Fake_Ftp_Server server(
+        Then(Greeting_And_Login(),
+             {Expect("TYPE A"), Send("200 ASCII."), Passive(), Expect("LIST"), Send("150 Listing."),
+              test::Serve("total 0\r\n"), Send("226 Done."), Expect("TYPE I"), Send("200 Binary."),
+              Passive(), Expect("STOR p.jpg"), Send("150 Go."), test::Receive(),
+              Send("226 Stored.")}),
+        AF_INET6);
+    FTP_Client client;
+    client.Set_Server("[::1]:" + std::to_string(server.Port()));
+    client.Set_Credentials("cam", "s3cret");
+    client.Connect();
+    client.Login();
+    client.List_Dir();
+    EXPECT_EQ(client.List_Result(), Lines{"total 0"});
+    client.Put_File(folder.File("p.jpg"), "p.jpg", false);
+    EXPECT_EQ(server.Stored(), Lines{"picture over IPv6"});
+    client.Disconnect();
+    EXPECT_TRUE(server.Wait_Until_Closed(10s));
+    EXPECT_EQ(server.Mismatches(), Lines{});
+    EXPECT_EQ(server.Commands(), Then(kLogin_Commands, {"TYPE A", "EPSV", "LIST", "TYPE I", "EPSV",
+                                                        "STOR p.jpg", "QUIT"}));
+}
+
+TEST(Parse_EPSV, Reads_The_Port_Between_The_Delimiters) {
+    const std::pair<const char*, int> cases[] = {
+        {"Entering Extended Passive Mode (|||50000|)", 50000},
+        {"Entering Extended Passive Mode (!!!1025!).", 1025},
+        {"(|||65535|)", 65535},
+        {"Entering Extended Passive Mode", 0},
+        {"(||50000|)", 0},
+        {"(|||50000)", 0},
+        {"(|||0|)", 0},
+        {"(|||65536|)", 0},
+        {"(|||5a|)", 0},
+        {"(111501)", 0},
+        {"(|||", 0},
+    };
+    for (const auto& [text, port] : cases) {
+        SCOPED_TRACE(text);
+        if (port == 0) {
+            EXPECT_THROW(Parse_EPSV(text), FTP_Error);
+        } else {
+            EXPECT_EQ(Parse_EPSV(text), port);
+        }
+    }
+}
+
+TEST(FTP_Client_Connection, Every_Wait_Of_Connecting_Has_Its_Limit) {
+    struct Case {
+        const char* name;
+        std::function<void(FTP_Client&)> prepare;
+    };
+    const test::Full_Listener dropping;
+    std::promise<void> never;
+    const std::shared_future<void> never_answered = never.get_future().share();
+    const Case cases[] = {
+        {"a host that drops connection attempts",
+         [&](FTP_Client& client) {
+             client.Set_Server("127.0.0.1:" + std::to_string(dropping.Port()));
+             client.Connect_Timeout = 300ms;
+         }},
+        {"a name server that never answers",
+         [&](FTP_Client& client) {
+             client.Set_Server("camera.example.net");
+             client.Lookup_Timeout = 300ms;
+             client.Name_Resolver = [never_answered](const std::string&, uint16_t) {
+                 never_answered.wait();
+                 return std::vector<Endpoint>{};
+             };
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FTP_Client client;
+        c.prepare(client);
+        const auto start = std::chrono::steady_clock::now();
+        const FTP_Error error = Failure_Of([&] { client.Connect(); });
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, 300ms);
+        EXPECT_LT(took, 3s);
+        EXPECT_NE(std::string(error.what()).find("within 300 ms"), std::string::npos)
+            << error.what();
+        EXPECT_FALSE(client.Is_Connected());
+    }
+    never.set_value();
+}
+
+TEST(FTP_Client_Connection, Tries_IPv4_First_And_Resolves_Off_The_Calling_Thread) {
+    const test::Fake_Ftp_Server server({Send("220 Ready.")});
+    FTP_Client client;
+    client.Port = server.Port();
+    client.Host = "camera.test";
+    std::thread::id resolved_on;
+    client.Name_Resolver = [&](const std::string& host, uint16_t port) {
+        resolved_on = std::this_thread::get_id();
+        std::vector<Endpoint> both = Resolve("::1", port);
+        const std::vector<Endpoint> v4 = Resolve("127.0.0.1", port);
+        both.insert(both.end(), v4.begin(), v4.end());
+        EXPECT_EQ(host, "camera.test");
+        return both; // IPv6 first, as resolvers often answer
+    };
+    client.Connect();
+    EXPECT_TRUE(client.Is_Connected()) << "nothing listens on ::1: IPv4 went first";
+    EXPECT_NE(resolved_on, std::this_thread::get_id());
+}
+
+// Whatever the client waits for, cutting it from another thread ends the
+// wait at once, never throws, and leaves nothing open.
+TEST(FTP_Client_Abort, Closing_From_Another_Thread_Ends_Every_Wait_At_Once) {
+    const test::Temp_Dir folder;
+    const std::string picture = Large_Picture(folder);
+    const test::Full_Listener dropping;
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    struct Case {
+        const char* name;
+        Steps script;       // empty: no server of that kind
+        bool full_listener; // connect to one that takes nothing
+        bool blocked_lookup;
+        bool login_first;
+        std::function<void(FTP_Client&)> wait;
+        std::function<void(FTP_Client&)> cut;
+        Lines commands; // what the server got, when there is one
+    };
+    const auto abort_and_disconnect = [](FTP_Client& client) {
+        client.Abort_Transfer();
+        client.Disconnect();
+    };
+    const auto close_for_good = [](FTP_Client& client) { client.Close_For_Good(); };
+    const auto connect = [](FTP_Client& client) { client.Connect(); };
+    const Case cases[] = {
+        {"connecting", {}, true, false, false, connect, abort_and_disconnect, {}},
+        {"connecting, closed for good", {}, true, false, false, connect, close_for_good, {}},
+        {"resolving", {}, false, true, false, connect, abort_and_disconnect, {}},
+        {"resolving, closed for good", {}, false, true, false, connect, close_for_good, {}},
+        {"awaiting the greeting",
+         {Expect("ABOR"), Expect("QUIT")},
+         false,
+         false,
+         false,
+         connect,
+         abort_and_disconnect,
+         {"ABOR", "QUIT"}},
+        {"awaiting a reply",
+         Then(Greeting_And_Login(), {Expect("PWD"), Expect("ABOR"), Expect("QUIT")}), false, false,
+         true, [](FTP_Client& client) { client.Get_Current_Dir(); }, abort_and_disconnect,
+         Then(kLogin_Commands, {"PWD", "ABOR", "QUIT"})},
+        {"a stalled store, closed for good",
+         Then(Greeting_And_Login(),
+              {Passive(), Expect("STOR big.jpg"), Send("150 Go."), test::Stall()}),
+         false, false, true,
+         [&](FTP_Client& client) { client.Put_File(picture, "big.jpg", false); }, close_for_good,
+         Then(kLogin_Commands, {"PASV", "STOR big.jpg"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<test::Fake_Ftp_Server> server;
+        FTP_Client client;
+        client.Set_Credentials("cam", "s3cret");
+        if (!c.script.empty()) {
+            server.emplace(c.script);
+            client.Set_Server("127.0.0.1:" + std::to_string(server->Port()));
+        } else if (c.full_listener) {
+            client.Set_Server("127.0.0.1:" + std::to_string(dropping.Port()));
+        } else if (c.blocked_lookup) {
+            client.Set_Server("camera.example.net");
+            client.Name_Resolver = [released](const std::string&, uint16_t) {
+                released.wait();
+                return std::vector<Endpoint>{};
+            };
+        }
+        if (c.login_first) {
+            client.Connect();
+            client.Login();
+        }
+        auto waiting =
+            std::async(std::launch::async, [&] { return Failure_Of([&] { c.wait(client); }); });
+        // Well into its wait by then; cut earlier, it must end as promptly.
+        std::this_thread::sleep_for(200ms);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_NO_THROW(c.cut(client));
+        ASSERT_EQ(waiting.wait_for(1s), std::future_status::ready);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        EXPECT_EQ(waiting.get().Code(), 0);
+        EXPECT_FALSE(client.Is_Connected());
+        if (server) {
+            EXPECT_TRUE(server->Wait_Until_Closed(10s));
+            EXPECT_EQ(server->Commands(), c.commands);
+        }
+    }
+    release.set_value();
+}
+
+TEST(FTP_Client_Abort, Once_Closed_For_Good_Nothing_Starts_Again) {
+    Session session({Send("220 Ready.")});
+    session.client.Close_For_Good();
+    EXPECT_EQ(Failure_Of([&] { session.client.Connect(); }).Code(), 0);
+    EXPECT_FALSE(session.client.Is_Connected());
+    EXPECT_NO_THROW(session.client.Abort_Transfer());
+    EXPECT_NO_THROW(session.client.Disconnect());
 }
 
 TEST(FTP_Client_Abort, Abort_From_Another_Thread_Ends_A_Stalled_Store_At_Once) {

@@ -73,5 +73,57 @@ TEST(UploadList, FinishedEntriesAtTheFrontAreReleased) {
               (std::vector<std::string>{"I_00_00_00__3.jpg", "I_00_00_00__4.jpg"}));
 }
 
+// Records what the list tells its journal.
+struct Journal_Recorder : Upload_Journal {
+    std::vector<std::string> told;
+    void Appended(uint64_t id, const TFichier& entry) noexcept override {
+        told.push_back("A" + std::to_string(id) + " " + entry.Name);
+    }
+    void Finished(uint64_t id) noexcept override { told.push_back("D" + std::to_string(id)); }
+};
+
+TEST(UploadList, RestoredEntriesComeFirstAndTheJournalHearsOfEveryChange) {
+    Upload_List list;
+    Journal_Recorder journal;
+    list.Restore({{40, Picture(1)}, {42, Picture(2)}}, 43);
+    EXPECT_TRUE(list.Ever_Appended());
+    list.Attach_Journal(&journal);
+    list.Append(Picture(3));
+    EXPECT_EQ(list.Unsent_Count(), 3u);
+    EXPECT_EQ(Taken_Names(list, 1), std::vector<std::string>{"I_00_00_00__1.jpg"});
+    const auto second = list.Take_First_Unsent();
+    list.Put_Back(second->id);
+    list.Finish(second->id); // refused for good without being taken again
+    list.Finish(second->id); // told once only
+    EXPECT_EQ(list.Unsent_Count(), 1u);
+    std::vector<std::string> visited;
+    list.Visit_Unfinished(
+        [&](uint64_t id, const TFichier& e) { visited.push_back(std::to_string(id) + e.Name); },
+        [&] { visited.push_back("then"); });
+    EXPECT_EQ(visited,
+              (std::vector<std::string>{"40I_00_00_00__1.jpg", "43I_00_00_00__3.jpg", "then"}));
+    list.Attach_Journal(nullptr);
+    list.Append(Picture(4));
+    EXPECT_EQ(journal.told, (std::vector<std::string>{"A43 I_00_00_00__3.jpg", "D42"}));
+}
+
+TEST(UploadList, TheCountOfWaitingEntriesFollowsEveryChange) {
+    Upload_List list;
+    for (int n = 1; n <= 5; ++n)
+        list.Append(Picture(n));
+    const auto a = list.Take_First_Unsent();
+    const auto b = list.Take_First_Unsent();
+    EXPECT_EQ(list.Unsent_Count(), 3u);
+    list.Put_Back(a->id);
+    list.Put_Back(a->id); // twice is once
+    EXPECT_EQ(list.Unsent_Count(), 4u);
+    list.Finish(b->id);
+    EXPECT_EQ(list.Unsent_Count(), 4u);
+    while (const auto taken = list.Take_First_Unsent())
+        list.Finish(taken->id);
+    EXPECT_EQ(list.Unsent_Count(), 0u);
+    EXPECT_TRUE(list.Snapshot().empty());
+}
+
 } // namespace
 } // namespace vistrel

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -20,10 +21,12 @@ protected:
     Upload_List files;
     Working_Settings settings;
     std::vector<std::string> shown;
-    Upload_Worker worker{
-        session,
-        files,
-        {[this] { return settings; }, [this](const std::string& name) { shown.push_back(name); }}};
+    Steady_Clock::time_point now{};
+    Upload_Worker worker{session,
+                         files,
+                         {[this] { return settings; },
+                          [this](const std::string& name) { shown.push_back(name); },
+                          [this] { return now; }}};
 
     void SetUp() override {
         settings.Use_FTP = true;
@@ -53,19 +56,101 @@ TEST_F(Worker, NothingRecordedOpensNoConnection) {
     EXPECT_FALSE(worker.FTP_Busy());
 }
 
-TEST_F(Worker, OnePicturePerRunIntoItsEpisodeFolder) {
+TEST_F(Worker, EachPictureGoesIntoItsEpisodeFolder) {
     Record("RIDEV_2026_12_08/D0003/", "a.jpg");
     Record("RIDEV_2026_12_08/D0003/", "b.jpg");
     Record("RIDEV_2026_12_08/D0004/", "c.jpg");
     EXPECT_EQ(Run(),
               (Calls{"server ftp.test:2121", "user cam", "CONNECT", "LOGIN", "PWD", "CDUP", "LIST",
-                     "MKD RIDEV_2026_12_08_D0003", "CWD RIDEV_2026_12_08_D0003", "STOR a.jpg"}));
-    EXPECT_EQ(Run(), (Calls{"PWD", "STOR b.jpg"}));
-    EXPECT_EQ(Run(), (Calls{"PWD", "CDUP", "LIST", "MKD RIDEV_2026_12_08_D0004",
-                            "CWD RIDEV_2026_12_08_D0004", "STOR c.jpg"}));
+                     "MKD RIDEV_2026_12_08_D0003", "CWD RIDEV_2026_12_08_D0003", "STOR a.jpg",
+                     "PWD", "STOR b.jpg", "PWD", "CDUP", "LIST", "MKD RIDEV_2026_12_08_D0004",
+                     "CWD RIDEV_2026_12_08_D0004", "STOR c.jpg"}));
     EXPECT_EQ(Run(), (Calls{})) << "all sent; the client stays connected";
     EXPECT_EQ(shown, (Calls{"a.jpg", "b.jpg", "c.jpg"}));
     EXPECT_TRUE(files.Snapshot().empty());
+}
+
+TEST_F(Worker, ARunSendsWhatWaitsUntilItHasLastedOneSamplingPeriod) {
+    struct Case {
+        int sampling_ms;
+        int store_ms; // what each store takes
+        int waiting;
+        std::vector<int> sent_by_run;
+    };
+    const Case cases[] = {
+        {200, 0, 5, {5}},    {200, 80, 5, {3, 2}},  {200, 250, 3, {1, 1, 1}},
+        {50, 10, 7, {5, 2}}, {200, 100, 4, {2, 2}}, {1000, 1, 1, {1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sampling_ms) + " ms period, stores of " +
+                     std::to_string(c.store_ms) + " ms");
+        Upload_List list;
+        Fake_Session client;
+        Steady_Clock::time_point clock{};
+        client.on_call = [&](const std::string& call) {
+            if (call.starts_with("STOR"))
+                clock += std::chrono::milliseconds(c.store_ms);
+        };
+        settings.Sampling_ms = c.sampling_ms;
+        Upload_Worker w{
+            client, list, {[this] { return settings; }, nullptr, [&] { return clock; }}};
+        for (int n = 0; n < c.waiting; ++n) {
+            const std::string name = std::to_string(n) + ".jpg";
+            dir.Write(name, "jpeg");
+            list.Append({dir.Folder() + name, name, "RIDEV_2026_12_08/D0001/", false});
+        }
+        std::vector<int> sent_by_run;
+        std::vector<std::string> order;
+        for (int run = 0; run < 10 && list.Unsent_Count() > 0; ++run) {
+            client.calls.clear();
+            w.TRH_FtpRun();
+            int stores = 0;
+            for (const std::string& call : client.calls)
+                if (call.starts_with("STOR")) {
+                    ++stores;
+                    order.push_back(call.substr(5));
+                }
+            sent_by_run.push_back(stores);
+        }
+        EXPECT_EQ(sent_by_run, c.sent_by_run);
+        for (size_t n = 0; n < order.size(); ++n)
+            EXPECT_EQ(order[n], std::to_string(n) + ".jpg") << "oldest first";
+    }
+}
+
+TEST_F(Worker, ARunGivesUpBetweenStepsOnceTerminated) {
+    struct Case {
+        const char* terminated_at;
+        Calls last_calls; // the run's last calls
+        size_t unsent;
+    };
+    const Case cases[] = {
+        {"CONNECT", {"CONNECT"}, 2},
+        {"LOGIN", {"LOGIN"}, 2},
+        {"CDUP", {"PWD", "CDUP"}, 2},
+        {"STOR a.jpg", {"STOR a.jpg"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.terminated_at);
+        Upload_List list;
+        Fake_Session client;
+        Upload_Worker w{client, list, {[this] { return settings; }, nullptr, nullptr}};
+        for (const char* name : {"a.jpg", "b.jpg"}) {
+            dir.Write(name, "jpeg");
+            list.Append({dir.Folder() + name, name, "RIDEV_2026_12_08/D0001/", false});
+        }
+        client.on_call = [&](const std::string& call) {
+            if (call == c.terminated_at)
+                w.Terminate();
+        };
+        w.TRH_FtpRun();
+        ASSERT_GE(client.calls.size(), c.last_calls.size());
+        EXPECT_EQ(
+            Calls(client.calls.end() - static_cast<long>(c.last_calls.size()), client.calls.end()),
+            c.last_calls);
+        EXPECT_EQ(list.Unsent_Count(), c.unsent) << "a picture not sent stays in line";
+        EXPECT_FALSE(w.FTP_Busy());
+    }
 }
 
 TEST_F(Worker, AFolderInTheListingIsEnteredWithoutMakingIt) {
@@ -123,7 +208,7 @@ TEST_F(Worker, OnlyTheServersRefusalOfTheStoreDropsAPicture) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Upload_List list;
-        Upload_Worker w{session, list, {[this] { return settings; }, nullptr}};
+        Upload_Worker w{session, list, {[this] { return settings; }, nullptr, nullptr}};
         session.pwd = "/";
         dir.Write("RIDEV_2026_12_08/D0001/first.jpg", "jpeg");
         dir.Write("RIDEV_2026_12_08/D0001/second.jpg", "jpeg");
@@ -136,7 +221,11 @@ TEST_F(Worker, OnlyTheServersRefusalOfTheStoreDropsAPicture) {
         w.TRH_FtpRun();
         session.calls.clear();
         w.TRH_FtpRun();
-        EXPECT_EQ(session.calls.back(), c.dropped ? "STOR second.jpg" : "STOR first.jpg");
+        const auto first_store =
+            std::find_if(session.calls.begin(), session.calls.end(),
+                         [](const std::string& call) { return call.starts_with("STOR"); });
+        ASSERT_NE(first_store, session.calls.end());
+        EXPECT_EQ(*first_store, c.dropped ? "STOR second.jpg" : "STOR first.jpg");
     }
 }
 
@@ -172,11 +261,11 @@ TEST_F(Worker, WakeUpsRunOnTheWorkerThreadAndAreNotCountedWhileHeld) {
     worker.Hold(false);
     worker.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (files.Unsent_Count() == 2 && std::chrono::steady_clock::now() < deadline)
+    while (files.Unsent_Count() > 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     while (worker.Active() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(files.Unsent_Count(), 1u) << "one picture per wake-up";
+    EXPECT_EQ(files.Unsent_Count(), 0u) << "the wake-up's run sent both";
     EXPECT_FALSE(worker.FTP_Busy());
 }
 

@@ -1,0 +1,107 @@
+// The pictures still to be sent, kept in a file of the data folder so that a
+// backlog outlives the program: closed, killed, crashed or cut off by a power
+// failure. Each change of the upload list is one line appended to the file,
+// handed to the kernel before the tick goes on, so a kill loses nothing; a
+// thread of its own flushes it to the disk at most once a second, so a power
+// cut loses at most the last two seconds; and the same thread rewrites the
+// file once it holds mostly sent entries, so its size follows the backlog.
+//
+// One line per record, each with a checksum, so that a line torn by a crash
+// or garbled by the disk is ignored instead of read:
+//   A <id> <checksum> <path>\t<name>\t<folder>    an entry appended
+//   D <id> <checksum>                             an entry that needs no more sending
+#pragma once
+
+#include "upload/tcp_socket.h"
+#include "upload/upload_list.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace vistrel {
+
+// The name of the file in the data folder.
+inline constexpr const char* kUpload_Queue_File_Name = "upload_queue";
+
+std::string Encode_Appended_Record(uint64_t id, const TFichier& entry);
+std::string Encode_Finished_Record(uint64_t id);
+
+struct Upload_Queue_Contents {
+    std::vector<Upload_List::Journaled> pending; // appended, not finished, by id
+    uint64_t next_id = 0;                        // above every id seen
+    size_t records = 0;                          // lines read as records
+};
+
+// What a queue file holds; lines that are not whole, valid records are
+// skipped.
+Upload_Queue_Contents Parse_Upload_Queue(std::string_view bytes);
+
+class Upload_Queue_File : public Upload_Journal {
+public:
+    struct Options {
+        Milliseconds sync_interval{1000};
+        // Flushes a descriptor to the disk; 0 on success, as fdatasync.
+        std::function<int(int fd)> sync;
+        // Sent entries the file may hold beyond the backlog before it is
+        // rewritten.
+        size_t slack = 256;
+        // Whether a restored entry's picture is still there.
+        std::function<bool(const std::string& path)> picture_exists;
+    };
+
+    // Reads what an earlier run left at `path` into `files` (entries whose
+    // picture is gone are dropped), then records every change of `files`.
+    // Without a usable file the list simply lives in memory. Never throws
+    // for the file's sake.
+    Upload_Queue_File(std::string path, Upload_List& files, Options options);
+    Upload_Queue_File(std::string path, Upload_List& files);
+    ~Upload_Queue_File() override;
+    Upload_Queue_File(const Upload_Queue_File&) = delete;
+    Upload_Queue_File& operator=(const Upload_Queue_File&) = delete;
+
+    size_t Restored() const { return restored_; }
+    size_t Dropped() const { return dropped_; }
+
+    void Appended(uint64_t journal_id, const TFichier& entry) noexcept override;
+    void Finished(uint64_t journal_id) noexcept override;
+
+    // What the flushing thread does: flushes what was written since the last
+    // time, and rewrites the file when it is due. Exposed for tests.
+    void Maintain();
+
+private:
+    void Write_Record(const std::string& record) noexcept;
+    void Rewrite();
+    void Flusher_Loop();
+
+    const std::string path_;
+    Upload_List& files_;
+    Options options_;
+    size_t restored_ = 0;
+    size_t dropped_ = 0;
+
+    std::mutex maintenance_mutex_; // one Maintain at a time
+
+    std::mutex mutex_; // guards what follows; taken after the list's lock
+    std::condition_variable changed_;
+    int fd_ = -1;
+    bool dirty_ = false;  // written since the last flush
+    bool broken_ = false; // a write failed: only a rewrite makes the file whole
+    bool torn_ = false;   // the last write may have left half a line
+    bool capturing_ = false;
+    std::string captured_; // records written while a rewrite is under way
+    size_t records_ = 0;   // in the file
+    size_t live_ = 0;      // entries appended and not finished
+    Steady_Clock::time_point next_rewrite_attempt_{};
+    bool stopping_ = false;
+
+    std::thread flusher_; // last: it uses all of the above
+};
+
+} // namespace vistrel

@@ -1,0 +1,296 @@
+#include "upload/upload_queue_file.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace vistrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+TFichier Picture(int n) {
+    const std::string name = "I_14_05_09__" + std::to_string(n) + ".jpg";
+    return {"/pics/RIDEV_2026_12_08/R0001/" + name, name, "RIDEV_2026_12_08/R0001/", false};
+}
+
+std::vector<std::string> Names(const std::vector<TFichier>& entries) {
+    std::vector<std::string> names;
+    for (const TFichier& e : entries)
+        names.push_back(e.Name);
+    return names;
+}
+
+std::vector<std::string> Names(const std::vector<Upload_List::Journaled>& entries) {
+    std::vector<std::string> names;
+    for (const Upload_List::Journaled& e : entries)
+        names.push_back(e.entry.Name);
+    return names;
+}
+
+size_t Lines_Of(const std::string& bytes) {
+    return static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+}
+
+TEST(Upload_Queue_Records, Read_Back_Whatever_The_Names_Hold) {
+    const TFichier odd[] = {
+        {"/pics/a\tb/c.jpg", "c.jpg", "a\tb/", false},
+        {"/pics/line\nbreak\r/x.jpg", "x.jpg", "line\nbreak\r/", false},
+        {"C:\\old\\style\\\\t.jpg", "t.jpg", "old\\style\\", false},
+        {"/bilder/Üben/ß €.jpg", "ß €.jpg", "Üben/", false},
+        {"/p/e.jpg", "", "", false},
+    };
+    std::string file = "vistrel upload queue 1\n";
+    uint64_t id = 7;
+    for (const TFichier& entry : odd)
+        file += Encode_Appended_Record(id++, entry);
+    const Upload_Queue_Contents contents = Parse_Upload_Queue(file);
+    ASSERT_EQ(contents.pending.size(), std::size(odd));
+    for (size_t i = 0; i < std::size(odd); ++i) {
+        SCOPED_TRACE(odd[i].Path);
+        EXPECT_EQ(contents.pending[i].journal_id, 7 + i);
+        EXPECT_EQ(contents.pending[i].entry.Path, odd[i].Path);
+        EXPECT_EQ(contents.pending[i].entry.Name, odd[i].Name);
+        EXPECT_EQ(contents.pending[i].entry.Folder, odd[i].Folder);
+    }
+    EXPECT_EQ(contents.next_id, 12u);
+    EXPECT_EQ(Lines_Of(Encode_Appended_Record(1, odd[1])), 1u) << "one line per record";
+}
+
+TEST(Upload_Queue_Records, Only_Whole_Valid_Records_Count) {
+    const std::string a1 = Encode_Appended_Record(1, Picture(1));
+    const std::string a2 = Encode_Appended_Record(2, Picture(2));
+    const std::string a3 = Encode_Appended_Record(3, Picture(3));
+    const std::string d2 = Encode_Finished_Record(2);
+    std::string flipped = a3;
+    flipped[flipped.size() / 2] ^= 0x20;
+    struct Case {
+        const char* name;
+        std::string file;
+        std::vector<std::string> pending;
+    };
+    const Case cases[] = {
+        {"appended and finished", a1 + a2 + a3 + d2, {"I_14_05_09__1.jpg", "I_14_05_09__3.jpg"}},
+        {"finished before appended", d2 + a1 + a2, {"I_14_05_09__1.jpg"}},
+        {"a torn last line", a1 + a2.substr(0, a2.size() - 5), {"I_14_05_09__1.jpg"}},
+        {"a torn record followed by more",
+         a1 + a2.substr(0, 20) + "\n" + a3,
+         {"I_14_05_09__1.jpg", "I_14_05_09__3.jpg"}},
+        {"a byte changed", a1 + flipped, {"I_14_05_09__1.jpg"}},
+        {"zeros the disk left",
+         a1 + std::string(4096, '\0') + "\n" + a2,
+         {"I_14_05_09__1.jpg", "I_14_05_09__2.jpg"}},
+        {"the same record twice", a1 + a1, {"I_14_05_09__1.jpg"}},
+        {"a finish cut short", a1 + d2.substr(0, d2.size() - 1) + "\n", {"I_14_05_09__1.jpg"}},
+        {"nothing", "", {}},
+        {"somebody else's file", "[integer]\r\nCKB_Use_FTP=1\r\n", {}},
+        {"an unknown kind", "X 1 00000000\n" + a2, {"I_14_05_09__2.jpg"}},
+        {"an id with a leading zero", "A 01" + a1.substr(3), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Names(Parse_Upload_Queue(c.file).pending), c.pending);
+    }
+}
+
+// A list kept in a queue file, as the window keeps it, with pictures that
+// exist unless a test says otherwise.
+class Queue : public ::testing::Test {
+protected:
+    test::Temp_Dir dir;
+    std::set<std::string> gone;
+    std::atomic<int> syncs{0};
+
+    std::string Path() const { return dir.File("upload_queue"); }
+
+    Upload_Queue_File::Options Options(size_t slack = 256) {
+        Upload_Queue_File::Options options;
+        options.sync_interval = 50ms;
+        options.slack = slack;
+        options.sync = [this](int) {
+            ++syncs;
+            return 0;
+        };
+        options.picture_exists = [this](const std::string& path) { return gone.count(path) == 0; };
+        return options;
+    }
+};
+
+TEST_F(Queue, What_Was_Not_Sent_Comes_Back_First_At_The_Next_Start) {
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        EXPECT_EQ(queue.Restored(), 0u);
+        for (int n = 1; n <= 4; ++n)
+            files.Append(Picture(n));
+        const auto first = files.Take_First_Unsent();
+        files.Finish(first->id); // sent
+        const auto second = files.Take_First_Unsent();
+        files.Put_Back(second->id); // a failed store: still waiting
+        const auto taken = files.Take_First_Unsent();
+        (void)taken; // in flight when the program ends
+    }
+    EXPECT_EQ(test::Mode_Of(Path()), 0600u);
+    Upload_List files;
+    EXPECT_FALSE(files.Ever_Appended());
+    Upload_Queue_File queue(Path(), files, Options());
+    EXPECT_EQ(queue.Restored(), 3u);
+    files.Append(Picture(5));
+    EXPECT_TRUE(files.Ever_Appended());
+    EXPECT_EQ(files.Unsent_Count(), 4u);
+    EXPECT_EQ(Names(files.Snapshot()),
+              (std::vector<std::string>{"I_14_05_09__2.jpg", "I_14_05_09__3.jpg",
+                                        "I_14_05_09__4.jpg", "I_14_05_09__5.jpg"}));
+    // The journal ids go on, so this run's records add to the same file.
+    const Upload_Queue_Contents contents = Parse_Upload_Queue(dir.Read("upload_queue"));
+    ASSERT_EQ(contents.pending.size(), 4u);
+    EXPECT_GT(contents.pending.back().journal_id, contents.pending[2].journal_id);
+}
+
+TEST_F(Queue, Entries_Whose_Picture_Is_Gone_Are_Dropped_For_Good) {
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        for (int n = 1; n <= 3; ++n)
+            files.Append(Picture(n));
+    }
+    gone.insert(Picture(2).Path);
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        EXPECT_EQ(queue.Restored(), 2u);
+        EXPECT_EQ(queue.Dropped(), 1u);
+    }
+    gone.clear(); // back on the disk: the entry stays gone all the same
+    Upload_List files;
+    Upload_Queue_File queue(Path(), files, Options());
+    EXPECT_EQ(queue.Dropped(), 0u);
+    EXPECT_EQ(Names(files.Snapshot()),
+              (std::vector<std::string>{"I_14_05_09__1.jpg", "I_14_05_09__3.jpg"}));
+}
+
+TEST_F(Queue, The_File_Follows_The_Backlog_Not_The_History) {
+    Upload_List files;
+    Upload_Queue_File queue(Path(), files, Options(16));
+    for (int n = 0; n < 1000; ++n) {
+        files.Append(Picture(n));
+        if (n % 100 != 99) {
+            const auto taken = files.Take_First_Unsent();
+            files.Finish(taken->id);
+        }
+        if (n % 50 == 0)
+            queue.Maintain();
+    }
+    queue.Maintain();
+    const std::string bytes = dir.Read("upload_queue");
+    // Ten wait; a rewrite is due only past twice the backlog and the slack.
+    EXPECT_LE(Lines_Of(bytes), 1 + 2 * 10 + 16 + 1u);
+    EXPECT_EQ(Parse_Upload_Queue(bytes).pending.size(), 10u);
+    EXPECT_EQ(test::Mode_Of(Path()), 0600u) << "a rewrite keeps it private";
+    for (const std::string& name : test::Entries(dir.Path()))
+        EXPECT_EQ(name, "upload_queue") << "no temporary left behind";
+}
+
+TEST_F(Queue, A_Rewrite_Loses_Nothing_Appended_Meanwhile) {
+    Upload_List files;
+    Upload_Queue_File queue(Path(), files, Options(0));
+    std::atomic<bool> done{false};
+    std::thread rewriting([&] {
+        while (!done)
+            queue.Maintain();
+    });
+    // The tick appends while the worker sends and the file is rewritten.
+    for (int n = 0; n < 3000; ++n) {
+        files.Append(Picture(n));
+        if (n % 3 != 0) {
+            const auto taken = files.Take_First_Unsent();
+            files.Finish(taken->id);
+        }
+    }
+    done = true;
+    rewriting.join();
+    const std::vector<TFichier> waiting = files.Snapshot();
+    const Upload_Queue_Contents contents = Parse_Upload_Queue(dir.Read("upload_queue"));
+    std::vector<std::string> unfinished;
+    files.Visit_Unfinished([&](uint64_t, const TFichier& e) { unfinished.push_back(e.Name); },
+                           nullptr);
+    EXPECT_EQ(Names(contents.pending), unfinished);
+    EXPECT_EQ(unfinished.size(), 1000u);
+}
+
+TEST_F(Queue, A_Line_Left_Torn_By_A_Crash_Spoils_Nothing_After_It) {
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        files.Append(Picture(1));
+    }
+    std::ofstream(Path(), std::ios::app) << Encode_Appended_Record(99, Picture(2)).substr(0, 30);
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        EXPECT_EQ(queue.Restored(), 1u);
+        files.Append(Picture(3));
+    }
+    Upload_List files;
+    Upload_Queue_File queue(Path(), files, Options());
+    EXPECT_EQ(Names(files.Snapshot()),
+              (std::vector<std::string>{"I_14_05_09__1.jpg", "I_14_05_09__3.jpg"}));
+}
+
+TEST_F(Queue, Is_Kept_Private_And_Works_Without_A_Usable_File) {
+    dir.Write("upload_queue", "");
+    ::chmod(Path().c_str(), 0644);
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        EXPECT_EQ(test::Mode_Of(Path()), 0600u);
+    }
+    // A data folder that cannot be written: the list lives in memory.
+    Upload_List files;
+    Upload_Queue_File queue(dir.File("no/such/folder/upload_queue"), files, Options());
+    files.Append(Picture(1));
+    queue.Maintain();
+    EXPECT_EQ(files.Unsent_Count(), 1u);
+}
+
+TEST_F(Queue, Flushes_Soon_After_A_Change_But_Never_More_Than_Once_An_Interval) {
+    std::vector<Steady_Clock::time_point> flushed;
+    std::mutex mutex;
+    Upload_Queue_File::Options options = Options();
+    options.sync_interval = 200ms;
+    options.sync = [&](int) {
+        std::lock_guard lock(mutex);
+        flushed.push_back(Steady_Clock::now());
+        return 0;
+    };
+    Upload_List files;
+    Upload_Queue_File queue(Path(), files, options);
+    std::this_thread::sleep_for(300ms);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_TRUE(flushed.empty()) << "nothing written, nothing to flush";
+    }
+    const auto end = Steady_Clock::now() + 1s;
+    while (Steady_Clock::now() < end) {
+        files.Append(Picture(1));
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(1s);
+    std::lock_guard lock(mutex);
+    ASSERT_GE(flushed.size(), 2u) << "a second of changes is flushed as it goes";
+    EXPECT_LE(flushed.size(), 8u);
+    for (size_t i = 1; i < flushed.size(); ++i)
+        EXPECT_GE(flushed[i] - flushed[i - 1], 190ms) << "flush " << i;
+    EXPECT_GE(flushed.back(), end) << "the last changes are flushed too";
+    EXPECT_LE(flushed.back() - end, 900ms);
+}
+
+} // namespace
+} // namespace vistrel
