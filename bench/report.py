@@ -23,7 +23,13 @@ REFERENCES = {
     "BM_Calc_Coef_Correl/640/480": (10.0, 1.0),
     "BM_Calc_Coef_Correl/1280/720": (10.0, 1.0),
     "BM_Calc_Coef_Correl/1920/1080": (10.0, 1.0),
+    "BM_Upload_Queue_Append/10": (100.0, 1.0),
+    "BM_Upload_Queue_Append/10000": (100.0, 1.0),
 }
+
+# Counters worth a column of their own, by the name a benchmark gives them.
+RATES = {"pictures_per_second": "pictures/s"}
+rates = {}
 
 
 def run(binary, env=None):
@@ -37,6 +43,9 @@ def run(binary, env=None):
             continue
         scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[b["time_unit"]]
         times.setdefault(b["run_name"], []).append(b["real_time"] * scale)
+        for counter, unit in RATES.items():
+            if counter in b:
+                rates.setdefault(b["run_name"], []).append((b[counter], unit))
     return times
 
 
@@ -47,7 +56,8 @@ def main():
     shm = dict(os.environ, TMPDIR="/dev/shm") if os.path.isdir("/dev/shm") else None
     times = {}
     for name, env in (("vistrel_bench_motion", None), ("vistrel_bench_tick", shm),
-                      ("vistrel_bench_capture", None), ("vistrel_bench_ftp", None)):
+                      ("vistrel_bench_capture", None), ("vistrel_bench_ftp", None),
+                      ("vistrel_bench_queue", None), ("vistrel_bench_drain", None)):
         binary = build / "bench" / name
         if binary.exists():
             times.update(run(binary, env))
@@ -62,6 +72,9 @@ def main():
             base = statistics.median(times[reference]) if isinstance(reference, str) else reference
             label = reference if isinstance(reference, str) else f"{reference:g} µs"
             ratio = f"{median / base:.2f} × {label} (≤ {target:g})"
+        if name in rates:
+            values_per_unit = [v for v, _ in rates[name]]
+            ratio = f"{statistics.median(values_per_unit):.0f} {rates[name][0][1]}"
         print(f"| {name} | {median:.1f} | {min(values):.1f} | {max(values):.1f} | {ratio} |")
 
     cpu = Path(__file__).with_name("program_cpu.py")

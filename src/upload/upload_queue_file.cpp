@@ -98,7 +98,8 @@ std::optional<uint64_t> Number(std::string_view text) {
     if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == '0'))
         return std::nullopt;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
+    // Far beyond any run's count, and room left for the next id.
+    if (error != std::errc() || end != text.data() + text.size() || value > (uint64_t{1} << 62))
         return std::nullopt;
     return value;
 }

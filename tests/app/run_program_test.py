@@ -5,9 +5,11 @@ what it leaves on disk after being asked to stop by a signal."""
 import datetime
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -111,6 +113,246 @@ class ProgramRun(ProgramFolders):
             self.assertIn(line + "\r\n", settings)
         placement = (self.data / "appli.ini").read_text()
         self.assertRegex(placement, r"\[Common\]\r?\nF_Main=200,\d+,[123],-?\d+,-?\d+,-?\d+,-?\d+")
+
+
+def fnv1a(data):
+    value = 2166136261
+    for byte in data:
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return value
+
+
+def unescape(field):
+    out, i = bytearray(), 0
+    while i < len(field):
+        if field[i:i + 1] == b"\\":
+            out += {b"\\": b"\\", b"t": b"\t", b"n": b"\n", b"r": b"\r"}[field[i + 1:i + 2]]
+            i += 2
+        else:
+            out += field[i:i + 1]
+            i += 1
+    return bytes(out)
+
+
+def queued_pictures(path):
+    """The local paths the upload queue file still holds, in their order; an
+    independent reading of its records, checksums included."""
+    appended, finished = {}, set()
+    if not path.exists():
+        return []
+    for line in path.read_bytes().split(b"\n")[:-1]:
+        parts = line.split(b" ", 3)
+        if len(parts) < 3 or parts[0] not in (b"A", b"D"):
+            continue
+        signed = b" ".join(parts[:2] + parts[3:])
+        if parts[2] != b"%08x" % fnv1a(signed):
+            continue
+        if parts[0] == b"A":
+            appended[int(parts[1])] = unescape(parts[3].split(b"\t")[0]).decode()
+        else:
+            finished.add(int(parts[1]))
+    return [appended[i] for i in sorted(appended) if i not in finished]
+
+
+def unused_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def full_listener():
+    """A loopback listener whose accept queue is full: a connect to it waits
+    as one to a host that drops every attempt does."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(0)
+    fillers = []
+    for _ in range(8):
+        filler = socket.socket()
+        filler.setblocking(False)
+        try:
+            filler.connect(listener.getsockname())
+        except BlockingIOError:
+            pass
+        fillers.append(filler)
+    time.sleep(0.05)
+    return listener, fillers
+
+
+class StallingFtpServer(threading.Thread):
+    """Logs anybody in, makes any folder, and takes the data connection of a
+    store without ever reading it."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.port = self.listener.getsockname()[1]
+        self.stalling = threading.Event()
+        self.held = []
+
+    def run(self):
+        try:
+            control, _ = self.listener.accept()
+        except OSError:
+            return
+        self.held.append(control)
+        reader = control.makefile("rb")
+        self.held.append(reader)
+        control.sendall(b"220 ready\r\n")
+        data_listener = None
+        answers = {b"USER": b"331 password", b"PASS": b"230 in", b"FEAT": b"500 no",
+                   b"TYPE": b"200 ok", b"PWD": b'257 "/" is current', b"CDUP": b"250 up",
+                   b"MKD": b"257 made", b"CWD": b"250 in"}
+        for line in reader:
+            word = line.split()[0].upper() if line.split() else b""
+            if word == b"PASV":
+                data_listener = socket.socket()
+                self.held.append(data_listener)
+                # A small buffer: the picture cannot vanish into it.
+                data_listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+                data_listener.bind(("127.0.0.1", 0))
+                data_listener.listen(1)
+                port = data_listener.getsockname()[1]
+                control.sendall(b"227 Entering Passive Mode (127,0,0,1,%d,%d)\r\n"
+                                % (port // 256, port % 256))
+            elif word == b"LIST":
+                control.sendall(b"150 listing\r\n")
+                data, _ = data_listener.accept()
+                data.close()
+                data_listener.close()
+                control.sendall(b"226 done\r\n")
+            elif word == b"STOR":
+                control.sendall(b"150 go ahead\r\n")
+                data, _ = data_listener.accept()
+                self.held.append(data)
+                self.stalling.set()
+            elif word in answers:
+                control.sendall(answers[word] + b"\r\n")
+            else:
+                control.sendall(b"500 what\r\n")
+
+
+class ProgramBacklog(ProgramFolders):
+    """Pictures the server never got are sent after a restart."""
+
+    def settings(self, server, record):
+        self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}",
+                             f"EDT_FTP_Server_Name={server}", "EDT_FTP_Login=cam",
+                             "EDT_FTP_Password=s3cret pass", "[integer]",
+                             f"RBT_Rec_Launch={1 if record else 0}", "CKB_Use_FTP=1",
+                             "EDT_Timer_Refresh=100"])
+
+    def test_pictures_not_sent_before_the_end_go_after_the_next_start(self):
+        self.settings("127.0.0.1:%d" % unused_port(), record=True)
+        with Xvfb() as x:
+            env = dict(self.env, DISPLAY=x.display)
+            program = subprocess.Popen([PROGRAM], env=env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            try:
+                self.assertTrue(wait_for(lambda: len(list(self.pictures.rglob("*.jpg"))) >= 5,
+                                         30), "nothing recorded")
+                program.send_signal(signal.SIGTERM)
+                self.assertEqual(program.wait(timeout=15), 0)
+            finally:
+                program.kill()
+                program.wait()
+            recorded = sorted(str(p) for p in self.pictures.rglob("*.jpg"))
+            queue = self.data / "upload_queue"
+            self.assertEqual(sorted(queued_pictures(queue)), recorded)
+            self.assertEqual(queue.stat().st_mode & 0o777, 0o600)
+
+            home = Path(self.tmp.name) / "server"
+            home.mkdir()
+            server = subprocess.Popen(
+                ["/usr/bin/python3", str(Path(__file__).resolve().parent.parent / "support" /
+                                     "ftp_server.py"), str(home), "cam", "s3cret pass"],
+                stdout=subprocess.PIPE)
+            try:
+                port = int(server.stdout.readline())
+                self.settings("127.0.0.1:%d" % port, record=False)
+                program = subprocess.Popen([PROGRAM], env=env, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL)
+                try:
+                    arrived = lambda: sorted(p.name for p in home.rglob("*.jpg"))
+                    names = sorted(Path(p).name for p in recorded)
+                    self.assertTrue(wait_for(lambda: arrived() == names, 30),
+                                    f"{len(arrived())} of {len(names)} arrived")
+                    self.assertTrue(wait_for(lambda: queued_pictures(queue) == [], 10))
+                    program.send_signal(signal.SIGTERM)
+                    self.assertEqual(program.wait(timeout=15), 0)
+                finally:
+                    program.kill()
+                    program.wait()
+            finally:
+                server.kill()
+                server.wait()
+                server.stdout.close()
+            for local in recorded:
+                remote = next(home.rglob(Path(local).name))
+                self.assertEqual(Path(local).read_bytes(), remote.read_bytes(), local)
+
+
+class ProgramClose(ProgramFolders):
+    """Closing while the upload waits on a server that does not answer ends
+    the program at once and cleanly."""
+
+    def close_while_uploading(self, server, ready=None):
+        self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}",
+                             f"EDT_FTP_Server_Name={server}", "EDT_FTP_Login=cam",
+                             "EDT_FTP_Password=pw", "[integer]", "RBT_Rec_Launch=1",
+                             "CKB_Use_FTP=1", "EDT_Timer_Refresh=100"])
+        with Xvfb() as x:
+            program = subprocess.Popen([PROGRAM], env=dict(self.env, DISPLAY=x.display),
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            try:
+                self.assertTrue(wait_for(lambda: any(self.pictures.rglob("*.jpg")), 30),
+                                "nothing recorded")
+                if ready is not None:
+                    self.assertTrue(ready.wait(20), "the upload never got to its wait")
+                time.sleep(5 if ready is None else 1)
+                start = time.monotonic()
+                program.send_signal(signal.SIGTERM)
+                output, _ = program.communicate(timeout=15)
+                took = time.monotonic() - start
+            finally:
+                if program.poll() is None:
+                    program.kill()
+                    program.wait()
+        text = output.decode(errors="replace")
+        self.assertEqual(program.returncode, 0, text)
+        self.assertLess(took, 2.0, text)
+        self.assertNotIn("terminate called", text)
+        self.assertIn(b"CKB_Use_FTP=1\r\n", (self.data / "datas.ini").read_bytes())
+        self.assertRegex((self.data / "appli.ini").read_text(), r"F_Main=200,")
+
+    def test_a_host_that_drops_connection_attempts(self):
+        listener, fillers = full_listener()
+        try:
+            self.close_while_uploading("127.0.0.1:%d" % listener.getsockname()[1])
+        finally:
+            for s in fillers + [listener]:
+                s.close()
+
+    def test_a_server_that_never_answers(self):
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(8)
+        try:
+            self.close_while_uploading("127.0.0.1:%d" % listener.getsockname()[1])
+        finally:
+            listener.close()
+
+    def test_a_server_that_stalls_the_store(self):
+        server = StallingFtpServer()
+        server.start()
+        try:
+            self.close_while_uploading("127.0.0.1:%d" % server.port, server.stalling)
+        finally:
+            server.listener.close()
+            for s in server.held:
+                s.close()
 
 
 if __name__ == "__main__":

@@ -17,7 +17,8 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "app"))
-from run_program_test import ProgramFolders, Xvfb, wait_for  # noqa: E402
+from run_program_test import (ProgramFolders, Xvfb, queued_pictures, unused_port,  # noqa: E402
+                              wait_for)
 
 PROGRAM = None
 JPEG_CHECK = None
@@ -31,8 +32,27 @@ class CrashSafety(ProgramFolders):
 
     def setUp(self):
         super().setUp()
-        self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}", "[integer]",
-                             "RBT_Rec_Launch=1", "CKB_Add_Time_Date=1", "EDT_Timer_Refresh=50"])
+        # Uploading to a server that is not there: every picture stays queued.
+        self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}",
+                             f"EDT_FTP_Server_Name=127.0.0.1:{unused_port()}", "[integer]",
+                             "RBT_Rec_Launch=1", "CKB_Add_Time_Date=1", "EDT_Timer_Refresh=50",
+                             "CKB_Use_FTP=1"])
+
+    def check_queue(self):
+        """Every picture on disk is in the upload queue, in recording order,
+        but the one a kill may have caught between writing it and queueing it."""
+        queued = queued_pictures(self.data / "upload_queue")
+        def recording_order(path):
+            p = Path(path)
+            return (p.parent.parent.name, p.parent.name, p.name.split("__")[-1])
+        self.assertEqual(queued, sorted(queued, key=recording_order))
+        missing = sorted(set(str(p) for p in self.pictures_on_disk()) - set(queued),
+                         key=recording_order)
+        on_disk = sorted((str(p) for p in self.pictures_on_disk()), key=recording_order)
+        self.assertLessEqual(len(missing), 1, f"not queued: {missing}")
+        if missing:
+            self.assertEqual(missing[-1], on_disk[-1], "only the newest may be missing")
+        self.assertFalse(set(queued) - set(on_disk), "queued pictures that are not there")
 
     def pictures_on_disk(self):
         return list(self.pictures.rglob("*.jpg"))
@@ -91,6 +111,7 @@ class CrashSafety(ProgramFolders):
                         program.wait(timeout=15)
 
                     self.check_pictures()
+                    self.check_queue()
                     # Either the old file or the new one, never a part of one.
                     self.assertEqual((self.data / "datas.ini").read_bytes(), saved)
 

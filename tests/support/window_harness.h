@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,8 @@ struct Harness {
     std::optional<std::string> version_body;
     std::time_t program_modified = 0;
     std::time_t now = 0;
+    // Adjusts the FTP client the window makes, before it is used.
+    std::function<void(FTP_Client&)> configure_ftp;
 
     std::string Data() const { return dir.Folder() + "data/"; }
     std::string Ini() const { return Data() + "datas.ini"; }
@@ -68,7 +71,7 @@ struct Harness {
         };
         s.program_modified = [this] { return program_modified; };
         s.now = [this] { return now; };
-        s.make_ftp_client = [](std::function<void(const std::string&)> on_status) {
+        s.make_ftp_client = [this](std::function<void(const std::string&)> on_status) {
             auto client = std::make_unique<FTP_Client>();
             // Short waits: a test server answers at once or not at all.
             client->Read_Timeout = std::chrono::seconds(5);
@@ -77,6 +80,8 @@ struct Harness {
             client->OnStatus = [on_status](Ftp_Status, const std::string& text) {
                 on_status(text);
             };
+            if (configure_ftp)
+                configure_ftp(*client);
             return std::unique_ptr<Ftp_Session>(std::move(client));
         };
         window = std::make_unique<TF_Main>(std::move(s));

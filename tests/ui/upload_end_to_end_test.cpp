@@ -5,10 +5,12 @@
 #include "ui_UF_Main.h"
 
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <set>
 
@@ -56,10 +58,16 @@ class Upload_End_To_End : public QObject {
     }
 
     static void Write_Ftp_Settings(Harness& h, uint16_t port, const char* password) {
-        h.Write_Settings("[string]\r\nDED_Dest_Folder=" + h.Pictures() +
-                         "\r\nEDT_FTP_Server_Name=127.0.0.1:" + std::to_string(port) +
-                         "\r\nEDT_FTP_Login=cam\r\nEDT_FTP_Password=" + password +
-                         "\r\n[integer]\r\nCKB_Use_FTP=1\r\nRBT_Rec_Launch=1\r\n");
+        Write_Ftp_Settings(h, "127.0.0.1:" + std::to_string(port), password, true);
+    }
+
+    static void Write_Ftp_Settings(Harness& h, const std::string& server, const char* password,
+                                   bool record_at_launch) {
+        h.Write_Settings(
+            "[string]\r\nDED_Dest_Folder=" + h.Pictures() + "\r\nEDT_FTP_Server_Name=" + server +
+            "\r\nEDT_FTP_Login=cam\r\nEDT_FTP_Password=" + password +
+            "\r\n[integer]\r\nCKB_Use_FTP=1\r\nRBT_Rec_Launch=" + (record_at_launch ? "1" : "0") +
+            "\r\n");
     }
 
 private slots:
@@ -97,8 +105,14 @@ private slots:
         for (int k = 0; k < 5; ++k, ++n)
             Tick(h, n);
         server.Restart();
+        // Back, it catches up while recording goes on: a run sends what
+        // waits for up to a sampling period instead of one picture.
         for (int k = 0; k < 3; ++k, ++n)
             Tick(h, n);
+        QVERIFY2(Pictures_In(local).size() - Pictures_In(remote).size() <= 1,
+                 (std::to_string(Pictures_In(remote).size()) + " of " +
+                  std::to_string(Pictures_In(local).size()) + " sent")
+                     .c_str());
 
         // Stopped, the next ticks drain what waits.
         w.Controller().BTN_StopClick();
@@ -128,6 +142,110 @@ private slots:
         QVERIFY(copy.find(test::Pyftpdlib_Server::kPassword) == std::string::npos);
         QVERIFY(copy.find("EDT_FTP_Password=\r\n") != std::string::npos);
         QVERIFY2(w.Working().Use_FTP, "uploading resumes after the test");
+    }
+
+    // Whatever the upload is waiting for when the window closes, the program
+    // ends at once, with the settings and the window's place saved.
+    void closing_ends_the_program_at_once_whatever_the_upload_waits_for() {
+        const test::Full_Listener dropping;
+        const test::Unique_Fd silent = test::Listen_On_Loopback(); // never says a word
+        const std::string dropping_server = "127.0.0.1:" + std::to_string(dropping.Port());
+        const std::string silent_server =
+            "127.0.0.1:" + std::to_string(test::Local_Port(silent.Get()));
+        std::promise<void> release;
+        const std::shared_future<void> released = release.get_future().share();
+        struct Case {
+            const char* name;
+            std::string server;
+            bool connection_test; // the button's test, instead of a recording's upload
+        };
+        const Case cases[] = {
+            {"a connect to a host that drops it", dropping_server, false},
+            {"a server that never greets", silent_server, false},
+            {"a name that never resolves", "camera.test", false},
+            {"a connection test connecting", dropping_server, true},
+            {"a connection test awaiting the greeting", silent_server, true},
+            {"a connection test resolving", "camera.test", true},
+        };
+        for (const Case& c : cases) {
+            Harness h;
+            Write_Ftp_Settings(h, c.server, "pw", !c.connection_test);
+            h.configure_ftp = [released](FTP_Client& client) {
+                // The program's own limits, far beyond what a close may take.
+                client.Read_Timeout = std::chrono::seconds(60);
+                client.Stall_Timeout = std::chrono::seconds(60);
+                client.Connect_Timeout = std::chrono::seconds(15);
+                client.Lookup_Timeout = std::chrono::seconds(10);
+                client.Name_Resolver = [released](const std::string&, uint16_t) {
+                    released.wait();
+                    return std::vector<Endpoint>{};
+                };
+            };
+            TF_Main& w = h.Create();
+            h.Activate();
+            w.Form().EDT_Seuil_Detect->setText("17"); // what the close must save
+
+            std::chrono::steady_clock::time_point start;
+            if (c.connection_test) {
+                QTimer::singleShot(300, &w, [&] {
+                    start = std::chrono::steady_clock::now();
+                    w.close();
+                });
+                w.BTN_FTP_TestClick(); // returns once the window is closed
+            } else {
+                h.camera->frames.push_back(Frame(1));
+                w.TMR_Refresh_IMGTimer(); // records a picture
+                h.camera->frames.push_back(Frame(2));
+                w.TMR_Refresh_IMGTimer(); // wakes the worker for it
+                QTest::qWait(300);
+                QVERIFY2(w.Worker()->Active(), c.name);
+                start = std::chrono::steady_clock::now();
+                w.close();
+            }
+            h.window.reset(); // ends the worker and saves the window's place
+            const auto took = std::chrono::steady_clock::now() - start;
+            QVERIFY2(took < std::chrono::seconds(2), c.name);
+            QVERIFY2(h.dir.Read("data/datas.ini").find("EDT_Seuil_Detect=17\r\n") !=
+                         std::string::npos,
+                     c.name);
+            QVERIFY2(h.dir.Read("data/appli.ini").find("F_Main=") != std::string::npos, c.name);
+        }
+        release.set_value();
+    }
+
+    void the_backlog_shows_in_the_status_tooltip_and_survives_a_restart() {
+        Harness h;
+        Write_Ftp_Settings(h, "127.0.0.1:" + std::to_string(test::Unused_Port()),
+                           test::Pyftpdlib_Server::kPassword, true);
+        TF_Main& w = h.Create();
+        h.Activate();
+        Tick(h, 0);
+        QCOMPARE(w.Form().PNL_FTP_Status_Main->toolTip(), QString());
+        for (int n = 1; n < 4; ++n)
+            Tick(h, n);
+        QCOMPARE(w.Form().PNL_FTP_Status_Main->toolTip(), QString("4 pictures waiting to be sent"));
+        const fs::path local = h.Pictures() + "/RIDEV_2026_12_08/R0001";
+        const std::set<std::string> recorded = Pictures_In(local);
+        QCOMPARE(recorded.size(), size_t(4));
+        h.window.reset(); // closed before any of them could go
+
+        // The next start, with the server there and nothing recorded any
+        // more, sends them all.
+        test::Pyftpdlib_Server server;
+        Write_Ftp_Settings(h, "127.0.0.1:" + std::to_string(server.Port()),
+                           test::Pyftpdlib_Server::kPassword, false);
+        TF_Main& again = h.Create();
+        h.Activate();
+        QCOMPARE(again.Files().Unsent_Count(), size_t(4));
+        const fs::path remote = server.Home().Path() / "RIDEV_2026_12_08_R0001";
+        for (int k = 0; k < 10 && Pictures_In(remote).size() < recorded.size(); ++k)
+            Tick(h, 10 + k);
+        QCOMPARE(Pictures_In(remote), recorded);
+        for (const std::string& name : recorded)
+            QVERIFY2(Bytes_Of(local / name) == Bytes_Of(remote / name), name.c_str());
+        Tick(h, 20); // the tooltip follows at the next tick
+        QCOMPARE(again.Form().PNL_FTP_Status_Main->toolTip(), QString());
+        QVERIFY(!again.Controller().State().Rec_Continuous);
     }
 
     void closing_during_a_stalled_transfer_ends_the_worker_at_once() {

@@ -93,6 +93,9 @@ TEST(Upload_Queue_Records, Only_Whole_Valid_Records_Count) {
         {"somebody else's file", "[integer]\r\nCKB_Use_FTP=1\r\n", {}},
         {"an unknown kind", "X 1 00000000\n" + a2, {"I_14_05_09__2.jpg"}},
         {"an id with a leading zero", "A 01" + a1.substr(3), {}},
+        {"an id beyond any count",
+         Encode_Appended_Record(uint64_t{1} << 63, Picture(1)) + a2,
+         {"I_14_05_09__2.jpg"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
