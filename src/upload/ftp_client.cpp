@@ -291,13 +291,7 @@ std::string Seconds_Text(Milliseconds limit) {
 
 FTP_Client::FTP_Client() = default;
 
-FTP_Client::~FTP_Client() {
-    // An operation of another thread may still hold a lookup's thread; it
-    // must not wait for it once we are gone.
-    std::lock_guard lock(handles_mutex_);
-    if (lookup_)
-        lookup_->Abandon();
-}
+FTP_Client::~FTP_Client() = default;
 
 void FTP_Client::Set_Server(const std::string& server) {
     Server_Address address = Parse_Server(server);
@@ -330,6 +324,8 @@ void FTP_Client::Throw_If_Ended() const {
 void FTP_Client::Connect() {
     std::unique_lock operation(operation_mutex_);
     Close_Control(true);
+    // Bytes of a connection another thread closed are no part of this one.
+    control_lines_.Clear();
     try {
         Throw_If_Ended();
         const std::shared_ptr<Tcp_Socket> control = Open_Control();
@@ -343,6 +339,12 @@ void FTP_Client::Connect() {
         }
         if (greeting.Code != 220)
             throw FTP_Error(greeting.Code, greeting.Joined_Text());
+        // Some servers greet twice; what came with the greeting is part of it.
+        while (control_lines_.Holds_Line()) {
+            const Ftp_Reply more = Receive_Reply(*control, After(kGrace));
+            if (more.Code != 220)
+                throw FTP_Error(0, "the greeting came out of step: " + more.Joined_Text());
+        }
         Owe_Replies_After_Operation();
     } catch (const Socket_Error& e) {
         Close_Control(true);
@@ -357,23 +359,22 @@ std::vector<Endpoint> FTP_Client::Look_Up(const std::string& host, uint16_t port
     if (Is_Numeric_Host(host))
         return Resolve(host, port); // digits only: nothing to wait for
     Status(Ftp_Status::hsResolving, "Resolving " + host + ".");
-    auto lookup = std::make_shared<Name_Lookup>(Name_Resolver, host, port);
+    std::shared_ptr<Name_Lookup> lookup;
+    Name_Lookup::Ticket ticket = 0;
     {
-        // Published before the wait, so that Disconnect can abandon it.
+        // Published before the wait, so that Disconnect can cut it short.
         std::lock_guard lock(handles_mutex_);
         if (ended_)
             throw Socket_Error("the connection is closed for good");
-        lookup_ = lookup;
+        // A lookup an earlier attempt gave up on may still answer: it is
+        // waited for again rather than joined by another.
+        if (!lookup_ || lookup_->Answered() || lookup_->Host() != host || lookup_->Port() != port)
+            lookup_ = std::make_shared<Name_Lookup>(Name_Resolver, host, port);
+        lookup = lookup_;
+        ticket = lookup->Take_Ticket();
     }
-    struct Forget {
-        FTP_Client& client;
-        ~Forget() {
-            std::lock_guard lock(client.handles_mutex_);
-            client.lookup_.reset();
-        }
-    } forget{*this};
     try {
-        return lookup->Wait(After(Lookup_Timeout));
+        return lookup->Wait(ticket, After(Lookup_Timeout));
     } catch (const Socket_Timeout&) {
         throw Socket_Timeout("no address for " + host + " within " + Seconds_Text(Lookup_Timeout));
     }
@@ -425,7 +426,7 @@ void FTP_Client::Close_Control(bool owner) noexcept {
     }
     logged_in_ = false;
     if (lookup)
-        lookup->Abandon();
+        lookup->Interrupt();
     if (!control) {
         if (data)
             data->Shutdown();
@@ -812,7 +813,12 @@ std::shared_ptr<Tcp_Socket> FTP_Client::Open_Data(const Endpoint& target) {
         data_ = data;
         aborted_ = false;
     }
-    data->Connect(target, After(Connect_Timeout));
+    try {
+        data->Connect(target, After(Connect_Timeout));
+    } catch (const Socket_Timeout&) {
+        throw Socket_Error("no data connection to " + target.Host() + " within " +
+                           Seconds_Text(Connect_Timeout));
+    }
     return data;
 }
 

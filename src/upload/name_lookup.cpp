@@ -9,15 +9,16 @@
 namespace vistrel {
 
 struct Name_Lookup::Shared {
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::condition_variable changed;
     std::optional<std::vector<Endpoint>> endpoints;
     std::exception_ptr failure;
+    uint64_t interruptions = 0;
     bool abandoned = false;
 };
 
 Name_Lookup::Name_Lookup(Resolver resolver, std::string host, uint16_t port)
-    : shared_(std::make_shared<Shared>()), host_(host) {
+    : shared_(std::make_shared<Shared>()), host_(host), port_(port) {
     // The thread owns its share of the state: it may outlive this object.
     std::thread([shared = shared_, resolver = std::move(resolver), host = std::move(host), port] {
         std::optional<std::vector<Endpoint>> endpoints;
@@ -34,24 +35,35 @@ Name_Lookup::Name_Lookup(Resolver resolver, std::string host, uint16_t port)
     }).detach();
 }
 
-Name_Lookup::~Name_Lookup() {
-    Abandon();
+bool Name_Lookup::Answered() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->endpoints || shared_->failure;
 }
 
-std::vector<Endpoint> Name_Lookup::Wait(Deadline deadline) {
+Name_Lookup::Ticket Name_Lookup::Take_Ticket() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->interruptions;
+}
+
+std::vector<Endpoint> Name_Lookup::Wait(Ticket ticket, Deadline deadline) {
     std::unique_lock lock(shared_->mutex);
-    const auto over = [this] {
-        return shared_->abandoned || shared_->endpoints || shared_->failure;
-    };
+    const auto cut = [&] { return shared_->abandoned || shared_->interruptions != ticket; };
+    const auto over = [&] { return cut() || shared_->endpoints || shared_->failure; };
     if (deadline == Deadline::max())
         shared_->changed.wait(lock, over);
     else if (!shared_->changed.wait_until(lock, deadline, over))
         throw Socket_Timeout("no address for " + host_ + " in time");
-    if (shared_->abandoned)
+    if (cut())
         throw Socket_Error("the lookup of " + host_ + " was abandoned");
     if (shared_->failure)
         std::rethrow_exception(shared_->failure);
     return *shared_->endpoints;
+}
+
+void Name_Lookup::Interrupt() noexcept {
+    std::lock_guard lock(shared_->mutex);
+    ++shared_->interruptions;
+    shared_->changed.notify_all();
 }
 
 void Name_Lookup::Abandon() noexcept {

@@ -124,6 +124,8 @@ public:
 
     // Bytes received but not yet returned as a line.
     bool Holds_Bytes() const { return !buffer_.empty(); }
+    // A whole line received and not yet returned.
+    bool Holds_Line() const { return buffer_.find('\n') != std::string::npos; }
     void Clear() { buffer_.clear(); }
 
 private:

@@ -74,10 +74,13 @@ public:
     // Entries neither taken nor finished.
     size_t Unsent_Count() const;
 
-    // Calls `visit` for every entry not finished, in order, with its journal
-    // id, then `also`, all under the lock: nothing changes in between.
-    void Visit_Unfinished(const std::function<void(uint64_t, const TFichier&)>& visit,
-                          const std::function<void()>& also) const;
+    // Calls `visit` for up to `most` entries not finished, in order, with
+    // their journal ids, from the entry `from` on (or the first still held);
+    // gives where to go on, or nothing once the end is reached. The lock is
+    // held for one call only, so that a long list is walked in pieces.
+    std::optional<Entry_Id>
+    Visit_Unfinished(Entry_Id from, size_t most,
+                     const std::function<void(uint64_t, const TFichier&)>& visit) const;
 
     // A copy of the entries still held, for display and tests.
     std::vector<TFichier> Snapshot() const;

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
@@ -231,198 +233,272 @@ Upload_Queue_Contents Parse_Upload_Queue(std::string_view bytes) {
     return contents;
 }
 
+struct Upload_Queue_File::Core {
+    Core(std::string file_path, Options file_options)
+        : path(std::move(file_path)), options(std::move(file_options)) {}
+    ~Core() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    void Write_Record(const std::string& record) noexcept;
+    void Maintain();
+    void Rewrite();
+    void Flusher_Loop();
+
+    const std::string path;
+    const Options options;
+
+    std::mutex maintenance_mutex; // one Maintain at a time
+
+    std::mutex mutex; // guards what follows; taken after the list's lock
+    std::condition_variable changed;
+    const Upload_List* files = nullptr; // while it may be read
+    int fd = -1;
+    bool dirty = false;  // written since the last flush
+    bool broken = false; // a write failed: only a rewrite makes the file whole
+    bool torn = false;   // the last write may have left half a line
+    bool capturing = false;
+    std::string captured; // records written while a rewrite is under way
+    size_t records = 0;   // in the file
+    size_t live = 0;      // entries appended and not finished
+    Steady_Clock::time_point next_rewrite_attempt{};
+    bool stopping = false;
+    bool visiting = false; // a rewrite walks the list
+    bool flusher_done = false;
+};
+
 Upload_Queue_File::Upload_Queue_File(std::string path, Upload_List& files)
     : Upload_Queue_File(std::move(path), files, Options{}) {}
 
 Upload_Queue_File::Upload_Queue_File(std::string path, Upload_List& files, Options options)
-    : path_(std::move(path)), files_(files), options_(std::move(options)) {
-    if (!options_.sync)
-        options_.sync = [](int fd) { return ::fdatasync(fd); };
-    if (!options_.picture_exists)
-        options_.picture_exists = [](const std::string& picture) {
+    : files_(files) {
+    if (!options.sync)
+        options.sync = [](int fd) { return ::fdatasync(fd); };
+    if (!options.picture_exists)
+        options.picture_exists = [](const std::string& picture) {
             std::error_code ec;
             return std::filesystem::is_regular_file(picture, ec);
         };
+    core_ = std::make_shared<Core>(std::move(path), std::move(options));
+    Core& core = *core_;
 
     std::optional<std::string> content;
     try {
-        content = Read_Whole_File(path_);
+        content = Read_Whole_File(core.path);
     } catch (const std::exception&) {
         // Unreadable: we start afresh, and the rewrite replaces it.
-        broken_ = true;
+        core.broken = true;
     }
     Upload_Queue_Contents contents = Parse_Upload_Queue(content ? *content : std::string());
-    records_ = contents.records;
-    torn_ = content && !content->empty() && content->back() != '\n';
+    core.records = contents.records;
+    core.torn = content && !content->empty() && content->back() != '\n';
 
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ >= 0) {
-        ::fchmod(fd_, 0600); // owner only, as the settings: it names the pictures
+    core.fd = ::open(core.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (core.fd >= 0) {
+        ::fchmod(core.fd, 0600); // owner only, as the settings: it names the pictures
         if (!content || content->empty())
-            Write_Fully(fd_, kHeader);
+            Write_Fully(core.fd, kHeader);
     } else {
-        broken_ = true;
+        core.broken = true;
     }
 
     std::vector<Upload_List::Journaled> kept;
     for (Upload_List::Journaled& entry : contents.pending) {
-        if (options_.picture_exists(entry.entry.Path)) {
+        if (core.options.picture_exists(entry.entry.Path)) {
             kept.push_back(std::move(entry));
         } else {
             ++dropped_;
-            Write_Record(Encode_Finished_Record(entry.journal_id));
+            core.Write_Record(Encode_Finished_Record(entry.journal_id));
         }
     }
     restored_ = kept.size();
-    live_ = kept.size();
+    core.live = kept.size();
+    core.files = &files_;
     files_.Restore(kept, contents.next_id);
+    flusher_ = std::thread([core = core_] { core->Flusher_Loop(); });
     files_.Attach_Journal(this);
-    flusher_ = std::thread([this] { Flusher_Loop(); });
 }
 
 Upload_Queue_File::~Upload_Queue_File() {
     files_.Attach_Journal(nullptr);
+    bool flusher_done = false;
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        changed_.notify_all();
+        std::unique_lock lock(core_->mutex);
+        core_->stopping = true;
+        core_->changed.notify_all();
+        // A rewrite walking the list stops at its next piece.
+        core_->changed.wait(lock, [this] { return !core_->visiting; });
+        core_->files = nullptr;
+        // What was written is with the kernel, which flushes it by itself;
+        // the program's end does not wait for a slow disk.
+        flusher_done = core_->changed.wait_for(lock, std::chrono::seconds(1),
+                                               [this] { return core_->flusher_done; });
     }
-    flusher_.join();
-    // What was written is with the kernel, which flushes it by itself; the
-    // program's end does not wait for the disk.
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (flusher_done)
+        flusher_.join();
+    else
+        flusher_.detach(); // it keeps the core, and touches nothing else
 }
 
 void Upload_Queue_File::Appended(uint64_t journal_id, const TFichier& entry) noexcept {
     try {
         const std::string record = Encode_Appended_Record(journal_id, entry);
-        std::lock_guard lock(mutex_);
-        ++live_;
-        Write_Record(record);
+        std::lock_guard lock(core_->mutex);
+        ++core_->live;
+        core_->Write_Record(record);
     } catch (...) {
-        std::lock_guard lock(mutex_);
-        broken_ = true;
+        std::lock_guard lock(core_->mutex);
+        core_->broken = true;
     }
 }
 
 void Upload_Queue_File::Finished(uint64_t journal_id) noexcept {
     try {
         const std::string record = Encode_Finished_Record(journal_id);
-        std::lock_guard lock(mutex_);
-        live_ = live_ > 0 ? live_ - 1 : 0;
-        Write_Record(record);
+        std::lock_guard lock(core_->mutex);
+        core_->live = core_->live > 0 ? core_->live - 1 : 0;
+        core_->Write_Record(record);
     } catch (...) {
-        std::lock_guard lock(mutex_);
-        broken_ = true;
-    }
-}
-
-// Under mutex_ (or before the flusher starts).
-void Upload_Queue_File::Write_Record(const std::string& record) noexcept {
-    try {
-        if (capturing_)
-            captured_ += record;
-        if (fd_ < 0) {
-            broken_ = true;
-            return;
-        }
-        // After a write that may have stopped mid-line, a line break keeps the
-        // half line from swallowing this record.
-        const bool ok = torn_ ? Write_Fully(fd_, "\n" + record) : Write_Fully(fd_, record);
-        torn_ = !ok;
-        if (ok)
-            ++records_;
-        else
-            broken_ = true;
-        dirty_ = true;
-        changed_.notify_all();
-    } catch (...) {
-        broken_ = true;
+        std::lock_guard lock(core_->mutex);
+        core_->broken = true;
     }
 }
 
 void Upload_Queue_File::Maintain() {
-    std::lock_guard maintenance(maintenance_mutex_);
+    core_->Maintain();
+}
+
+// Under mutex (or before the flusher starts).
+void Upload_Queue_File::Core::Write_Record(const std::string& record) noexcept {
+    try {
+        if (capturing)
+            captured += record;
+        if (fd < 0) {
+            broken = true;
+            return;
+        }
+        // After a write that may have stopped mid-line, a line break keeps the
+        // half line from swallowing this record.
+        const bool ok = torn ? Write_Fully(fd, "\n" + record) : Write_Fully(fd, record);
+        torn = !ok;
+        if (ok)
+            ++records;
+        else
+            broken = true;
+        dirty = true;
+        changed.notify_all();
+    } catch (...) {
+        broken = true;
+    }
+}
+
+void Upload_Queue_File::Core::Maintain() {
+    std::lock_guard maintenance(maintenance_mutex);
     bool sync = false;
     bool rewrite = false;
-    int fd = -1;
+    int descriptor = -1;
     {
-        std::lock_guard lock(mutex_);
-        sync = dirty_;
-        dirty_ = false;
-        rewrite = (broken_ || records_ > 2 * live_ + options_.slack) &&
-                  Steady_Clock::now() >= next_rewrite_attempt_;
-        fd = fd_; // only a rewrite replaces it, and rewrites run here
+        std::lock_guard lock(mutex);
+        sync = dirty;
+        dirty = false;
+        rewrite = (broken || records > 2 * live + options.slack) &&
+                  Steady_Clock::now() >= next_rewrite_attempt;
+        descriptor = fd; // only a rewrite replaces it, and rewrites run here
     }
     if (rewrite)
         Rewrite();
-    else if (sync && fd >= 0)
-        options_.sync(fd);
+    else if (sync && descriptor >= 0)
+        options.sync(descriptor);
 }
 
-void Upload_Queue_File::Rewrite() {
+void Upload_Queue_File::Core::Rewrite() {
+    const Upload_List* list = nullptr;
+    {
+        // The capture starts before the walk: whatever changes meanwhile is
+        // written again after it. Records read the same whatever their
+        // order, and once more changes nothing.
+        std::lock_guard lock(mutex);
+        if (stopping || files == nullptr)
+            return;
+        list = files;
+        capturing = true;
+        captured.clear();
+        visiting = true;
+    }
     std::string body = kHeader;
     size_t count = 0;
-    // The backlog and the start of the capture in one moment: every record
-    // after it goes to the new file as well.
-    files_.Visit_Unfinished(
-        [&](uint64_t id, const TFichier& entry) {
+    std::optional<Upload_List::Entry_Id> next = 0;
+    while (next) {
+        {
+            std::lock_guard lock(mutex);
+            if (stopping) {
+                visiting = false;
+                capturing = false;
+                captured.clear();
+                changed.notify_all();
+                return;
+            }
+        }
+        // In pieces, so that the tick never waits long for the list.
+        next = list->Visit_Unfinished(*next, 256, [&](uint64_t id, const TFichier& entry) {
             body += Encode_Appended_Record(id, entry);
             ++count;
-        },
-        [&] {
-            std::lock_guard lock(mutex_);
-            capturing_ = true;
-            captured_.clear();
-            live_ = count;
         });
+    }
+    {
+        std::lock_guard lock(mutex);
+        visiting = false;
+        changed.notify_all();
+    }
     try {
-        Temporary_File temp(path_);
+        Temporary_File temp(path);
         temp.Set_Mode(0600);
         temp.Write(body);
         temp.Sync(); // the slow part, while the tick goes on appending
         int old_fd = -1;
         {
-            std::lock_guard lock(mutex_);
-            temp.Write(captured_);
-            temp.Commit_As(path_, Durability::Program_Crash);
-            const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-            old_fd = fd_;
-            fd_ = fd;
-            records_ =
-                count + static_cast<size_t>(std::count(captured_.begin(), captured_.end(), '\n'));
-            capturing_ = false;
-            captured_.clear();
-            broken_ = fd < 0;
-            torn_ = false;
-            dirty_ = true; // the captured records are not on the disk yet
+            std::lock_guard lock(mutex);
+            temp.Write(captured);
+            temp.Commit_As(path, Durability::Program_Crash);
+            const int reopened = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            old_fd = fd;
+            fd = reopened;
+            records =
+                count + static_cast<size_t>(std::count(captured.begin(), captured.end(), '\n'));
+            capturing = false;
+            captured.clear();
+            broken = reopened < 0;
+            torn = false;
+            dirty = true; // the captured records are not on the disk yet
         }
         if (old_fd >= 0)
             ::close(old_fd);
-        Sync_Folder_Of(path_);
+        Sync_Folder_Of(path);
     } catch (const std::exception&) {
-        std::lock_guard lock(mutex_);
-        capturing_ = false;
-        captured_.clear();
-        next_rewrite_attempt_ = Steady_Clock::now() + kRewrite_Retry;
+        std::lock_guard lock(mutex);
+        capturing = false;
+        captured.clear();
+        next_rewrite_attempt = Steady_Clock::now() + kRewrite_Retry;
     }
 }
 
-void Upload_Queue_File::Flusher_Loop() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || dirty_ || broken_; });
-        if (stopping_)
-            return;
+void Upload_Queue_File::Core::Flusher_Loop() {
+    std::unique_lock lock(mutex);
+    while (!stopping) {
+        changed.wait(lock, [this] { return stopping || dirty || broken; });
+        if (stopping)
+            break;
         // At most once an interval: a burst of pictures costs one flush.
-        changed_.wait_for(lock, options_.sync_interval, [this] { return stopping_; });
-        if (stopping_)
-            return;
+        changed.wait_for(lock, options.sync_interval, [this] { return stopping; });
+        if (stopping)
+            break;
         lock.unlock();
         Maintain();
         lock.lock();
     }
+    flusher_done = true;
+    changed.notify_all();
 }
 
 } // namespace vistrel

@@ -15,10 +15,9 @@
 #include "upload/tcp_socket.h"
 #include "upload/upload_list.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -48,9 +47,9 @@ public:
         Milliseconds sync_interval{1000};
         // Flushes a descriptor to the disk; 0 on success, as fdatasync.
         std::function<int(int fd)> sync;
-        // Sent entries the file may hold beyond the backlog before it is
-        // rewritten.
-        size_t slack = 256;
+        // Sent entries the file may hold beyond twice the backlog before it
+        // is rewritten.
+        size_t slack = 64;
         // Whether a restored entry's picture is still there.
         std::function<bool(const std::string& path)> picture_exists;
     };
@@ -61,6 +60,8 @@ public:
     // for the file's sake.
     Upload_Queue_File(std::string path, Upload_List& files, Options options);
     Upload_Queue_File(std::string path, Upload_List& files);
+    // Never waits long for the disk: a flush still under way after a moment
+    // finishes on its own.
     ~Upload_Queue_File() override;
     Upload_Queue_File(const Upload_Queue_File&) = delete;
     Upload_Queue_File& operator=(const Upload_Queue_File&) = delete;
@@ -76,32 +77,15 @@ public:
     void Maintain();
 
 private:
-    void Write_Record(const std::string& record) noexcept;
-    void Rewrite();
-    void Flusher_Loop();
+    // The file and its state, shared with the flushing thread, which may
+    // outlive this object by the time a slow disk takes to answer.
+    struct Core;
 
-    const std::string path_;
+    std::shared_ptr<Core> core_;
     Upload_List& files_;
-    Options options_;
     size_t restored_ = 0;
     size_t dropped_ = 0;
-
-    std::mutex maintenance_mutex_; // one Maintain at a time
-
-    std::mutex mutex_; // guards what follows; taken after the list's lock
-    std::condition_variable changed_;
-    int fd_ = -1;
-    bool dirty_ = false;  // written since the last flush
-    bool broken_ = false; // a write failed: only a rewrite makes the file whole
-    bool torn_ = false;   // the last write may have left half a line
-    bool capturing_ = false;
-    std::string captured_; // records written while a rewrite is under way
-    size_t records_ = 0;   // in the file
-    size_t live_ = 0;      // entries appended and not finished
-    Steady_Clock::time_point next_rewrite_attempt_{};
-    bool stopping_ = false;
-
-    std::thread flusher_; // last: it uses all of the above
+    std::thread flusher_;
 };
 
 } // namespace vistrel

@@ -137,13 +137,16 @@ void Upload_Worker::Send(const Working_Settings& settings) {
         const auto taken = files_.Take_First_Unsent();
         if (!taken)
             return;
+        const auto picture_started = Now();
         Send_One(settings, *taken);
-        // The next picture follows in the same run while the run is younger
-        // than a sampling period; the tick after wakes the next run.
-        if (Now() - started >= period)
+        // The next picture follows in the same run only when it should be
+        // done before a sampling period is over: a run still going at the
+        // next tick would miss that tick's wake-up, and the backlog would
+        // drain a tick in two.
+        const auto now = Now();
+        if (now - started + (now - picture_started) >= period)
             return;
-        const Working_Settings now = hooks_.settings();
-        if (!now.Use_FTP)
+        if (!hooks_.settings().Use_FTP)
             return;
     }
 }

@@ -210,7 +210,9 @@ class StallingFtpServer(threading.Thread):
             if word == b"PASV":
                 data_listener = socket.socket()
                 self.held.append(data_listener)
-                # A small buffer: the picture cannot vanish into it.
+                # A small buffer, so that the server's side holds little; the
+                # picture still fits the client's buffers, so what the client
+                # waits for is the final reply.
                 data_listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
                 data_listener.bind(("127.0.0.1", 0))
                 data_listener.listen(1)
@@ -312,6 +314,8 @@ class ProgramClose(ProgramFolders):
                 if ready is not None:
                     self.assertTrue(ready.wait(20), "the upload never got to its wait")
                 time.sleep(5 if ready is None else 1)
+                # Every save writes a new file in the old one's place.
+                before = (self.data / "datas.ini").stat().st_ino
                 start = time.monotonic()
                 program.send_signal(signal.SIGTERM)
                 output, _ = program.communicate(timeout=15)
@@ -324,6 +328,7 @@ class ProgramClose(ProgramFolders):
         self.assertEqual(program.returncode, 0, text)
         self.assertLess(took, 2.0, text)
         self.assertNotIn("terminate called", text)
+        self.assertNotEqual((self.data / "datas.ini").stat().st_ino, before, "settings not saved")
         self.assertIn(b"CKB_Use_FTP=1\r\n", (self.data / "datas.ini").read_bytes())
         self.assertRegex((self.data / "appli.ini").read_text(), r"F_Main=200,")
 

@@ -38,22 +38,6 @@ class CrashSafety(ProgramFolders):
                              "RBT_Rec_Launch=1", "CKB_Add_Time_Date=1", "EDT_Timer_Refresh=50",
                              "CKB_Use_FTP=1"])
 
-    def check_queue(self):
-        """Every picture on disk is in the upload queue, in recording order,
-        but the one a kill may have caught between writing it and queueing it."""
-        queued = queued_pictures(self.data / "upload_queue")
-        def recording_order(path):
-            p = Path(path)
-            return (p.parent.parent.name, p.parent.name, p.name.split("__")[-1])
-        self.assertEqual(queued, sorted(queued, key=recording_order))
-        missing = sorted(set(str(p) for p in self.pictures_on_disk()) - set(queued),
-                         key=recording_order)
-        on_disk = sorted((str(p) for p in self.pictures_on_disk()), key=recording_order)
-        self.assertLessEqual(len(missing), 1, f"not queued: {missing}")
-        if missing:
-            self.assertEqual(missing[-1], on_disk[-1], "only the newest may be missing")
-        self.assertFalse(set(queued) - set(on_disk), "queued pictures that are not there")
-
     def pictures_on_disk(self):
         return list(self.pictures.rglob("*.jpg"))
 
@@ -67,6 +51,101 @@ class CrashSafety(ProgramFolders):
             return
         check = subprocess.run([JPEG_CHECK, *pictures], capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, "pictures cut short:\n" + check.stdout)
+
+    def check_queue(self, missing_before):
+        """Every picture on disk is in the upload queue, in recording order,
+        but the one a kill may have caught between writing it and queueing
+        it: at most one more after each kill, and the newest. Gives the
+        pictures missing so far."""
+        queued = queued_pictures(self.data / "upload_queue")
+
+        def recording_order(path):
+            p = Path(path)
+            return (p.parent.parent.name, p.parent.name, p.name.split("__")[-1])
+        self.assertEqual(queued, sorted(queued, key=recording_order))
+        on_disk = sorted((str(p) for p in self.pictures_on_disk()), key=recording_order)
+        missing = set(on_disk) - set(queued)
+        new = missing - missing_before
+        self.assertLessEqual(len(new), 1, f"not queued: {sorted(new)}")
+        if new:
+            self.assertEqual(new, {on_disk[-1]}, "only the newest may be missing")
+        self.assertFalse(set(queued) - set(on_disk), "queued pictures that are not there")
+        return missing
+
+    def kill_rounds(self, display, rounds, rng, seed):
+        """Starts the program and kills it, `rounds` times, at moments of
+        each kind in turn; yields after each kill, inside its subtest."""
+        kinds = ["start-up", "recording", "closing"]
+        for round_number in range(rounds):
+            kind = kinds[round_number % len(kinds)]
+            with self.subTest(round=round_number, moment=kind, seed=seed):
+                before = len(self.pictures_on_disk())
+                program = self.start(display)
+                try:
+                    if kind == "start-up":
+                        time.sleep(rng.uniform(0.0, 1.0))
+                    else:
+                        self.assertTrue(
+                            wait_for(lambda: len(self.pictures_on_disk()) > before, 30),
+                            "the program recorded nothing")
+                        time.sleep(rng.uniform(0.0, 0.6))
+                        if kind == "closing":
+                            # The settings are written on the way out.
+                            program.send_signal(signal.SIGTERM)
+                            time.sleep(rng.uniform(0.0, 0.05))
+                    program.kill()
+                finally:
+                    program.kill()  # also when a check above failed
+                    program.wait(timeout=15)
+                yield kind
+
+    def test_sigkill_while_uploading_loses_no_picture(self):
+        """With a server that takes the pictures, the queue file is written,
+        finished and rewritten as it goes: a kill at any of those moments
+        leaves every picture either sent or still queued."""
+        seed = int(os.environ.get("VISTREL_CRASH_SEED", time.time_ns() % 1000000007))
+        print(f"\nVISTREL_CRASH_SEED={seed}", file=sys.stderr)
+        rng = random.Random(seed)
+        home = Path(self.tmp.name) / "server"
+        home.mkdir()
+        server = subprocess.Popen(
+            ["/usr/bin/python3", str(Path(__file__).resolve().parent.parent / "support" /
+                                     "ftp_server.py"), str(home), "cam", "pw"],
+            stdout=subprocess.PIPE)
+        try:
+            port = int(server.stdout.readline())
+            self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}",
+                                 f"EDT_FTP_Server_Name=127.0.0.1:{port}", "EDT_FTP_Login=cam",
+                                 "EDT_FTP_Password=pw", "[integer]", "RBT_Rec_Launch=1",
+                                 "EDT_Timer_Refresh=50", "CKB_Use_FTP=1"])
+            missing = set()
+            with Xvfb() as x:
+                for _ in self.kill_rounds(x.display, ROUNDS, rng, seed):
+                    queue = self.data / "upload_queue"
+                    queued = set(queued_pictures(queue))
+                    on_disk = sorted(self.pictures_on_disk(),
+                                     key=lambda p: (p.parent.name, p.name.split("__")[-1]))
+                    sent = set()
+                    for picture in on_disk:
+                        remote = home / f"{picture.parent.parent.name}_{picture.parent.name}" / \
+                            picture.name
+                        if remote.exists() and remote.read_bytes() == picture.read_bytes():
+                            sent.add(str(picture))
+                    lost = {str(p) for p in on_disk} - queued - sent - missing
+                    self.assertLessEqual(len(lost), 1, f"neither sent nor queued: {sorted(lost)}")
+                    if lost:
+                        self.assertEqual(lost, {str(on_disk[-1])}, "only the newest may be")
+                    missing |= lost
+                    # Rewritten as pictures go: about the backlog, not the history.
+                    lines = queue.read_bytes().count(b"\n") if queue.exists() else 0
+                    self.assertLessEqual(lines, 2 * len(queued) + 64 + 150)
+            print(f"\n{len(self.pictures_on_disk())} pictures, "
+                  f"{len(queued_pictures(self.data / 'upload_queue'))} still queued",
+                  file=sys.stderr)
+        finally:
+            server.kill()
+            server.wait()
+            server.stdout.close()
 
     def test_sigkill_at_random_moments_leaves_whole_pictures_and_settings(self):
         seed = int(os.environ.get("VISTREL_CRASH_SEED", time.time_ns() % 1000000007))
@@ -87,33 +166,12 @@ class CrashSafety(ProgramFolders):
             saved = (self.data / "datas.ini").read_bytes()
             self.assertIn(b"EDT_Timer_Refresh=50\r\n", saved)
 
-            kinds = ["start-up", "recording", "closing"]
-            for round_number in range(ROUNDS):
-                kind = kinds[round_number % len(kinds)]
-                with self.subTest(round=round_number, moment=kind, seed=seed):
-                    before = len(self.pictures_on_disk())
-                    program = self.start(x.display)
-                    try:
-                        if kind == "start-up":
-                            time.sleep(rng.uniform(0.0, 1.0))
-                        else:
-                            self.assertTrue(
-                                wait_for(lambda: len(self.pictures_on_disk()) > before, 30),
-                                "the program recorded nothing")
-                            time.sleep(rng.uniform(0.0, 0.6))
-                            if kind == "closing":
-                                # The settings are written on the way out.
-                                program.send_signal(signal.SIGTERM)
-                                time.sleep(rng.uniform(0.0, 0.05))
-                        program.kill()
-                    finally:
-                        program.kill()  # also when a check above failed
-                        program.wait(timeout=15)
-
-                    self.check_pictures()
-                    self.check_queue()
-                    # Either the old file or the new one, never a part of one.
-                    self.assertEqual((self.data / "datas.ini").read_bytes(), saved)
+            missing = set()
+            for kind in self.kill_rounds(x.display, ROUNDS, rng, seed):
+                self.check_pictures()
+                missing = self.check_queue(missing)
+                # Either the old file or the new one, never a part of one.
+                self.assertEqual((self.data / "datas.ini").read_bytes(), saved)
 
         print(f"\n{len(self.pictures_on_disk())} pictures after {ROUNDS} kills; "
               f"temporary files left by kills mid-write: "

@@ -77,6 +77,9 @@ private slots:
         test::Pyftpdlib_Server server;
         Harness h;
         Write_Ftp_Settings(h, server.Port(), test::Pyftpdlib_Server::kPassword);
+        // The ticks come by hand; a long period gives each run time enough,
+        // however slow the machine, to send what waits.
+        h.Write_Settings(h.dir.Read("data/datas.ini") + "EDT_Timer_Refresh=3000\r\n");
         TF_Main& w = h.Create();
         h.Activate();
         QVERIFY(w.Controller().State().Rec_Continuous);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -664,9 +665,9 @@ TEST(FTP_Client_Replies, A_Reply_Out_Of_Step_Closes_The_Connection) {
          },
          {"PWD"}},
         {"a reply nobody asked for",
-         {Send("220 Ready.\n421 Idle too long.")},
+         {Send("220 Ready."), test::Drip("421 Idle.")},
          [](FTP_Client& client) {
-             std::this_thread::sleep_for(100ms); // it has arrived
+             std::this_thread::sleep_for(1s); // it has arrived
              client.Get_Current_Dir();
          },
          {}},
@@ -780,6 +781,38 @@ TEST(FTP_Client_Connection, Every_Wait_Of_Connecting_Has_Its_Limit) {
     never.set_value();
 }
 
+TEST(FTP_Client_Connection, A_Name_Server_That_Never_Answers_Costs_One_Lookup_Not_One_A_Try) {
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    const test::Fake_Ftp_Server server({Send("220 Ready.")});
+    std::atomic<int> lookups{0};
+    FTP_Client client;
+    client.Host = "camera.test";
+    client.Port = server.Port();
+    client.Lookup_Timeout = 100ms;
+    client.Name_Resolver = [&lookups, released](const std::string&, uint16_t port) {
+        ++lookups;
+        released.wait();
+        return Resolve("127.0.0.1", port);
+    };
+    for (int attempt = 0; attempt < 3; ++attempt)
+        EXPECT_EQ(Failure_Of([&] { client.Connect(); }).Code(), 0);
+    EXPECT_EQ(lookups.load(), 1);
+    // Once it answers, the next attempt takes its answer.
+    release.set_value();
+    client.Lookup_Timeout = 10s;
+    client.Connect();
+    EXPECT_TRUE(client.Is_Connected());
+    EXPECT_EQ(lookups.load(), 1);
+}
+
+TEST(FTP_Client_Connection, A_Doubled_Greeting_Is_One_Greeting) {
+    Session session(
+        {Send("220 Ready.\n220 Really ready."), Expect("PWD"), Send("257 \"/\" is current.")});
+    session.client.Connect();
+    EXPECT_EQ(session.client.Get_Current_Dir(), "/");
+}
+
 TEST(FTP_Client_Connection, Tries_IPv4_First_And_Resolves_Off_The_Calling_Thread) {
     const test::Fake_Ftp_Server server({Send("220 Ready.")});
     FTP_Client client;
@@ -868,10 +901,37 @@ TEST(FTP_Client_Abort, Closing_From_Another_Thread_Ends_Every_Wait_At_Once) {
             client.Connect();
             client.Login();
         }
+        std::mutex mutex;
+        std::vector<Ftp_Status> statuses;
+        client.OnStatus = [&](Ftp_Status status, const std::string&) {
+            std::lock_guard lock(mutex);
+            statuses.push_back(status);
+        };
         auto waiting =
             std::async(std::launch::async, [&] { return Failure_Of([&] { c.wait(client); }); });
-        // Well into its wait by then; cut earlier, it must end as promptly.
-        std::this_thread::sleep_for(200ms);
+        // The wait has begun once the client says so, or the server sees it.
+        const auto reached = [&] {
+            std::lock_guard lock(mutex);
+            const auto said = [&](Ftp_Status status) {
+                return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+            };
+            if (c.full_listener)
+                return said(Ftp_Status::hsConnecting);
+            if (c.blocked_lookup)
+                return said(Ftp_Status::hsResolving);
+            if (!c.login_first)
+                return said(Ftp_Status::hsConnected);
+            if (said(Ftp_Status::ftpTransfer))
+                return server->Wait_Until_Stalling(0ms);
+            const Lines commands = server->Commands();
+            return std::find(commands.begin(), commands.end(), "PWD") != commands.end();
+        };
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!reached() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(reached());
+        // What is said just before the wait; a moment later it is under way.
+        std::this_thread::sleep_for(50ms);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_NO_THROW(c.cut(client));
         ASSERT_EQ(waiting.wait_for(1s), std::future_status::ready);

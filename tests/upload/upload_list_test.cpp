@@ -96,12 +96,17 @@ TEST(UploadList, RestoredEntriesComeFirstAndTheJournalHearsOfEveryChange) {
     list.Finish(second->id); // refused for good without being taken again
     list.Finish(second->id); // told once only
     EXPECT_EQ(list.Unsent_Count(), 1u);
+    // Walked in pieces of one: each piece says where the next begins.
     std::vector<std::string> visited;
-    list.Visit_Unfinished(
-        [&](uint64_t id, const TFichier& e) { visited.push_back(std::to_string(id) + e.Name); },
-        [&] { visited.push_back("then"); });
+    std::optional<Upload_List::Entry_Id> next = 0;
+    for (int piece = 0; next && piece < 10; ++piece) {
+        next = list.Visit_Unfinished(*next, 1, [&](uint64_t id, const TFichier& e) {
+            visited.push_back(std::to_string(id) + e.Name);
+        });
+        visited.push_back("|");
+    }
     EXPECT_EQ(visited,
-              (std::vector<std::string>{"40I_00_00_00__1.jpg", "43I_00_00_00__3.jpg", "then"}));
+              (std::vector<std::string>{"40I_00_00_00__1.jpg", "|", "43I_00_00_00__3.jpg", "|"}));
     list.Attach_Journal(nullptr);
     list.Append(Picture(4));
     EXPECT_EQ(journal.told, (std::vector<std::string>{"A43 I_00_00_00__3.jpg", "D42"}));

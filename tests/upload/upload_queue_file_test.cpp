@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -222,10 +225,13 @@ TEST_F(Queue, A_Rewrite_Loses_Nothing_Appended_Meanwhile) {
     const std::vector<TFichier> waiting = files.Snapshot();
     const Upload_Queue_Contents contents = Parse_Upload_Queue(dir.Read("upload_queue"));
     std::vector<std::string> unfinished;
-    files.Visit_Unfinished([&](uint64_t, const TFichier& e) { unfinished.push_back(e.Name); },
-                           nullptr);
+    for (std::optional<Upload_List::Entry_Id> next = 0; next;)
+        next = files.Visit_Unfinished(
+            *next, 7, [&](uint64_t, const TFichier& e) { unfinished.push_back(e.Name); });
     EXPECT_EQ(Names(contents.pending), unfinished);
     EXPECT_EQ(unfinished.size(), 1000u);
+    // Rewritten as it went: nowhere near the 5000 records it was told of.
+    EXPECT_LT(Lines_Of(dir.Read("upload_queue")), 2500u);
 }
 
 TEST_F(Queue, A_Line_Left_Torn_By_A_Crash_Spoils_Nothing_After_It) {
@@ -261,6 +267,37 @@ TEST_F(Queue, Is_Kept_Private_And_Works_Without_A_Usable_File) {
     files.Append(Picture(1));
     queue.Maintain();
     EXPECT_EQ(files.Unsent_Count(), 1u);
+    const auto taken = files.Take_First_Unsent();
+    ASSERT_TRUE(taken.has_value());
+    EXPECT_EQ(taken->entry.Name, "I_14_05_09__1.jpg");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "no")) << "nothing made on the way";
+}
+
+TEST_F(Queue, Closing_Does_Not_Wait_For_A_Disk_That_Hangs) {
+    std::promise<void> answer;
+    std::shared_future<void> answered = answer.get_future().share();
+    std::atomic<bool> flushing{false};
+    Upload_Queue_File::Options options = Options();
+    options.sync = [&](int) {
+        flushing = true;
+        answered.wait(); // a disk that does not answer
+        return 0;
+    };
+    auto files = std::make_unique<Upload_List>();
+    auto queue = std::make_unique<Upload_Queue_File>(Path(), *files, options);
+    files->Append(Picture(1));
+    const auto deadline = Steady_Clock::now() + 10s;
+    while (!flushing && Steady_Clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(flushing);
+    const auto start = Steady_Clock::now();
+    queue.reset();
+    files.reset(); // the flush still under way no longer touches the list
+    EXPECT_LT(Steady_Clock::now() - start, 1500ms);
+    answer.set_value();
+    Upload_List again;
+    Upload_Queue_File reread(Path(), again, Options());
+    EXPECT_EQ(reread.Restored(), 1u) << "written before the flush was asked for";
 }
 
 TEST_F(Queue, Flushes_Soon_After_A_Change_But_Never_More_Than_Once_An_Interval) {

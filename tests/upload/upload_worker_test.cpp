@@ -70,7 +70,7 @@ TEST_F(Worker, EachPictureGoesIntoItsEpisodeFolder) {
     EXPECT_TRUE(files.Snapshot().empty());
 }
 
-TEST_F(Worker, ARunSendsWhatWaitsUntilItHasLastedOneSamplingPeriod) {
+TEST_F(Worker, ARunSendsWhatWaitsWithinOneSamplingPeriod) {
     struct Case {
         int sampling_ms;
         int store_ms; // what each store takes
@@ -78,8 +78,10 @@ TEST_F(Worker, ARunSendsWhatWaitsUntilItHasLastedOneSamplingPeriod) {
         std::vector<int> sent_by_run;
     };
     const Case cases[] = {
-        {200, 0, 5, {5}},    {200, 80, 5, {3, 2}},  {200, 250, 3, {1, 1, 1}},
-        {50, 10, 7, {5, 2}}, {200, 100, 4, {2, 2}}, {1000, 1, 1, {1}},
+        // A run stops once the next picture would take it past the period.
+        {200, 0, 5, {5}},    {200, 80, 5, {2, 2, 1}},     {200, 250, 3, {1, 1, 1}},
+        {50, 10, 7, {4, 3}}, {200, 100, 4, {1, 1, 1, 1}}, {200, 60, 4, {3, 1}},
+        {1000, 1, 1, {1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.sampling_ms) + " ms period, stores of " +
