@@ -227,6 +227,10 @@ Upload_Queue_Contents Parse_Upload_Queue(std::string_view bytes) {
         else
             finished.insert(record->id);
     }
+    // The torn line may be a whole record but for its line end; the next
+    // record written ends it, so its id is taken, though it is not read now.
+    if (const auto torn = Parse_Record(bytes.substr(start)))
+        contents.next_id = std::max(contents.next_id, torn->id + 1);
     for (auto& [id, entry] : appended)
         if (finished.count(id) == 0)
             contents.pending.push_back({id, std::move(entry)});

@@ -253,6 +253,29 @@ TEST_F(Queue, A_Line_Left_Torn_By_A_Crash_Spoils_Nothing_After_It) {
               (std::vector<std::string>{"I_14_05_09__1.jpg", "I_14_05_09__3.jpg"}));
 }
 
+TEST_F(Queue, A_Record_Cut_Just_Before_Its_Line_End_Lends_Its_Id_To_Nobody) {
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        files.Append(Picture(1));
+    }
+    // A write stopped one byte short: the record is whole but for its end.
+    const std::string cut = Encode_Appended_Record(1, Picture(2));
+    std::ofstream(Path(), std::ios::app) << cut.substr(0, cut.size() - 1);
+    EXPECT_EQ(Parse_Upload_Queue(dir.Read("upload_queue")).next_id, 2u);
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options());
+        EXPECT_EQ(queue.Restored(), 1u) << "not read while it has no end";
+        files.Append(Picture(3)); // ends the cut line, under an id of its own
+    }
+    Upload_List files;
+    Upload_Queue_File queue(Path(), files, Options());
+    EXPECT_EQ(
+        Names(files.Snapshot()),
+        (std::vector<std::string>{"I_14_05_09__1.jpg", "I_14_05_09__2.jpg", "I_14_05_09__3.jpg"}));
+}
+
 TEST_F(Queue, Is_Kept_Private_And_Works_Without_A_Usable_File) {
     dir.Write("upload_queue", "");
     ::chmod(Path().c_str(), 0644);
@@ -274,27 +297,35 @@ TEST_F(Queue, Is_Kept_Private_And_Works_Without_A_Usable_File) {
 }
 
 TEST_F(Queue, Closing_Does_Not_Wait_For_A_Disk_That_Hangs) {
-    std::promise<void> answer;
-    std::shared_future<void> answered = answer.get_future().share();
-    std::atomic<bool> flushing{false};
+    // Shared with the flushing thread, which outlives the queue here.
+    struct Disk {
+        std::promise<void> answer;
+        std::shared_future<void> answered = answer.get_future().share();
+        std::atomic<bool> flushing{false};
+        std::atomic<bool> flushed{false};
+    };
+    const auto disk = std::make_shared<Disk>();
     Upload_Queue_File::Options options = Options();
-    options.sync = [&](int) {
-        flushing = true;
-        answered.wait(); // a disk that does not answer
+    options.sync = [disk](int) {
+        disk->flushing = true;
+        disk->answered.wait(); // a disk that does not answer
+        disk->flushed = true;
         return 0;
     };
     auto files = std::make_unique<Upload_List>();
     auto queue = std::make_unique<Upload_Queue_File>(Path(), *files, options);
     files->Append(Picture(1));
     const auto deadline = Steady_Clock::now() + 10s;
-    while (!flushing && Steady_Clock::now() < deadline)
+    while (!disk->flushing && Steady_Clock::now() < deadline)
         std::this_thread::sleep_for(5ms);
-    ASSERT_TRUE(flushing);
+    ASSERT_TRUE(disk->flushing);
     const auto start = Steady_Clock::now();
     queue.reset();
     files.reset(); // the flush still under way no longer touches the list
     EXPECT_LT(Steady_Clock::now() - start, 1500ms);
-    answer.set_value();
+    disk->answer.set_value();
+    while (!disk->flushed && Steady_Clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
     Upload_List again;
     Upload_Queue_File reread(Path(), again, Options());
     EXPECT_EQ(reread.Restored(), 1u) << "written before the flush was asked for";
