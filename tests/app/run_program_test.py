@@ -154,6 +154,21 @@ def queued_pictures(path):
     return [appended[i] for i in sorted(appended) if i not in finished]
 
 
+def start_ftp_server(home, user, password):
+    """pyftpdlib serving `home` on a free loopback port: (process, port)."""
+    server = subprocess.Popen(
+        ["/usr/bin/python3", str(Path(__file__).resolve().parent.parent / "support" /
+                                 "ftp_server.py"), str(home), user, password],
+        stdout=subprocess.PIPE)
+    line = server.stdout.readline()
+    server.stdout.close()
+    if not line.strip():
+        server.kill()
+        server.wait()
+        raise RuntimeError("the FTP server did not start (is python3-pyftpdlib installed?)")
+    return server, int(line)
+
+
 def unused_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -267,12 +282,8 @@ class ProgramBacklog(ProgramFolders):
 
             home = Path(self.tmp.name) / "server"
             home.mkdir()
-            server = subprocess.Popen(
-                ["/usr/bin/python3", str(Path(__file__).resolve().parent.parent / "support" /
-                                     "ftp_server.py"), str(home), "cam", "s3cret pass"],
-                stdout=subprocess.PIPE)
+            server, port = start_ftp_server(home, "cam", "s3cret pass")
             try:
-                port = int(server.stdout.readline())
                 self.settings("127.0.0.1:%d" % port, record=False)
                 program = subprocess.Popen([PROGRAM], env=env, stdout=subprocess.DEVNULL,
                                            stderr=subprocess.DEVNULL)
@@ -290,7 +301,6 @@ class ProgramBacklog(ProgramFolders):
             finally:
                 server.kill()
                 server.wait()
-                server.stdout.close()
             for local in recorded:
                 remote = next(home.rglob(Path(local).name))
                 self.assertEqual(Path(local).read_bytes(), remote.read_bytes(), local)

@@ -17,8 +17,8 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "app"))
-from run_program_test import (ProgramFolders, Xvfb, queued_pictures, unused_port,  # noqa: E402
-                              wait_for)
+from run_program_test import (ProgramFolders, Xvfb, queued_pictures,  # noqa: E402
+                              start_ftp_server, unused_port, wait_for)
 
 PROGRAM = None
 JPEG_CHECK = None
@@ -108,12 +108,8 @@ class CrashSafety(ProgramFolders):
         rng = random.Random(seed)
         home = Path(self.tmp.name) / "server"
         home.mkdir()
-        server = subprocess.Popen(
-            ["/usr/bin/python3", str(Path(__file__).resolve().parent.parent / "support" /
-                                     "ftp_server.py"), str(home), "cam", "pw"],
-            stdout=subprocess.PIPE)
+        server, port = start_ftp_server(home, "cam", "pw")
         try:
-            port = int(server.stdout.readline())
             self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}",
                                  f"EDT_FTP_Server_Name=127.0.0.1:{port}", "EDT_FTP_Login=cam",
                                  "EDT_FTP_Password=pw", "[integer]", "RBT_Rec_Launch=1",
@@ -145,7 +141,6 @@ class CrashSafety(ProgramFolders):
         finally:
             server.kill()
             server.wait()
-            server.stdout.close()
 
     def test_sigkill_at_random_moments_leaves_whole_pictures_and_settings(self):
         seed = int(os.environ.get("VISTREL_CRASH_SEED", time.time_ns() % 1000000007))

@@ -268,62 +268,33 @@ TEST_F(Upload_Faults, Stalled_Data_Connections_Are_Given_Up_And_The_Picture_Sent
     using namespace test;
     const std::string first = Picture_Name(1);
     const std::string in_folder = "257 \"/" + kRemote_Folder + "\" is current";
-    const std::vector<Ftp_Step> login = {
-        Send("220 ready"), Expect("USER cam"), Send("331 password"),
-        Expect("PASS pw"), Send("230 in"),     Expect("FEAT"),
-        Send("500 no"),    Expect("TYPE I"),   Send("200 binary")};
-    const auto then = [](std::vector<Ftp_Step> steps, const std::vector<Ftp_Step>& more) {
-        steps.insert(steps.end(), more.begin(), more.end());
-        return steps;
-    };
+    const std::vector<Ftp_Step> login = Login_Steps("cam", "pw");
+    // The listing's data connection opens and then nothing comes on it: given
+    // up, and with it the connection, whose replies to come are unknown.
     std::vector<Ftp_Step> script =
-        then(login,
-             {// The listing's data connection opens and then nothing comes on it:
-              // given up, and with it the connection, whose replies to come are
-              // unknown.
-              Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
-              Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"), Send("150 listing"),
-              Stall(), Reconnect()});
-    script = then(then(script, login),
-                  {// The next run lists again; then the store's data connection is
-                   // taken and never read. A picture the socket buffers hold whole
-                   // shows this as a final reply that never comes; a larger one
-                   // would stall the sending itself. Either wait has its time-out.
-                   Expect("PWD"),
-                   Send("257 \"/\" is current"),
-                   Expect("CDUP"),
-                   Send("250 up"),
-                   Expect("TYPE A"),
-                   Send("200 ascii"),
-                   Passive(),
-                   Expect("LIST"),
-                   Send("150 listing"),
-                   Serve(""),
-                   Send("226 done"),
-                   Expect("TYPE I"),
-                   Send("200 binary"),
-                   Expect("MKD " + kRemote_Folder),
-                   Send("257 made"),
-                   Expect("CWD " + kRemote_Folder),
-                   Send("250 in"),
-                   Passive(),
-                   Expect("STOR " + first),
-                   Send("150 go ahead"),
-                   Stall(),
-                   Reconnect()});
+        Joined(login, {Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
+                       Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"),
+                       Send("150 listing"), Stall(), Reconnect()});
+    // The next run lists again; then the store's data connection is taken and
+    // never read. A picture the socket buffers hold whole shows this as a
+    // final reply that never comes; a larger one would stall the sending
+    // itself. Either wait has its time-out.
+    script =
+        Joined(Joined(Joined(script, login), Enter_New_Folder_Steps(kRemote_Folder)),
+               {Passive(), Expect("STOR " + first), Send("150 go ahead"), Stall(), Reconnect()});
     // A fresh session starts at the top again and finds the folder made.
     script =
-        then(then(script, login),
-             {Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
-              Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"), Send("150 listing"),
-              Serve("drwxr-xr-x 2 cam users 4096 Dec  8 14:05 " + kRemote_Folder + "\r\n"),
-              Send("226 done"), Expect("TYPE I"), Send("200 binary"),
-              Expect("CWD " + kRemote_Folder), Send("250 in")});
+        Joined(Joined(script, login),
+               {Expect("PWD"), Send("257 \"/\" is current"), Expect("CDUP"), Send("250 up"),
+                Expect("TYPE A"), Send("200 ascii"), Passive(), Expect("LIST"), Send("150 listing"),
+                Serve("drwxr-xr-x 2 cam users 4096 Dec  8 14:05 " + kRemote_Folder + "\r\n"),
+                Send("226 done"), Expect("TYPE I"), Send("200 binary"),
+                Expect("CWD " + kRemote_Folder), Send("250 in")});
     for (int n = 1; n <= 3; ++n) {
         if (n > 1)
-            script = then(script, {Expect("PWD"), Send(in_folder)});
-        script = then(script, {Passive(), Expect("STOR " + Picture_Name(n)), Send("150 go ahead"),
-                               Receive(), Send("226 stored")});
+            script = Joined(script, {Expect("PWD"), Send(in_folder)});
+        script = Joined(script, {Passive(), Expect("STOR " + Picture_Name(n)), Send("150 go ahead"),
+                                 Receive(), Send("226 stored")});
     }
     Fake_Ftp_Server server(std::move(script));
     Use_Server(server.Port(), "pw");

@@ -100,6 +100,36 @@ inline Ftp_Step Trickle(std::string bytes) {
     return {Ftp_Step::Kind::Trickle, std::move(bytes)};
 }
 
+// `first`, then `rest`.
+inline std::vector<Ftp_Step> Joined(std::vector<Ftp_Step> first,
+                                    const std::vector<Ftp_Step>& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+// A greeting and the login of `user` with `password`, on a server without
+// FEAT.
+inline std::vector<Ftp_Step> Login_Steps(const std::string& user, const std::string& password) {
+    return {
+        Send("220 ready"), Expect("USER " + user), Send("331 password"), Expect("PASS " + password),
+        Send("230 in"),    Expect("FEAT"),         Send("500 no"),       Expect("TYPE I"),
+        Send("200 binary")};
+}
+
+// The first picture of an episode, from the top folder: up, an empty
+// listing, and the episode's folder made and entered.
+inline std::vector<Ftp_Step> Enter_New_Folder_Steps(const std::string& folder) {
+    return {Expect("PWD"),       Send("257 \"/\" is current"),
+            Expect("CDUP"),      Send("250 up"),
+            Expect("TYPE A"),    Send("200 ascii"),
+            Passive(),           Expect("LIST"),
+            Send("150 listing"), Serve(""),
+            Send("226 done"),    Expect("TYPE I"),
+            Send("200 binary"),  Expect("MKD " + folder),
+            Send("257 made"),    Expect("CWD " + folder),
+            Send("250 in")};
+}
+
 class Fake_Ftp_Server {
 public:
     // How long any single wait of the server lasts before it gives up.

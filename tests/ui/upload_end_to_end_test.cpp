@@ -254,36 +254,9 @@ private slots:
     void closing_during_a_stalled_transfer_ends_the_worker_at_once() {
         using namespace test;
         const std::string stored = "STOR I_14_05_09__00001.jpg";
-        Fake_Ftp_Server server({Send("220 ready"),
-                                Expect("USER cam"),
-                                Send("331 password"),
-                                Expect("PASS pw"),
-                                Send("230 in"),
-                                Expect("FEAT"),
-                                Send("500 no"),
-                                Expect("TYPE I"),
-                                Send("200 binary"),
-                                Expect("PWD"),
-                                Send("257 \"/\" is current"),
-                                Expect("CDUP"),
-                                Send("250 up"),
-                                Expect("TYPE A"),
-                                Send("200 ascii"),
-                                Passive(),
-                                Expect("LIST"),
-                                Send("150 listing"),
-                                Serve(""),
-                                Send("226 done"),
-                                Expect("TYPE I"),
-                                Send("200 binary"),
-                                Expect("MKD RIDEV_2026_12_08_R0001"),
-                                Send("257 made"),
-                                Expect("CWD RIDEV_2026_12_08_R0001"),
-                                Send("250 in"),
-                                Passive(),
-                                Expect(stored),
-                                Send("150 go ahead"),
-                                Stall()});
+        Fake_Ftp_Server server(Joined(
+            Joined(Login_Steps("cam", "pw"), Enter_New_Folder_Steps("RIDEV_2026_12_08_R0001")),
+            {Passive(), Expect(stored), Send("150 go ahead"), Stall()}));
         Harness h;
         Write_Ftp_Settings(h, server.Port(), "pw");
         TF_Main& w = h.Create();
