@@ -412,21 +412,24 @@ std::shared_ptr<Tcp_Socket> FTP_Client::Open_Control() {
     }
 }
 
+FTP_Client::Handles FTP_Client::Drop_Handles() noexcept {
+    Handles dropped{std::move(control_), std::move(data_), lookup_};
+    replies_owed_ = 0;
+    replies_after_operation_ = 0;
+    logged_in_ = false;
+    return dropped;
+}
+
 void FTP_Client::Close_Control(bool owner) noexcept {
-    std::shared_ptr<Tcp_Socket> control;
-    std::shared_ptr<Tcp_Socket> data;
-    std::shared_ptr<Name_Lookup> lookup;
+    Handles dropped;
     {
         std::lock_guard lock(handles_mutex_);
-        control = std::move(control_);
-        data = std::move(data_);
-        lookup = lookup_;
-        replies_owed_ = 0;
-        replies_after_operation_ = 0;
+        dropped = Drop_Handles();
     }
-    logged_in_ = false;
-    if (lookup)
-        lookup->Interrupt();
+    const std::shared_ptr<Tcp_Socket>& control = dropped.control;
+    const std::shared_ptr<Tcp_Socket>& data = dropped.data;
+    if (dropped.lookup)
+        dropped.lookup->Interrupt();
     if (!control) {
         if (data)
             data->Shutdown();
@@ -459,21 +462,16 @@ void FTP_Client::Close_Control(bool owner) noexcept {
 }
 
 void FTP_Client::Cut_Control(const Tcp_Socket& control, bool owner) noexcept {
-    std::shared_ptr<Tcp_Socket> cut;
-    std::shared_ptr<Tcp_Socket> data;
+    Handles dropped;
     {
         std::lock_guard lock(handles_mutex_);
         if (control_.get() != &control)
             return; // already replaced or closed
-        cut = std::move(control_);
-        data = std::move(data_);
-        replies_owed_ = 0;
-        replies_after_operation_ = 0;
+        dropped = Drop_Handles();
     }
-    logged_in_ = false;
-    cut->Shutdown();
-    if (data)
-        data->Shutdown();
+    dropped.control->Shutdown();
+    if (dropped.data)
+        dropped.data->Shutdown();
     if (owner)
         control_lines_.Clear();
     Status(Ftp_Status::hsDisconnected, "Connection closed.");
@@ -489,23 +487,18 @@ void FTP_Client::Disconnect() noexcept {
 }
 
 void FTP_Client::Close_For_Good() noexcept {
-    std::shared_ptr<Tcp_Socket> control;
-    std::shared_ptr<Tcp_Socket> data;
-    std::shared_ptr<Name_Lookup> lookup;
+    Handles dropped;
     {
         std::lock_guard lock(handles_mutex_);
         ended_ = true;
-        control = std::move(control_);
-        data = std::move(data_);
-        lookup = lookup_;
+        dropped = Drop_Handles();
     }
-    logged_in_ = false;
-    if (lookup)
-        lookup->Abandon();
-    if (control)
-        control->Shutdown();
-    if (data)
-        data->Shutdown();
+    if (dropped.lookup)
+        dropped.lookup->Abandon();
+    if (dropped.control)
+        dropped.control->Shutdown();
+    if (dropped.data)
+        dropped.data->Shutdown();
 }
 
 void FTP_Client::Login() {

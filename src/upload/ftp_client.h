@@ -138,6 +138,16 @@ private:
     class Operation;
     class Local_File;
 
+    // What another thread may cut, taken out of the client in one go.
+    struct Handles {
+        std::shared_ptr<Tcp_Socket> control;
+        std::shared_ptr<Tcp_Socket> data;
+        std::shared_ptr<Name_Lookup> lookup; // stays with the client too
+    };
+    // Under handles_mutex_: the connections are no longer the client's, and
+    // nothing is owed on them.
+    Handles Drop_Handles() noexcept;
+
     std::shared_ptr<Tcp_Socket> Open_Control();
     std::vector<Endpoint> Look_Up(const std::string& host, uint16_t port);
     void Close_Control(bool owner) noexcept;
