@@ -1,5 +1,6 @@
 #include "upload/ftp_client.h"
 
+#include "upload/server_trust.h"
 #include "upload/transfer_progress.h"
 
 #include <algorithm>
@@ -18,6 +19,9 @@ namespace {
 
 constexpr size_t kMax_Listing = 16 * 1024 * 1024;
 constexpr size_t kChunk = 64 * 1024;
+// How long a data connection's handshake runs before the control connection
+// is looked at again.
+constexpr Milliseconds kHandshake_Slice{50};
 
 bool All_Digits(const std::string& text) {
     return std::all_of(text.begin(), text.end(),
@@ -201,8 +205,26 @@ std::vector<std::string> Split_Listing(const std::string& bytes) {
 }
 
 Server_Address Parse_Server(const std::string& text) {
-    const std::string server = Trim_Blanks(text);
+    std::string server = Trim_Blanks(text);
     Server_Address address;
+    if (const size_t scheme_end = server.find("://"); scheme_end != std::string::npos) {
+        std::string scheme = server.substr(0, scheme_end);
+        std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (scheme == "ftps")
+            address.Protocol = Transfer_Protocol::Ftps;
+        else if (scheme == "sftp")
+            address.Protocol = Transfer_Protocol::Sftp;
+        else if (scheme != "ftp")
+            throw FTP_Error(0, "unknown scheme in the server address " + server);
+        if (address.Protocol == Transfer_Protocol::Sftp)
+            address.Port = 22;
+        server.erase(0, scheme_end + 3);
+        if (server.ends_with('/'))
+            server.pop_back();
+        if (server.empty())
+            throw FTP_Error(0, "no host in the server address " + Trim_Blanks(text));
+    }
     if (server.starts_with('[')) {
         const size_t close = server.find(']');
         const std::string rest = close == std::string::npos ? "?" : server.substr(close + 1);
@@ -237,12 +259,12 @@ public:
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
 
-    Tcp_Socket& Control() { return *control_; }
+    Byte_Stream& Control() { return *control_; }
 
 private:
     FTP_Client& client_;
     std::unique_lock<std::mutex> lock_;
-    std::shared_ptr<Tcp_Socket> control_;
+    std::shared_ptr<Byte_Stream> control_;
 };
 
 // A local file read from start to end. Opened read-only and unlocked, so the
@@ -295,8 +317,11 @@ FTP_Client::~FTP_Client() = default;
 
 void FTP_Client::Set_Server(const std::string& server) {
     Server_Address address = Parse_Server(server);
+    if (address.Protocol == Transfer_Protocol::Sftp)
+        throw FTP_Error(0, "SFTP servers are not supported yet");
     Host = std::move(address.Host);
     Port = address.Port;
+    Encrypted = address.Protocol == Transfer_Protocol::Ftps;
 }
 
 void FTP_Client::Set_Credentials(const std::string& user, const std::string& password) {
@@ -326,6 +351,10 @@ void FTP_Client::Connect() {
     Close_Control(true);
     // Bytes of a connection another thread closed are no part of this one.
     control_lines_.Clear();
+    tls_context_.reset();
+    tls_sessions_.reset();
+    server_fingerprint_.clear();
+    data_protected_ = false;
     try {
         Throw_If_Ended();
         const std::shared_ptr<Tcp_Socket> control = Open_Control();
@@ -345,10 +374,19 @@ void FTP_Client::Connect() {
             if (more.Code != 220)
                 throw FTP_Error(0, "the greeting came out of step: " + more.Joined_Text());
         }
+        if (Encrypted)
+            Secure_Control(control);
         Owe_Replies_After_Operation();
     } catch (const Socket_Error& e) {
         Close_Control(true);
         throw FTP_Error(0, e.what());
+    } catch (const FTP_Error& e) {
+        Close_Control(true);
+        // A refused encryption is said after the close, whose own word would
+        // hide it.
+        if (e.Command() == "AUTH")
+            Status(Ftp_Status::hsDisconnected, e.what());
+        throw;
     } catch (...) {
         Close_Control(true);
         throw;
@@ -412,6 +450,88 @@ std::shared_ptr<Tcp_Socket> FTP_Client::Open_Control() {
     }
 }
 
+void FTP_Client::Secure_Control(const std::shared_ptr<Tcp_Socket>& control) {
+    const Ftp_Reply consent = Command(*control, "AUTH TLS", {});
+    if (consent.Code != 234)
+        throw FTP_Error(consent.Code, "The server does not offer encryption (AUTH TLS refused)",
+                        "AUTH");
+    // Bytes after the consent came in clear: taken as replies under TLS they
+    // would be anybody's.
+    if (control_lines_.Holds_Bytes())
+        throw FTP_Error(0, "the server sent more than its consent to encryption", "AUTH");
+    auto context = std::make_shared<const Tls_Context>();
+    auto sessions = std::make_shared<Tls_Session_Slot>();
+    auto secured =
+        std::make_shared<Tls_Stream>(control, context, Host, sessions, Tls_Stream::Role::Control);
+    {
+        // Published before the wait, so that Disconnect can cut it short.
+        std::lock_guard lock(handles_mutex_);
+        if (ended_)
+            throw Socket_Error("the connection is closed for good");
+        if (control_ != control)
+            throw Socket_Error("connection closed");
+        control_ = secured;
+    }
+    try {
+        secured->Handshake(After(Read_Timeout));
+    } catch (const Socket_Timeout&) {
+        throw Socket_Timeout("no TLS handshake with the server within " +
+                             Seconds_Text(Read_Timeout));
+    }
+    // Nothing, not even the user name, goes to a server we cannot be sure of.
+    const std::string pinned = Pinned_Certificate ? Pinned_Certificate(Host, Port) : std::string();
+    const Certificate_Problem problem = Judge_Certificate(secured->Peer(), pinned);
+    if (problem != Certificate_Problem::None)
+        throw Certificate_Error(problem, secured->Peer(), Host, Port);
+    tls_context_ = std::move(context);
+    tls_sessions_ = std::move(sessions);
+    server_fingerprint_ = secured->Peer().Certificate.Fingerprint;
+}
+
+void FTP_Client::Protect_Data(Byte_Stream& control) {
+    if (!tls_context_ || data_protected_)
+        return;
+    Command(control, "PBSZ 0", {200});
+    Command(control, "PROT P", {200});
+    data_protected_ = true;
+}
+
+std::optional<Ftp_Reply> FTP_Client::Secure_Data(Byte_Stream& control,
+                                                 std::shared_ptr<Byte_Stream>& data,
+                                                 Deadline deadline) {
+    auto secured =
+        std::make_shared<Tls_Stream>(std::static_pointer_cast<Tcp_Socket>(data), tls_context_, Host,
+                                     tls_sessions_, Tls_Stream::Role::Data);
+    {
+        std::lock_guard lock(handles_mutex_);
+        if (ended_)
+            throw Socket_Error("the connection is closed for good");
+        if (data_ != data)
+            throw Socket_Error("connection closed");
+        data_ = secured;
+    }
+    data = secured;
+    std::optional<Ftp_Reply> reply;
+    for (;;) {
+        try {
+            secured->Handshake(std::min(deadline, After(kHandshake_Slice)));
+            break;
+        } catch (const Socket_Timeout&) {
+            if (Steady_Clock::now() >= deadline)
+                throw;
+        }
+        // A server that refuses the transfer never answers the handshake.
+        if (!reply && (control_lines_.Holds_Line() || control.Has_Input())) {
+            reply = Receive_Reply(control, deadline);
+            if (reply->Code < 100 || reply->Code > 199)
+                return reply;
+        }
+    }
+    if (secured->Peer().Certificate.Fingerprint != server_fingerprint_)
+        throw Socket_Error("the data connection showed another certificate than the server");
+    return reply;
+}
+
 FTP_Client::Handles FTP_Client::Drop_Handles() noexcept {
     Handles dropped{std::move(control_), std::move(data_), lookup_};
     replies_owed_ = 0;
@@ -426,8 +546,8 @@ void FTP_Client::Close_Control(bool owner) noexcept {
         std::lock_guard lock(handles_mutex_);
         dropped = Drop_Handles();
     }
-    const std::shared_ptr<Tcp_Socket>& control = dropped.control;
-    const std::shared_ptr<Tcp_Socket>& data = dropped.data;
+    const std::shared_ptr<Byte_Stream>& control = dropped.control;
+    const std::shared_ptr<Byte_Stream>& data = dropped.data;
     if (dropped.lookup)
         dropped.lookup->Interrupt();
     if (!control) {
@@ -461,7 +581,7 @@ void FTP_Client::Close_Control(bool owner) noexcept {
     Status(Ftp_Status::hsDisconnected, "Disconnected.");
 }
 
-void FTP_Client::Cut_Control(const Tcp_Socket& control, bool owner) noexcept {
+void FTP_Client::Cut_Control(const Byte_Stream& control, bool owner) noexcept {
     Handles dropped;
     {
         std::lock_guard lock(handles_mutex_);
@@ -503,7 +623,7 @@ void FTP_Client::Close_For_Good() noexcept {
 
 void FTP_Client::Login() {
     Operation operation(*this);
-    Tcp_Socket& control = operation.Control();
+    Byte_Stream& control = operation.Control();
     logged_in_ = false;
     Ftp_Reply reply = Command(control, "USER " + Username, {230, 232, 331});
     if (reply.Code == 331) {
@@ -541,7 +661,7 @@ void FTP_Client::Make_Dir(const std::string& name) {
 
 void FTP_Client::List_Dir() {
     Operation operation(*this);
-    Tcp_Socket& control = operation.Control();
+    Byte_Stream& control = operation.Control();
     Command(control, "TYPE A", {200});
     std::string listing;
     try {
@@ -572,8 +692,8 @@ void FTP_Client::Put_File(const std::string& local_path, const std::string& remo
 void FTP_Client::Abort_Transfer() noexcept {
     try {
         std::unique_lock operation(operation_mutex_, std::try_to_lock);
-        std::shared_ptr<Tcp_Socket> control;
-        std::shared_ptr<Tcp_Socket> data;
+        std::shared_ptr<Byte_Stream> control;
+        std::shared_ptr<Byte_Stream> data;
         {
             // Marked before ABOR goes out: the server may answer it, and drop
             // the data connection, before this thread runs again.
@@ -587,9 +707,12 @@ void FTP_Client::Abort_Transfer() noexcept {
             aborted_ = data != nullptr; // the transfer then reads its own replies
             ++(operation.owns_lock() ? replies_owed_ : replies_after_operation_);
         }
-        bool sent = true;
+        // A TLS connection that another thread reads cannot take a word
+        // beside it: it is cut like one that took none.
+        bool sent = operation.owns_lock() || control->Sends_Beside_Reader();
         try {
-            control->Send_All("ABOR\r\n", After(kGrace));
+            if (sent)
+                control->Send_All("ABOR\r\n", After(kGrace));
         } catch (const Socket_Error&) {
             sent = false;
         }
@@ -613,7 +736,7 @@ void FTP_Client::Abort_Transfer() noexcept {
     }
 }
 
-Ftp_Reply FTP_Client::Command(Tcp_Socket& control, const std::string& line,
+Ftp_Reply FTP_Client::Command(Byte_Stream& control, const std::string& line,
                               std::initializer_list<int> accepted) {
     const std::string word = First_Word(line);
     Ftp_Reply reply;
@@ -635,7 +758,7 @@ Ftp_Reply FTP_Client::Command(Tcp_Socket& control, const std::string& line,
     return reply;
 }
 
-void FTP_Client::Expect_In_Step(Tcp_Socket& control, const std::string& word) {
+void FTP_Client::Expect_In_Step(Byte_Stream& control, const std::string& word) {
     {
         std::lock_guard lock(handles_mutex_);
         if (replies_owed_ > 0)
@@ -649,7 +772,7 @@ void FTP_Client::Expect_In_Step(Tcp_Socket& control, const std::string& word) {
     }
 }
 
-void FTP_Client::Fail_On_Control(Tcp_Socket& control, const std::exception& e,
+void FTP_Client::Fail_On_Control(Byte_Stream& control, const std::exception& e,
                                  const std::string& word) {
     // Whatever the server still sends could be taken for the reply of a later
     // command: the connection goes.
@@ -659,19 +782,19 @@ void FTP_Client::Fail_On_Control(Tcp_Socket& control, const std::exception& e,
     throw FTP_Error(0, e.what(), word);
 }
 
-void FTP_Client::Send_Line(Tcp_Socket& control, const std::string& line, Deadline deadline) {
+void FTP_Client::Send_Line(Byte_Stream& control, const std::string& line, Deadline deadline) {
     // A name with a line break would smuggle in a command of its own.
     if (line.find_first_of("\r\n") != std::string::npos)
         throw FTP_Error(0, "line break in the command " + First_Word(line), First_Word(line));
     control.Send_All(line + "\r\n", deadline);
 }
 
-Ftp_Reply FTP_Client::Receive_Reply(Tcp_Socket& control, Deadline deadline) {
+Ftp_Reply FTP_Client::Receive_Reply(Byte_Stream& control, Deadline deadline) {
     Skip_Owed_Replies(control, deadline);
     return Read_Reply([&] { return control_lines_.Read_Line(control, deadline); });
 }
 
-void FTP_Client::Skip_Owed_Replies(Tcp_Socket& control, Deadline deadline) {
+void FTP_Client::Skip_Owed_Replies(Byte_Stream& control, Deadline deadline) {
     for (;;) {
         {
             std::lock_guard lock(handles_mutex_);
@@ -696,7 +819,7 @@ void FTP_Client::Owe_Replies_After_Operation() {
     replies_owed_ += std::exchange(replies_after_operation_, 0);
 }
 
-Endpoint FTP_Client::Passive_Target(Tcp_Socket& control) {
+Endpoint FTP_Client::Passive_Target(Byte_Stream& control) {
     const Endpoint peer = control.Peer_Address();
     // Only the port is taken from the reply: a server behind NAT announces an
     // address we cannot reach, and a hostile one could aim us at other hosts.
@@ -706,15 +829,16 @@ Endpoint FTP_Client::Passive_Target(Tcp_Socket& control) {
     return peer.With_Port(announced.Port);
 }
 
-std::string FTP_Client::Transfer(Tcp_Socket& control, const std::string& command,
+std::string FTP_Client::Transfer(Byte_Stream& control, const std::string& command,
                                  Local_File* upload) {
     const std::string word = First_Word(command);
+    Protect_Data(control);
     if (Lists_Feature(features_, "PRET"))
         Command(control, "PRET " + command, {});
     const Endpoint target = Passive_Target(control);
     Status(Ftp_Status::ftpTransfer, "Transferring: " + command);
 
-    std::shared_ptr<Tcp_Socket> data;
+    std::shared_ptr<Byte_Stream> data;
     bool command_sent = false;
     Ftp_Reply first;
     try {
@@ -728,7 +852,11 @@ std::string FTP_Client::Transfer(Tcp_Socket& control, const std::string& command
         command_sent = true;
         if (upload != nullptr)
             data = Open_Data(target);
-        first = Receive_Reply(control, deadline);
+        // The handshake follows the command: servers take it only then.
+        std::optional<Ftp_Reply> early;
+        if (tls_context_)
+            early = Secure_Data(control, data, deadline);
+        first = early ? std::move(*early) : Receive_Reply(control, deadline);
     } catch (const Socket_Timeout&) {
         Fail_Transfer(control, data, command_sent,
                       "no reply to " + word + " within " + Seconds_Text(Read_Timeout), word);
@@ -771,6 +899,8 @@ std::string FTP_Client::Transfer(Tcp_Socket& control, const std::string& command
                 progress.Moved(count, Steady_Clock::now());
             }
         }
+        // Over TLS the server can tell the end from a cut only by this.
+        data->Finish(After(Read_Timeout));
     } catch (const Socket_Timeout&) {
         Fail_Transfer(control, data, true,
                       "the data connection moved less than " + std::to_string(kMin_Progress) +
@@ -815,7 +945,7 @@ std::shared_ptr<Tcp_Socket> FTP_Client::Open_Data(const Endpoint& target) {
     return data;
 }
 
-void FTP_Client::Close_Data(std::shared_ptr<Tcp_Socket>& data) {
+void FTP_Client::Close_Data(std::shared_ptr<Byte_Stream>& data) {
     {
         std::lock_guard lock(handles_mutex_);
         data_.reset();
@@ -823,7 +953,7 @@ void FTP_Client::Close_Data(std::shared_ptr<Tcp_Socket>& data) {
     data.reset();
 }
 
-void FTP_Client::Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>& data,
+void FTP_Client::Fail_Transfer(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
                                bool command_sent, const std::string& message,
                                const std::string& word) {
     Close_Data(data);

@@ -1,5 +1,6 @@
 // The FTP client the pictures travel through: one control connection,
-// passive data connections opened by us, binary transfers, no encryption.
+// passive data connections opened by us, binary transfers, in clear or over
+// explicit TLS (AUTH TLS, then every data connection protected).
 // Every operation blocks its caller until it has finished or failed, and
 // fails with FTP_Error. A connection is never used in a state we cannot be
 // sure of: after a time-out, or a reply that did not belong to its command,
@@ -9,6 +10,7 @@
 #include "upload/ftp_session.h"
 #include "upload/name_lookup.h"
 #include "upload/tcp_socket.h"
+#include "upload/tls_stream.h"
 
 #include <atomic>
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,13 +77,18 @@ bool Reply_In_Step(int code, bool preliminary_allowed);
 // The lines of a listing, split at CR LF, CR or LF.
 std::vector<std::string> Split_Listing(const std::string& bytes);
 
+enum class Transfer_Protocol { Ftp, Ftps, Sftp };
+
 struct Server_Address {
+    Transfer_Protocol Protocol = Transfer_Protocol::Ftp;
     std::string Host;
     uint16_t Port = 21;
 };
 
-// "host", "host:port", "[v6 address]:port" or a bare IPv6 address; fails with
-// FTP_Error (code 0) on a port that is no number from 1 to 65535.
+// "host", "host:port", "[v6 address]:port" or a bare IPv6 address, each
+// optionally after "ftp://" (plain), "ftps://" (explicit TLS) or "sftp://"
+// (port 22 by default); fails with FTP_Error (code 0) on another scheme or a
+// port that is no number from 1 to 65535.
 Server_Address Parse_Server(const std::string& text);
 
 class FTP_Client : public Ftp_Session {
@@ -106,6 +114,10 @@ public:
     Milliseconds Connect_Timeout{15000}; // each connect attempt, control or data
     Milliseconds Lookup_Timeout{10000};  // resolving the host name
     Resolver Name_Resolver = Resolve;    // called on a thread of its own
+    bool Encrypted = false;              // AUTH TLS, and nothing in clear after the greeting
+    // The fingerprint the user trusts for a server the system does not; empty
+    // when none.
+    std::function<std::string(const std::string& host, uint16_t port)> Pinned_Certificate;
 
     // Raised on the thread of the operation (also of Abort_Transfer and
     // Disconnect); it must not call back into the client.
@@ -140,8 +152,8 @@ private:
 
     // What another thread may cut, taken out of the client in one go.
     struct Handles {
-        std::shared_ptr<Tcp_Socket> control;
-        std::shared_ptr<Tcp_Socket> data;
+        std::shared_ptr<Byte_Stream> control;
+        std::shared_ptr<Byte_Stream> data;
         std::shared_ptr<Name_Lookup> lookup; // stays with the client too
     };
     // Under handles_mutex_: the connections are no longer the client's, and
@@ -149,27 +161,34 @@ private:
     Handles Drop_Handles() noexcept;
 
     std::shared_ptr<Tcp_Socket> Open_Control();
+    void Secure_Control(const std::shared_ptr<Tcp_Socket>& control);
+    void Protect_Data(Byte_Stream& control);
+    // Runs the data connection's handshake, watching the control connection
+    // meanwhile: a server may refuse the transfer instead. Returns the reply
+    // that came during the handshake, if any.
+    std::optional<Ftp_Reply> Secure_Data(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
+                                         Deadline deadline);
     std::vector<Endpoint> Look_Up(const std::string& host, uint16_t port);
     void Close_Control(bool owner) noexcept;
     // Closes `control` without a word, unless it was already replaced; only
     // the operation's owner may drop what its reader holds.
-    void Cut_Control(const Tcp_Socket& control, bool owner) noexcept;
+    void Cut_Control(const Byte_Stream& control, bool owner) noexcept;
     void Throw_If_Ended() const;
-    Ftp_Reply Command(Tcp_Socket& control, const std::string& line,
+    Ftp_Reply Command(Byte_Stream& control, const std::string& line,
                       std::initializer_list<int> accepted);
-    void Expect_In_Step(Tcp_Socket& control, const std::string& word);
-    void Send_Line(Tcp_Socket& control, const std::string& line, Deadline deadline);
-    Ftp_Reply Receive_Reply(Tcp_Socket& control, Deadline deadline);
-    void Skip_Owed_Replies(Tcp_Socket& control, Deadline deadline);
+    void Expect_In_Step(Byte_Stream& control, const std::string& word);
+    void Send_Line(Byte_Stream& control, const std::string& line, Deadline deadline);
+    Ftp_Reply Receive_Reply(Byte_Stream& control, Deadline deadline);
+    void Skip_Owed_Replies(Byte_Stream& control, Deadline deadline);
     void Owe_Replies(int count);
     void Owe_Replies_After_Operation();
-    [[noreturn]] void Fail_On_Control(Tcp_Socket& control, const std::exception& e,
+    [[noreturn]] void Fail_On_Control(Byte_Stream& control, const std::exception& e,
                                       const std::string& word);
-    Endpoint Passive_Target(Tcp_Socket& control);
-    std::string Transfer(Tcp_Socket& control, const std::string& command, Local_File* upload);
+    Endpoint Passive_Target(Byte_Stream& control);
+    std::string Transfer(Byte_Stream& control, const std::string& command, Local_File* upload);
     std::shared_ptr<Tcp_Socket> Open_Data(const Endpoint& target);
-    void Close_Data(std::shared_ptr<Tcp_Socket>& data);
-    [[noreturn]] void Fail_Transfer(Tcp_Socket& control, std::shared_ptr<Tcp_Socket>& data,
+    void Close_Data(std::shared_ptr<Byte_Stream>& data);
+    [[noreturn]] void Fail_Transfer(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
                                     bool command_sent, const std::string& message,
                                     const std::string& word);
     void Status(Ftp_Status status, const std::string& text) noexcept;
@@ -181,8 +200,8 @@ private:
     // Guards the handles and counters below, the only state another thread
     // touches; held for moments, never across a wait.
     mutable std::mutex handles_mutex_;
-    std::shared_ptr<Tcp_Socket> control_; // a thread in a wait holds its own copy
-    std::shared_ptr<Tcp_Socket> data_;
+    std::shared_ptr<Byte_Stream> control_; // a thread in a wait holds its own copy
+    std::shared_ptr<Byte_Stream> data_;
     std::shared_ptr<Name_Lookup> lookup_; // a host name being resolved
     bool ended_ = false;                  // Close_For_Good was called
     bool aborted_ = false;                // Abort_Transfer cut the data connection
@@ -193,6 +212,10 @@ private:
 
     // The operation in progress only.
     Line_Reader control_lines_;
+    std::shared_ptr<const Tls_Context> tls_context_; // of the connection now open
+    std::shared_ptr<Tls_Session_Slot> tls_sessions_;
+    std::string server_fingerprint_; // what every data connection must show too
+    bool data_protected_ = false;    // PROT P was accepted on this connection
     std::vector<std::string> features_;
     std::vector<std::string> list_result_;
 };

@@ -141,11 +141,6 @@ size_t Tcp_Socket::Send_Some(std::string_view bytes, Deadline deadline) {
     }
 }
 
-void Tcp_Socket::Send_All(std::string_view bytes, Deadline deadline) {
-    while (!bytes.empty())
-        bytes.remove_prefix(Send_Some(bytes, deadline));
-}
-
 size_t Tcp_Socket::Receive(char* buffer, size_t capacity, Deadline deadline) {
     for (;;) {
         Throw_If_Shut_Down();
@@ -175,7 +170,7 @@ Endpoint Tcp_Socket::Peer_Address() const {
     return Endpoint(reinterpret_cast<const sockaddr*>(&address), length);
 }
 
-bool Tcp_Socket::Has_Input() const {
+bool Tcp_Socket::Has_Input() {
     pollfd entry{fd_, POLLIN, 0};
     return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
 }
@@ -224,7 +219,7 @@ void Tcp_Socket::Throw_If_Shut_Down() const {
         throw Socket_Error("connection closed");
 }
 
-std::string Line_Reader::Read_Line(Tcp_Socket& socket, Deadline deadline) {
+std::string Line_Reader::Read_Line(Byte_Stream& stream, Deadline deadline) {
     size_t searched = 0;
     for (;;) {
         const size_t end = buffer_.find('\n', searched);
@@ -239,7 +234,7 @@ std::string Line_Reader::Read_Line(Tcp_Socket& socket, Deadline deadline) {
             throw Socket_Error("line longer than " + std::to_string(kMax_Line) + " bytes");
         searched = buffer_.size();
         char chunk[4096];
-        const size_t received = socket.Receive(chunk, sizeof chunk, deadline);
+        const size_t received = stream.Receive(chunk, sizeof chunk, deadline);
         if (received == 0)
             throw Socket_Error("connection closed by the peer");
         buffer_.append(chunk, received);

@@ -1,7 +1,8 @@
 // A TCP client connection over POSIX sockets, for the program's few network
-// conversations. Every wait ends at a deadline, and another thread can cut a
-// connection short at any time without racing the thread that uses it.
+// conversations.
 #pragma once
+
+#include "upload/byte_stream.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,27 +18,11 @@
 
 namespace vistrel {
 
-using Milliseconds = std::chrono::milliseconds;
-using Steady_Clock = std::chrono::steady_clock;
-// The moment a wait gives up.
-using Deadline = Steady_Clock::time_point;
-
 // A wait that lasts as long as the operating system lets it.
 inline constexpr Milliseconds kNo_Limit{-1};
 
 // The deadline `limit` from now; none for kNo_Limit.
 Deadline After(Milliseconds limit);
-
-class Socket_Error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// A wait that reached its deadline.
-class Socket_Timeout : public Socket_Error {
-public:
-    using Socket_Error::Socket_Error;
-};
 
 // One address and port to connect to.
 class Endpoint {
@@ -65,45 +50,39 @@ std::vector<Endpoint> Resolve(const std::string& host, uint16_t port);
 // The same addresses with the IPv4 ones first, each family in its own order.
 std::vector<Endpoint> IPv4_First(std::vector<Endpoint> endpoints);
 
-class Tcp_Socket {
+class Tcp_Socket : public Byte_Stream {
 public:
     explicit Tcp_Socket(int family);
-    ~Tcp_Socket();
+    ~Tcp_Socket() override;
     Tcp_Socket(const Tcp_Socket&) = delete;
     Tcp_Socket& operator=(const Tcp_Socket&) = delete;
 
     void Connect(const Endpoint& peer, Deadline deadline);
 
     // The connect has completed: until then there is nobody to talk to.
-    bool Established() const { return established_; }
+    bool Established() const override { return established_; }
 
-    // Sends what the peer takes in one go, at least one byte, waiting for
-    // room until the deadline.
-    size_t Send_Some(std::string_view bytes, Deadline deadline);
-    void Send_All(std::string_view bytes, Deadline deadline);
+    size_t Send_Some(std::string_view bytes, Deadline deadline) override;
+    size_t Receive(char* buffer, size_t capacity, Deadline deadline) override;
+    bool Has_Input() override;
+    bool Peer_Closed() const override;
+    bool Sends_Beside_Reader() const override { return true; }
+    Endpoint Peer_Address() const override;
+    // Closing the socket is end enough.
+    void Finish(Deadline) override {}
 
-    // What has arrived, up to `capacity` bytes, once something has; 0 when the
-    // peer has closed its side. Fails when nothing arrives by the deadline.
-    size_t Receive(char* buffer, size_t capacity, Deadline deadline);
+    // The descriptor stays open until destruction, so a thread still polling
+    // it never sees it reused.
+    void Shutdown() noexcept override;
 
-    // Something is waiting to be read (or the peer has closed); never waits.
-    bool Has_Input() const;
-
-    Endpoint Peer_Address() const;
-
-    // Whether the peer has closed or reset the connection, or Shutdown was
-    // called; never waits and consumes nothing, so any thread may ask.
-    bool Peer_Closed() const;
-
-    // Safe from any thread: the connection is cut and every wait on it, now
-    // or later, fails at once. The descriptor stays open until destruction, so
-    // a thread still polling it never sees it reused.
-    void Shutdown() noexcept;
-
-private:
+    // For a layer on top that reads and writes the descriptor itself: waits
+    // for readiness (POLLIN or POLLOUT) until the deadline, and fails at once
+    // after Shutdown.
+    int Descriptor() const { return fd_; }
     void Wait_For(short events, Deadline deadline, const char* what);
     void Throw_If_Shut_Down() const;
 
+private:
     const int fd_;
     // Orders Shutdown against the start of a connect, which shutdown(2) would
     // otherwise miss on a socket that is not connecting yet.
@@ -120,7 +99,7 @@ public:
 
     // The next line without its line break. Fails when the peer closes first,
     // the deadline passes, or a line grows beyond kMax_Line.
-    std::string Read_Line(Tcp_Socket& socket, Deadline deadline);
+    std::string Read_Line(Byte_Stream& stream, Deadline deadline);
 
     // Bytes received but not yet returned as a line.
     bool Holds_Bytes() const { return !buffer_.empty(); }

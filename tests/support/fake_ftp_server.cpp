@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -177,6 +178,51 @@ void Fake_Ftp_Server::Run() {
     changed_.notify_all();
 }
 
+struct Fake_Ftp_Server::Tls {
+    ~Tls() {
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+    }
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+};
+
+bool Fake_Ftp_Server::Accept_Tls(int control, const std::string& pem_file) {
+    tls_ = std::make_unique<Tls>();
+    tls_->context = SSL_CTX_new(TLS_server_method());
+    if (tls_->context == nullptr ||
+        SSL_CTX_use_certificate_chain_file(tls_->context, pem_file.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tls_->context, pem_file.c_str(), SSL_FILETYPE_PEM) != 1) {
+        Mismatch("cannot load the certificate " + pem_file);
+        return false;
+    }
+    tls_->ssl = SSL_new(tls_->context);
+    SSL_set_fd(tls_->ssl, control);
+    // The handshake blocks: a client that never ends it is given up on.
+    const timeval patience{Fake_Ftp_Server::kPatience.count(), 0};
+    ::setsockopt(control, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    if (SSL_accept(tls_->ssl) != 1) {
+        Mismatch("the TLS handshake failed");
+        return false;
+    }
+    return true;
+}
+
+void Fake_Ftp_Server::Send_Control(int control, const std::string& bytes) {
+    if (!tls_) {
+        Send_All(control, bytes);
+        return;
+    }
+    if (!bytes.empty())
+        SSL_write(tls_->ssl, bytes.data(), static_cast<int>(bytes.size()));
+}
+
+ssize_t Fake_Ftp_Server::Receive_Control(int control, char* buffer, size_t capacity) {
+    if (!tls_)
+        return ::recv(control, buffer, capacity, 0);
+    return SSL_read(tls_->ssl, buffer, static_cast<int>(capacity));
+}
+
 bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, Unique_Fd& control_fd) {
     std::string line;
     const int control = control_fd.Get();
@@ -187,6 +233,7 @@ bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, Unique_Fd& control_fd) {
         while (Read_Line(control, line, false)) {
         }
         pending_.clear();
+        tls_.reset();
         control_fd = Accept(listener_.Get(), "the next control connection");
         std::lock_guard lock(mutex_);
         stalling_ = false;
@@ -201,8 +248,10 @@ bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, Unique_Fd& control_fd) {
         return data && Send_Slowly(data.Get(), step.text);
     }
     case Ftp_Step::Kind::Send:
-        Send_All(control, With_Crlf(step.text));
+        Send_Control(control, With_Crlf(step.text));
         return true;
+    case Ftp_Step::Kind::Start_Tls:
+        return Accept_Tls(control, step.text);
     case Ftp_Step::Kind::Expect:
     case Ftp_Step::Kind::Passive: {
         // Over IPv6 a client asks for an extended passive connection.
@@ -221,15 +270,15 @@ bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, Unique_Fd& control_fd) {
         data_listener_ = Listen_On_Loopback(4096, family_);
         const uint16_t port = Local_Port(data_listener_.Get());
         if (family_ == AF_INET6) {
-            Send_All(control, With_Crlf("229 Entering Extended Passive Mode (|||" +
-                                        std::to_string(port) + "|)"));
+            Send_Control(control, With_Crlf("229 Entering Extended Passive Mode (|||" +
+                                            std::to_string(port) + "|)"));
             return true;
         }
         std::string address = step.text;
         std::replace(address.begin(), address.end(), '.', ',');
-        Send_All(control,
-                 With_Crlf("227 Entering Passive Mode (" + address + "," +
-                           std::to_string(port / 256) + "," + std::to_string(port % 256) + ")."));
+        Send_Control(control, With_Crlf("227 Entering Passive Mode (" + address + "," +
+                                        std::to_string(port / 256) + "," +
+                                        std::to_string(port % 256) + ")."));
         return true;
     }
     case Ftp_Step::Kind::Serve: {
@@ -272,7 +321,7 @@ bool Fake_Ftp_Server::Run_Step(const Ftp_Step& step, Unique_Fd& control_fd) {
 void Fake_Ftp_Server::Record_Tail(int control) {
     std::string line;
     while (Read_Line(control, line, false))
-        Send_All(control, With_Crlf(line == "QUIT" ? "221 Goodbye." : "500 Unexpected."));
+        Send_Control(control, With_Crlf(line == "QUIT" ? "221 Goodbye." : "500 Unexpected."));
 }
 
 bool Fake_Ftp_Server::Wait_Readable(int fd, const char* what, bool report) {
@@ -325,10 +374,11 @@ bool Fake_Ftp_Server::Read_Line(int control, std::string& line, bool report) {
             commands_.push_back(line);
             return true;
         }
-        if (!Wait_Readable(control, "command", report))
+        const bool decrypted_waiting = tls_ && SSL_pending(tls_->ssl) > 0;
+        if (!decrypted_waiting && !Wait_Readable(control, "command", report))
             return false;
         char chunk[4096];
-        const ssize_t count = ::recv(control, chunk, sizeof chunk, 0);
+        const ssize_t count = Receive_Control(control, chunk, sizeof chunk);
         if (count <= 0)
             return false;
         pending_.append(chunk, static_cast<size_t>(count));
@@ -346,8 +396,8 @@ uint16_t Unused_Port() {
     return Local_Port(Listen_On_Loopback().Get());
 }
 
-Pyftpdlib_Server::Pyftpdlib_Server(std::string refused_name)
-    : refused_name_(std::move(refused_name)) {
+Pyftpdlib_Server::Pyftpdlib_Server(std::string refused_name, std::string tls_certificate)
+    : refused_name_(std::move(refused_name)), tls_certificate_(std::move(tls_certificate)) {
     Start(0);
 }
 
@@ -398,6 +448,9 @@ void Pyftpdlib_Server::Start(uint16_t port) {
         environment.push_back(*entry);
     std::string lifeline_flag = "VISTREL_FTP_STDIN_LIFELINE=1";
     environment.push_back(lifeline_flag.data());
+    std::string certificate_setting = "VISTREL_FTP_TLS_CERT=" + tls_certificate_;
+    if (!tls_certificate_.empty())
+        environment.push_back(certificate_setting.data());
     environment.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;

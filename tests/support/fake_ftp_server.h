@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/socket.h>
@@ -64,6 +65,9 @@ struct Ftp_Step {
                    // or the client goes
         Trickle,   // accepts the data connection and sends text on it as Drip
                    // does, then closes it
+        Start_Tls, // takes the client's TLS handshake on the control connection
+                   // with the certificate and key in the PEM file text; what
+                   // follows on it is encrypted
     };
     Kind kind;
     std::string text;
@@ -98,6 +102,9 @@ inline Ftp_Step Drip(std::string bytes) {
 }
 inline Ftp_Step Trickle(std::string bytes) {
     return {Ftp_Step::Kind::Trickle, std::move(bytes)};
+}
+inline Ftp_Step Start_Tls(std::string pem_file) {
+    return {Ftp_Step::Kind::Start_Tls, std::move(pem_file)};
 }
 
 // `first`, then `rest`.
@@ -174,6 +181,13 @@ private:
     Unique_Fd Accept(int listener, const char* what);
     bool Read_Line(int control, std::string& line, bool report = true);
     void Mismatch(const std::string& text);
+    // On the control connection, encrypted once Start_Tls has run.
+    void Send_Control(int control, const std::string& bytes);
+    ssize_t Receive_Control(int control, char* buffer, size_t capacity);
+    bool Accept_Tls(int control, const std::string& pem_file);
+
+    struct Tls;
+    std::unique_ptr<Tls> tls_; // of the control connection now open
 
     std::vector<Ftp_Step> script_;
     int family_;
@@ -222,8 +236,9 @@ public:
     static constexpr const char* kPassword = "s3cret pass";
 
     // A store of a file named `refused_name` (when not empty) is refused with
-    // 553, in any folder.
-    explicit Pyftpdlib_Server(std::string refused_name = {});
+    // 553, in any folder. With `tls_certificate`, a PEM file holding the
+    // server's certificate and key, it speaks explicit FTPS only.
+    explicit Pyftpdlib_Server(std::string refused_name = {}, std::string tls_certificate = {});
     ~Pyftpdlib_Server();
     Pyftpdlib_Server(const Pyftpdlib_Server&) = delete;
     Pyftpdlib_Server& operator=(const Pyftpdlib_Server&) = delete;
@@ -248,6 +263,7 @@ private:
     void Stop();
 
     const std::string refused_name_;
+    const std::string tls_certificate_;
     Temp_Dir home_;
     Unique_Fd lifeline_; // the server's stdin: it ends when this end closes
     pid_t pid_ = -1;

@@ -7,6 +7,10 @@ Serves HOME to USER with every right, on the loopback PORT (a free one when
 absent or 0), and prints that port as the first line of its output once it
 accepts connections. A store of a file named REFUSED, in any folder, is
 refused for good with 553, as a server's rules may refuse one file.
+
+With VISTREL_FTP_TLS_CERT (a PEM file with the certificate chain and, unless
+VISTREL_FTP_TLS_KEY names another file, the key) the server speaks explicit
+FTPS and requires TLS on the control and on every data connection.
 """
 import logging
 import os
@@ -14,7 +18,7 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -36,7 +40,10 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, home, perm="elradfmwMT")
 
-    class Handler(FTPHandler):
+    certificate = os.environ.get("VISTREL_FTP_TLS_CERT", "")
+    base = TLS_FTPHandler if certificate else FTPHandler
+
+    class Handler(base):
         def ftp_STOR(self, file, mode="w"):
             if refused and os.path.basename(file) == refused:
                 self.respond("553 File name not allowed.")
@@ -44,6 +51,11 @@ def main():
             return super().ftp_STOR(file, mode)
 
     Handler.authorizer = authorizer
+    if certificate:
+        Handler.certfile = certificate
+        Handler.keyfile = os.environ.get("VISTREL_FTP_TLS_KEY") or None
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
     # A refused login is answered at once: no one guesses passwords here.
     Handler.auth_failed_timeout = 0
     server = FTPServer(("127.0.0.1", port), Handler)
