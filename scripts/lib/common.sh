@@ -13,9 +13,11 @@ VISTREL_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
-  libjpeg62-turbo-dev
+  libjpeg62-turbo-dev libssl-dev openssl
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-pyftpdlib
+  python3 python3-pyftpdlib python3-openssl
+  # What the FTPS servers unpacked by ensure_ftp_servers link against.
+  libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libsodium23 libpam-modules
   xvfb xauth locales tzdata fonts-dejavu-core fonts-liberation2
 )
 
@@ -53,6 +55,29 @@ ensure_fuzz_packages() {
   VISTREL_PACKAGES=("${VISTREL_FUZZ_PACKAGES[@]}")
   ensure_packages
   VISTREL_PACKAGES=("${all[@]}")
+}
+
+# vsftpd and proftpd (with mod_tls) for the FTPS tests. The two packages
+# conflict, and installing either would start a daemon on port 21: both are
+# unpacked into the build folder instead, where the tests find them.
+VISTREL_FTP_SERVER_DEBS=(vsftpd proftpd-core proftpd-mod-crypto)
+
+ensure_ftp_servers() {
+  local target="$BUILD_DIR/ftp-servers"
+  if [ -x "$target/usr/sbin/vsftpd" ] && [ -x "$target/usr/sbin/proftpd" ] &&
+    [ -f "$target/usr/lib/proftpd/mod_tls.so" ]; then
+    return
+  fi
+  local debs
+  debs="$(mktemp -d)"
+  if ! (cd "$debs" && apt-get download -q "${VISTREL_FTP_SERVER_DEBS[@]}" 2>/dev/null); then
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    (cd "$debs" && apt-get download -q "${VISTREL_FTP_SERVER_DEBS[@]}")
+  fi
+  mkdir -p "$target"
+  local deb
+  for deb in "$debs"/*.deb; do dpkg-deb -x "$deb" "$target"; done
+  rm -rf "$debs"
 }
 
 ensure_test_locale() {

@@ -96,8 +96,13 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
         return ::stat("/proc/self/exe", &st) == 0 ? st.st_mtime : std::time(nullptr);
     };
     s.now = [] { return std::time(nullptr); };
-    s.make_ftp_client = [](std::function<void(const std::string&)> on_status) {
+    s.make_ftp_client = [folder =
+                             s.data_folder](std::function<void(const std::string&)> on_status) {
         auto client = std::make_unique<FTP_Client>();
+        client->Pinned_Certificate = [pins = Trusted_Servers(folder + Trusted_Servers::kFile_Name)](
+                                         const std::string& host, uint16_t port) {
+            return pins.Pinned(host, port);
+        };
         client->OnStatus = [on_status = std::move(on_status)](Ftp_Status, const std::string& text) {
             on_status(text);
         };
@@ -512,6 +517,8 @@ void TF_Main::closeEvent(QCloseEvent* e) {
         ftp_client_->Abort_Transfer();
         ftp_client_->Disconnect();
         ftp_client_->Close_For_Good();
+        if (trust_question_)
+            trust_question_->reject(); // nobody is left to answer it
         e->ignore();
         return;
     }
@@ -648,22 +655,59 @@ void TF_Main::BTN_FTP_TestClick() {
         return;
     }
 
+    Connection_Test_Outcome outcome;
+    for (;;) {
+        outcome = Run_Connection_Test_Beside_Window(Working());
+        // A certificate the user trusts is pinned, and the test goes on with
+        // a connection that uses the pin.
+        if (!outcome.untrusted || close_after_test_ || !Ask_To_Trust(*outcome.untrusted))
+            break;
+        try {
+            Trusted_Servers(data_folder_ + Trusted_Servers::kFile_Name)
+                .Pin(outcome.untrusted->Host(), outcome.untrusted->Port(),
+                     outcome.untrusted->Peer().Certificate.Fingerprint);
+        } catch (const std::exception& e) {
+            outcome.failure = std::string("Cannot keep the trusted certificate: ") + e.what();
+            break;
+        }
+    }
+
+    if (outcome.sent && outcome.failure.empty())
+        ui_->LBL_FTP_File->setText(QString::fromLatin1(kConnection_Test_Success));
+    Read_Parameters_From_Controls();
+    worker_->Hold(false);
+    connection_test_running_ = false;
+    if (close_after_test_) {
+        close();
+        return;
+    }
+    if (!outcome.failure.empty())
+        QMessageBox::critical(this, kApp_Name,
+                              QString::fromStdString(Error_Box_Text(outcome.failure)));
+}
+
+TF_Main::Connection_Test_Outcome
+TF_Main::Run_Connection_Test_Beside_Window(const Working_Settings& settings) {
     // The test itself runs beside the window, so that sampling and recording
     // go on while a slow server is waited for.
-    const Working_Settings settings = Working();
-    bool sent = false;
-    std::string failure;
+    Connection_Test_Outcome outcome;
     std::atomic<bool> finished{false};
     QEventLoop waiting;
     std::thread test([&] {
         try {
-            sent = Run_Connection_Test(*ftp_client_, settings, data_folder_ + "datas.ini");
+            outcome.sent = Run_Connection_Test(*ftp_client_, settings, data_folder_ + "datas.ini");
+        } catch (const Certificate_Error& e) {
+            outcome.failure = e.what();
+            const Certificate_Problem problem = e.Problem();
+            if (problem == Certificate_Problem::Untrusted ||
+                problem == Certificate_Problem::Changed)
+                outcome.untrusted = e;
         } catch (const std::exception& e) {
-            failure = e.what();
-            if (failure.empty())
-                failure = "The FTP connection test failed";
+            outcome.failure = e.what();
+            if (outcome.failure.empty())
+                outcome.failure = "The FTP connection test failed";
         } catch (...) {
-            failure = "The FTP connection test failed";
+            outcome.failure = "The FTP connection test failed";
         }
         finished = true;
         QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
@@ -677,18 +721,21 @@ void TF_Main::BTN_FTP_TestClick() {
         ftp_client_->Close_For_Good();
     }
     test.join();
+    return outcome;
+}
 
-    if (sent && failure.empty())
-        ui_->LBL_FTP_File->setText(QString::fromLatin1(kConnection_Test_Success));
-    Read_Parameters_From_Controls();
-    worker_->Hold(false);
-    connection_test_running_ = false;
-    if (close_after_test_) {
-        close();
-        return;
-    }
-    if (!failure.empty())
-        QMessageBox::critical(this, kApp_Name, QString::fromStdString(Error_Box_Text(failure)));
+bool TF_Main::Ask_To_Trust(const Certificate_Error& refused) {
+    if (services_.confirm_certificate)
+        return services_.confirm_certificate(refused);
+    QMessageBox question(QMessageBox::Question, kApp_Name,
+                         QString::fromStdString(Trust_Question(refused)),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setInformativeText(QString::fromStdString(Trust_Question_Details(refused)));
+    question.setDefaultButton(QMessageBox::No);
+    trust_question_ = &question;
+    const int answer = question.exec();
+    trust_question_ = nullptr;
+    return answer == QMessageBox::Yes && !close_after_test_;
 }
 
 // ---- Update check ----------------------------------------------------------

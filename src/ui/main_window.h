@@ -13,13 +13,16 @@
 #include "settings/window_placement.h"
 #include "settings/working_settings.h"
 #include "upload/ftp_session.h"
+#include "upload/server_trust.h"
 #include "upload/upload_list.h"
 #include "upload/upload_queue_file.h"
 #include "upload/upload_worker.h"
 
 #include <QMainWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -66,6 +69,9 @@ struct Main_Window_Services {
     std::function<std::unique_ptr<Ftp_Session>(std::function<void(const std::string&)> on_status)>
         make_ftp_client;
     std::function<std::time_t()> now;
+    // Asks whether to trust a certificate the system does not; without it a
+    // question box asks.
+    std::function<bool(const Certificate_Error&)> confirm_certificate;
 
     // The real ones: QDesktopServices, the screens, the XDG pictures folder.
     static Main_Window_Services Standard(std::unique_ptr<Frame_Source> camera);
@@ -168,6 +174,13 @@ private:
     void Use_Camera(const std::string& description);
     void Continue_Update_Check(const std::optional<std::string>& body);
     void FTP_ClientStatus(const std::string& text);
+    struct Connection_Test_Outcome {
+        bool sent = false;
+        std::string failure;
+        std::optional<Certificate_Error> untrusted; // one the user may pin
+    };
+    Connection_Test_Outcome Run_Connection_Test_Beside_Window(const Working_Settings& settings);
+    bool Ask_To_Trust(const Certificate_Error& refused);
     void Show_Upload_File(const std::string& name);
     void Show_Backlog();
     void Close_Upload();
@@ -209,6 +222,7 @@ private:
     std::unique_ptr<Upload_Worker> worker_; // after the client, which it uses
     bool connection_test_running_ = false;
     bool close_after_test_ = false;
+    QPointer<QMessageBox> trust_question_; // open while the user decides
 
     // Last, so that a fetch still running is dropped first.
     std::shared_ptr<void> version_fetch_;

@@ -59,13 +59,33 @@ Certificate_Error::Certificate_Error(Certificate_Problem problem, const Tls_Peer
     : FTP_Error(0, Certificate_Problem_Text(problem, peer), "AUTH"), problem_(problem), peer_(peer),
       host_(std::move(host)), port_(port) {}
 
+std::string Host_And_Port(const std::string& host, uint16_t port) {
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 std::string Server_Key(const std::string& host, uint16_t port) {
     std::string lower = host;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower.find(':') != std::string::npos)
-        lower = "[" + lower + "]";
-    return lower + ":" + std::to_string(port);
+    return Host_And_Port(lower, port);
+}
+
+std::string Trust_Question(const Certificate_Error& refused) {
+    return "Trust this certificate for " + Host_And_Port(refused.Host(), refused.Port()) + "?";
+}
+
+std::string Trust_Question_Details(const Certificate_Error& refused) {
+    const Tls_Peer& peer = refused.Peer();
+    const Certificate_Info& certificate = peer.Certificate;
+    const std::string why = refused.Problem() == Certificate_Problem::Changed
+                                ? "It is not the certificate trusted for this server before."
+                                : "The system does not trust it: " + peer.Verify_Error + ".";
+    return "The server " + refused.Host() + " port " + std::to_string(refused.Port()) +
+           " shows this certificate. " + why + "\n\nSubject: " + certificate.Subject +
+           "\nIssuer: " + certificate.Issuer + "\nValid from " + certificate.Not_Before + " to " +
+           certificate.Not_After + "\nSHA-256 fingerprint: " + certificate.Fingerprint +
+           "\n\nTrust it only if it is the fingerprint your server shows.";
 }
 
 std::string Trusted_Servers::Pinned(const std::string& host, uint16_t port) const noexcept {

@@ -43,6 +43,14 @@ private:
 // What the user reads about a refused certificate.
 std::string Certificate_Problem_Text(Certificate_Problem problem, const Tls_Peer& peer);
 
+// "host:port", an IPv6 address in brackets.
+std::string Host_And_Port(const std::string& host, uint16_t port);
+
+// What the connection test asks about a certificate it may pin:
+// "Trust this certificate for host:port?", and what the user decides on.
+std::string Trust_Question(const Certificate_Error& refused);
+std::string Trust_Question_Details(const Certificate_Error& refused);
+
 // "host:port" as the pins file keys a server: the host in lower case, an IPv6
 // address in brackets.
 std::string Server_Key(const std::string& host, uint16_t port);

@@ -37,6 +37,9 @@ struct Harness {
     std::time_t now = 0;
     // Adjusts the FTP client the window makes, before it is used.
     std::function<void(FTP_Client&)> configure_ftp;
+    // Answers the connection test's question about an untrusted certificate;
+    // empty: the window's own question box asks.
+    std::function<bool(const Certificate_Error&)> confirm_certificate;
 
     std::string Data() const { return dir.Folder() + "data/"; }
     std::string Ini() const { return Data() + "datas.ini"; }
@@ -73,6 +76,9 @@ struct Harness {
         s.now = [this] { return now; };
         s.make_ftp_client = [this](std::function<void(const std::string&)> on_status) {
             auto client = std::make_unique<FTP_Client>();
+            client->Pinned_Certificate = [folder = Data()](const std::string& host, uint16_t port) {
+                return Trusted_Servers(folder + Trusted_Servers::kFile_Name).Pinned(host, port);
+            };
             // Short waits: a test server answers at once or not at all.
             client->Read_Timeout = std::chrono::seconds(5);
             client->Stall_Timeout = std::chrono::seconds(5);
@@ -84,6 +90,7 @@ struct Harness {
                 configure_ftp(*client);
             return std::unique_ptr<Ftp_Session>(std::move(client));
         };
+        s.confirm_certificate = confirm_certificate;
         window = std::make_unique<TF_Main>(std::move(s));
         return *window;
     }

@@ -1,9 +1,11 @@
 // Recorded pictures on their way to a real FTP server (pyftpdlib), through
 // the window, its tick, the upload worker and the FTP client.
 #include "support/fake_ftp_server.h"
+#include "support/test_certificates.h"
 #include "support/window_harness.h"
 #include "ui_UF_Main.h"
 
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
@@ -145,6 +147,95 @@ private slots:
         QVERIFY(copy.find(test::Pyftpdlib_Server::kPassword) == std::string::npos);
         QVERIFY(copy.find("EDT_FTP_Password=\r\n") != std::string::npos);
         QVERIFY2(w.Working().Use_FTP, "uploading resumes after the test");
+    }
+
+    // A NAS's self-signed certificate: the test asks before anything is sent,
+    // a yes pins it and the test goes on, a no ends it with the error box.
+    void connection_test_asks_before_trusting_an_unknown_certificate() {
+        const test::Temp_Dir certificates;
+        const test::Test_Certificate self_signed("nas", {"DNS:nas.local"});
+        self_signed.Write_With_Key(certificates.Path() / "nas.pem");
+        certificates.Write("empty.pem", "");
+        qputenv("SSL_CERT_FILE", certificates.File("empty.pem").c_str());
+        qputenv("SSL_CERT_DIR", certificates.Path().c_str());
+        test::Pyftpdlib_Server server({}, certificates.File("nas.pem"));
+        const std::string address = "ftps://127.0.0.1:" + std::to_string(server.Port());
+
+        for (const bool yes : {false, true}) {
+            Harness h;
+            Write_Ftp_Settings(h, address, test::Pyftpdlib_Server::kPassword, false);
+            std::vector<std::string> asked;
+            std::string shown_fingerprint;
+            h.confirm_certificate = [&](const Certificate_Error& refused) {
+                asked.push_back(Trust_Question(refused));
+                shown_fingerprint = refused.Peer().Certificate.Fingerprint;
+                return yes;
+            };
+            TF_Main& w = h.Create();
+            h.Activate();
+            QString error_box;
+            QTimer answer_boxes;
+            QObject::connect(&answer_boxes, &QTimer::timeout, [&] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    error_box = box->text();
+                    box->accept();
+                }
+            });
+            answer_boxes.start(50);
+            w.BTN_FTP_TestClick();
+            answer_boxes.stop();
+
+            const std::string expected =
+                "Trust this certificate for 127.0.0.1:" + std::to_string(server.Port()) + "?";
+            QCOMPARE(asked, std::vector<std::string>{expected});
+            QCOMPARE(shown_fingerprint, self_signed.Fingerprint());
+            const std::string pins = h.dir.Read("data/trusted_servers.ini");
+            if (!yes) {
+                QVERIFY(pins.empty());
+                QVERIFY2(error_box.startsWith("The server's certificate is not trusted"),
+                         qPrintable(error_box));
+                QVERIFY(w.Form().LBL_FTP_File->text() != "file tranfered : datas.ini ...");
+                continue;
+            }
+            QVERIFY2(pins.find(self_signed.Fingerprint()) != std::string::npos, pins.c_str());
+            QVERIFY2(error_box.isEmpty(), qPrintable(error_box));
+            QCOMPARE(w.Form().LBL_FTP_File->text(), QString("file tranfered : datas.ini ..."));
+            QVERIFY(Bytes_Of(server.Home().Path() / "datas.ini").find("EDT_FTP_Password=\r\n") !=
+                    std::string::npos);
+            // Pinned, the next test asks nothing.
+            w.BTN_FTP_TestClick();
+            QCOMPARE(asked.size(), size_t(1));
+        }
+        qunsetenv("SSL_CERT_FILE");
+        qunsetenv("SSL_CERT_DIR");
+    }
+
+    void closing_while_the_trust_question_is_open_ends_the_program_at_once() {
+        const test::Temp_Dir certificates;
+        const test::Test_Certificate self_signed("nas", {"DNS:nas.local"});
+        self_signed.Write_With_Key(certificates.Path() / "nas.pem");
+        test::Pyftpdlib_Server server({}, certificates.File("nas.pem"));
+        Harness h;
+        Write_Ftp_Settings(h, "ftps://127.0.0.1:" + std::to_string(server.Port()), "pw", false);
+        TF_Main& w = h.Create();
+        h.Activate();
+        bool question_shown = false;
+        std::chrono::steady_clock::time_point start;
+        QTimer closing;
+        QObject::connect(&closing, &QTimer::timeout, [&] {
+            if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) == nullptr)
+                return;
+            question_shown = true;
+            closing.stop();
+            start = std::chrono::steady_clock::now();
+            w.close();
+        });
+        closing.start(50);
+        w.BTN_FTP_TestClick(); // returns once the window is closed
+        h.window.reset();
+        QVERIFY(question_shown);
+        QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(2));
+        QVERIFY(h.dir.Read("data/trusted_servers.ini").empty());
     }
 
     // Whatever the upload is waiting for when the window closes, the program
