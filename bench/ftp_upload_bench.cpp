@@ -4,11 +4,14 @@
 // Steady: the upload of a picture of the episode in progress, on a connection
 // already open and logged in (PWD, then the store). First_Of_Episode: the first
 // picture of an episode, which also moves up, lists, creates the folder and
-// enters it.
+// enters it. Each runs in clear ("plain") and over explicit TLS ("ftps", a
+// self-signed certificate pinned as the connection test pins it), side by
+// side.
 #include "upload/ftp_client.h"
 
 #include "support/fake_ftp_server.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,17 +25,33 @@ using namespace vistrel;
 
 constexpr const char* kPicture_Name = "I_14_05_09__00012.jpg";
 
+// The server's certificate, when it speaks TLS, and where it is kept.
+struct Certificate {
+    explicit Certificate(bool tls) {
+        if (tls)
+            certificate.Write_With_Key(dir.Path() / "server.pem");
+    }
+    std::string File() const { return (dir.Path() / "server.pem").string(); }
+    test::Temp_Dir dir;
+    test::Test_Certificate certificate{"localhost", test::Loopback_Names()};
+};
+
 struct Setup {
+    Certificate certificate;
     test::Pyftpdlib_Server server;
     test::Temp_Dir local;
     FTP_Client client;
 
-    Setup() {
+    explicit Setup(bool tls) : certificate(tls), server({}, tls ? certificate.File() : "") {
         std::string picture;
         for (int i = 0; i < 40 * 1024; ++i)
             picture += static_cast<char>((i * 131 + i / 256) % 256);
         local.Write(kPicture_Name, picture);
-        client.Set_Server("127.0.0.1:" + std::to_string(server.Port()));
+        client.Set_Server((tls ? "ftps://127.0.0.1:" : "127.0.0.1:") +
+                          std::to_string(server.Port()));
+        client.Pinned_Certificate = [this](const std::string&, uint16_t) {
+            return certificate.certificate.Fingerprint();
+        };
         client.Set_Credentials(test::Pyftpdlib_Server::kUser, test::Pyftpdlib_Server::kPassword);
         client.Connect();
         client.Login();
@@ -40,8 +59,8 @@ struct Setup {
     std::string Picture() const { return local.File(kPicture_Name); }
 };
 
-void BM_Upload_Steady(benchmark::State& state) {
-    Setup setup;
+void BM_Upload_Steady(benchmark::State& state, bool tls) {
+    Setup setup(tls);
     setup.client.Make_Dir("RIDEV_2026_12_08_R0001");
     setup.client.Change_Dir("RIDEV_2026_12_08_R0001");
     for (auto _ : state) {
@@ -49,10 +68,11 @@ void BM_Upload_Steady(benchmark::State& state) {
         setup.client.Put_File(setup.Picture(), kPicture_Name, false);
     }
 }
-BENCHMARK(BM_Upload_Steady)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload_Steady, plain, false)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload_Steady, ftps, true)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-void BM_Upload_First_Of_Episode(benchmark::State& state) {
-    Setup setup;
+void BM_Upload_First_Of_Episode(benchmark::State& state, bool tls) {
+    Setup setup(tls);
     setup.client.Make_Dir("RIDEV_2026_12_08_R0000");
     setup.client.Change_Dir("RIDEV_2026_12_08_R0000");
     const std::string folder = "RIDEV_2026_12_08_R0001";
@@ -73,6 +93,11 @@ void BM_Upload_First_Of_Episode(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_Upload_First_Of_Episode)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload_First_Of_Episode, plain, false)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload_First_Of_Episode, ftps, true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
