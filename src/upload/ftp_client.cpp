@@ -463,15 +463,8 @@ void FTP_Client::Secure_Control(const std::shared_ptr<Tcp_Socket>& control) {
     auto sessions = std::make_shared<Tls_Session_Slot>();
     auto secured =
         std::make_shared<Tls_Stream>(control, context, Host, sessions, Tls_Stream::Role::Control);
-    {
-        // Published before the wait, so that Disconnect can cut it short.
-        std::lock_guard lock(handles_mutex_);
-        if (ended_)
-            throw Socket_Error("the connection is closed for good");
-        if (control_ != control)
-            throw Socket_Error("connection closed");
-        control_ = secured;
-    }
+    // Published before the wait, so that Disconnect can cut it short.
+    Replace_Handle(control_, control, secured);
     try {
         secured->Handshake(After(Read_Timeout));
     } catch (const Socket_Timeout&) {
@@ -488,6 +481,17 @@ void FTP_Client::Secure_Control(const std::shared_ptr<Tcp_Socket>& control) {
     server_fingerprint_ = secured->Peer().Certificate.Fingerprint;
 }
 
+void FTP_Client::Replace_Handle(std::shared_ptr<Byte_Stream>& handle,
+                                const std::shared_ptr<Byte_Stream>& plain,
+                                std::shared_ptr<Byte_Stream> secured) {
+    std::lock_guard lock(handles_mutex_);
+    if (ended_)
+        throw Socket_Error("the connection is closed for good");
+    if (handle != plain)
+        throw Socket_Error("connection closed"); // cut by another thread
+    handle = std::move(secured);
+}
+
 void FTP_Client::Protect_Data(Byte_Stream& control) {
     if (!tls_context_ || data_protected_)
         return;
@@ -502,14 +506,7 @@ std::optional<Ftp_Reply> FTP_Client::Secure_Data(Byte_Stream& control,
     auto secured =
         std::make_shared<Tls_Stream>(std::static_pointer_cast<Tcp_Socket>(data), tls_context_, Host,
                                      tls_sessions_, Tls_Stream::Role::Data);
-    {
-        std::lock_guard lock(handles_mutex_);
-        if (ended_)
-            throw Socket_Error("the connection is closed for good");
-        if (data_ != data)
-            throw Socket_Error("connection closed");
-        data_ = secured;
-    }
+    Replace_Handle(data_, data, secured);
     data = secured;
     std::optional<Ftp_Reply> reply;
     for (;;) {

@@ -162,6 +162,11 @@ private:
 
     std::shared_ptr<Tcp_Socket> Open_Control();
     void Secure_Control(const std::shared_ptr<Tcp_Socket>& control);
+    // Under handles_mutex_: `secured` takes the place of `plain` in
+    // `handle`, unless another thread cut it meanwhile.
+    void Replace_Handle(std::shared_ptr<Byte_Stream>& handle,
+                        const std::shared_ptr<Byte_Stream>& plain,
+                        std::shared_ptr<Byte_Stream> secured);
     void Protect_Data(Byte_Stream& control);
     // Runs the data connection's handshake, watching the control connection
     // meanwhile: a server may refuse the transfer instead. Returns the reply

@@ -232,32 +232,34 @@ std::filesystem::path Unpacked_Servers() {
                              : std::filesystem::path(VISTREL_FTP_SERVERS_DIR);
 }
 
-std::unique_ptr<Real_Ftp_Server> Start_Vsftpd(const std::filesystem::path& certificate,
-                                              std::string& why) {
+namespace {
+
+// Null, with the reason, unless the server is unpacked and we are root.
+template <class Server>
+std::unique_ptr<Real_Ftp_Server>
+Start_Unpacked(const char* binary, const std::filesystem::path& certificate, std::string& why) {
     const std::filesystem::path servers = Unpacked_Servers();
-    if (servers.empty() || !std::filesystem::exists(servers / "usr/sbin/vsftpd")) {
-        why = "vsftpd is not unpacked (scripts/test does it)";
+    if (servers.empty() || !std::filesystem::exists(servers / binary)) {
+        why = std::string(binary) + " is not unpacked (scripts/test does it)";
         return nullptr;
     }
     if (::geteuid() != 0) {
-        why = "vsftpd logs in local users only when run as root";
+        why = "the server logs in a system user only when run as root";
         return nullptr;
     }
-    return std::make_unique<Vsftpd>(servers, certificate);
+    return std::make_unique<Server>(servers, certificate);
+}
+
+} // namespace
+
+std::unique_ptr<Real_Ftp_Server> Start_Vsftpd(const std::filesystem::path& certificate,
+                                              std::string& why) {
+    return Start_Unpacked<Vsftpd>("usr/sbin/vsftpd", certificate, why);
 }
 
 std::unique_ptr<Real_Ftp_Server> Start_Proftpd(const std::filesystem::path& certificate,
                                                std::string& why) {
-    const std::filesystem::path servers = Unpacked_Servers();
-    if (servers.empty() || !std::filesystem::exists(servers / "usr/sbin/proftpd")) {
-        why = "proftpd is not unpacked (scripts/test does it)";
-        return nullptr;
-    }
-    if (::geteuid() != 0) {
-        why = "proftpd switches to its user only when run as root";
-        return nullptr;
-    }
-    return std::make_unique<Proftpd>(servers, certificate);
+    return Start_Unpacked<Proftpd>("usr/sbin/proftpd", certificate, why);
 }
 
 } // namespace vistrel::test
