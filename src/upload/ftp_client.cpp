@@ -240,6 +240,11 @@ Server_Address Parse_Server(const std::string& text) {
     } else {
         address.Host = server; // a name, an IPv4 address or a bare IPv6 address
     }
+    // A path or a control character never names a host; refused here, the
+    // user reads what is wrong with the field instead of a lookup failure.
+    if (std::any_of(address.Host.begin(), address.Host.end(),
+                    [](unsigned char c) { return c == '/' || c < 0x20 || c == 0x7f; }))
+        throw FTP_Error(0, "invalid server address " + server);
     return address;
 }
 

@@ -210,8 +210,10 @@ TEST(Parse_Server, Reads_Host_And_Optional_Port) {
         EXPECT_EQ(address.Port, c.port);
         EXPECT_EQ(address.Protocol, c.protocol);
     }
-    for (const char* bad : {"host:", "host:ftp", "host:0", "host:65536", "[::1]x", "[::1",
-                            "http://host", "ftps://", "ftps://host:99999", "ftpes://host"}) {
+    for (const char* bad :
+         {"host:", "host:ftp", "host:0", "host:65536", "[::1]x", "[::1", "http://host", "ftps://",
+          "ftps://host:99999", "ftpes://host", "ftp://nas/pictures", "host/path:21",
+          "ftp://a\r:b://c", "nas\tlocal"}) {
         SCOPED_TRACE(bad);
         EXPECT_THROW(Parse_Server(bad), FTP_Error);
     }
