@@ -1,5 +1,8 @@
 #include "capture/motion_measure.h"
 
+#include "capture/extended_float.h"
+
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -13,13 +16,29 @@ constexpr double kPercent = 100.0;
 constexpr double kGain = 5.0;
 constexpr int64_t kDarkness_Limit = 50;
 
-// Start offset of one axis: Trunc(Frac(size / step) * step / 2) in extended
-// precision. The rounding of the division decides the value for even
-// remainders, so the computation must stay in this form.
-int32_t Start_Offset(int32_t size, int32_t step) {
-    const long double ratio = static_cast<long double>(size) / static_cast<long double>(step);
-    const long double frac = ratio - std::trunc(ratio);
-    return static_cast<int32_t>(std::trunc(frac * static_cast<long double>(step) / 2.0L));
+} // namespace
+
+// Trunc(Frac(size / step) * step / 2) with a 64-bit significand. The rounding
+// of the division decides the value for even remainders, so the computation
+// must stay in this form.
+int32_t Start_Offset(int32_t size, int32_t step) noexcept {
+    const Extended ratio =
+        Extended::Quotient(static_cast<uint64_t>(size), static_cast<uint64_t>(step));
+    const Extended spread = ratio.Frac() * Extended::From_Integer(static_cast<uint64_t>(step));
+    return static_cast<int32_t>(spread.Half().Trunc());
+}
+
+namespace {
+
+// The smallest whole step not below √(pixels / 1000), decided in integers; the
+// floating root is only the first guess.
+int32_t Grid_Step(int64_t pixels) {
+    int64_t step = static_cast<int64_t>(std::sqrt(static_cast<double>(pixels) / kTarget_Samples));
+    while (step > 1 && (step - 1) * (step - 1) * 1000 >= pixels)
+        --step;
+    while (step * step * 1000 < pixels)
+        ++step;
+    return static_cast<int32_t>(std::max<int64_t>(step, 1));
 }
 
 } // namespace
@@ -31,12 +50,7 @@ Sampling_Grid Grid_For(int32_t width, int32_t height) noexcept {
     const int64_t pixels = int64_t{width} * height;
     if (pixels > INT32_MAX)
         return {};
-    const double s = std::sqrt(static_cast<long double>(pixels) / kTarget_Samples);
-    int32_t step = static_cast<int32_t>(std::trunc(s));
-    if (s != std::trunc(s))
-        ++step;
-    if (step < 1)
-        step = 1;
+    const int32_t step = Grid_Step(pixels);
     Sampling_Grid grid;
     grid.step = step;
     grid.x0 = Start_Offset(width, step);
@@ -47,8 +61,12 @@ Sampling_Grid Grid_For(int32_t width, int32_t height) noexcept {
 }
 
 int32_t Luma_Exact(uint8_t r, uint8_t g, uint8_t b) noexcept {
-    const long double luma = (0.299L * r + 0.587L * g) + 0.114L * b;
-    return static_cast<int32_t>(std::trunc(luma));
+    static constexpr Extended kRed = Extended::Quotient(299, 1000);
+    static constexpr Extended kGreen = Extended::Quotient(587, 1000);
+    static constexpr Extended kBlue = Extended::Quotient(114, 1000);
+    const Extended luma = (kRed * Extended::From_Integer(r) + kGreen * Extended::From_Integer(g)) +
+                          kBlue * Extended::From_Integer(b);
+    return static_cast<int32_t>(luma.Trunc());
 }
 
 namespace {

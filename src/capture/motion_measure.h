@@ -23,12 +23,16 @@ struct Sampling_Grid {
 
 // The grid of a W x H frame; all zero when the frame has no pixels. The step
 // is the smallest integer not below sqrt(W*H/1000); the offsets are half the
-// remainders as the extended-precision arithmetic of the original computes
+// remainders as extended-precision arithmetic computes
 // them, which is one less than the exact half for some even remainders.
 Sampling_Grid Grid_For(int32_t width, int32_t height) noexcept;
 
-// Trunc((0.299 R + 0.587 G) + 0.114 B) in extended precision: grey levels 63,
-// 126, 215, 229 and 252 come out one lower.
+// The start offset of one axis of the grid: about half of size mod step, done
+// in extended precision on every platform. size and step must be positive.
+int32_t Start_Offset(int32_t size, int32_t step) noexcept;
+
+// Trunc((0.299 R + 0.587 G) + 0.114 B) in extended precision, on every
+// platform: grey levels 63, 126, 215, 229 and 252 come out one lower.
 int32_t Luma_Exact(uint8_t r, uint8_t g, uint8_t b) noexcept;
 
 // The same value by integer arithmetic, falling back to the exact form only

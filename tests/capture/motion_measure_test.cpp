@@ -1,9 +1,12 @@
 #include "capture/motion_measure.h"
 
+#include "capture/extended_float.h"
+
 #include "support/test_frame.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <set>
 
@@ -60,6 +63,87 @@ TEST(Luma, IntegerPathAgreesWithTheExtendedPrecisionFormEverywhere) {
                     Luma_Exact(uint8_t(r), uint8_t(g), uint8_t(b)))
                     ++mismatches;
     EXPECT_EQ(mismatches, 0);
+}
+
+// Where the rounding of the 64-bit significand decides, by hand: each row
+// holds what x87 extended arithmetic gives.
+TEST(Extended, RoundsToNearestWithTiesToEven) {
+    const uint64_t all_ones = ~uint64_t{0};
+    struct Case {
+        const char* what;
+        Extended value;
+        uint64_t significand;
+        int exponent;
+    };
+    const Case cases[] = {
+        {"1/3 rounds up", Extended::Quotient(1, 3), 0xAAAAAAAAAAAAAAABu, -65},
+        {"2/3 is 1/3 doubled", Extended::Quotient(2, 3), 0xAAAAAAAAAAAAAAABu, -64},
+        {"1/10 rounds up", Extended::Quotient(1, 10), 0xCCCCCCCCCCCCCCCDu, -67},
+        {"0.299", Extended::Quotient(299, 1000), 0x9916872B020C49BAu, -65},
+        {"3 times 1/3 is one", Extended::Quotient(1, 3) * Extended::From_Integer(3),
+         uint64_t{1} << 63, -63},
+        {"a tie below an even last bit stays",
+         Extended::From_Integer(all_ones - 1) + Extended::Quotient(1, 2), all_ones - 1, 0},
+        {"a tie below an odd last bit carries",
+         Extended::From_Integer(all_ones) + Extended::Quotient(1, 2), uint64_t{1} << 63, 1},
+        {"just above a tie rounds up",
+         Extended::From_Integer(all_ones - 1) +
+             (Extended::Quotient(1, 2) + Extended::Quotient(1, uint64_t{1} << 62)),
+         all_ones, 0},
+        {"a value far below is lost", Extended::From_Integer(1) + Extended::Quotient(1, all_ones),
+         uint64_t{1} << 63, -63},
+        {"the fraction of 7/4", Extended::Quotient(7, 4).Frac(), 0xC000000000000000u, -64},
+        {"halving", Extended::From_Integer(10).Half(), 0xA000000000000000u, -61},
+        {"zero times anything", Extended{} * Extended::Quotient(1, 3), 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.value.Significand(), c.significand);
+        EXPECT_EQ(c.value.Exponent(), c.exponent);
+    }
+    EXPECT_EQ((Extended::Quotient(7, 2)).Trunc(), 3u);
+    EXPECT_EQ((Extended::Quotient(1, 2)).Trunc(), 0u);
+    EXPECT_EQ(Extended::From_Integer(1u << 20).Trunc(), 1u << 20);
+}
+
+// On x86 `long double` is the format itself, and the integer forms must give
+// its answers everywhere; elsewhere the tables above are the reference.
+#if LDBL_MANT_DIG == 64
+TEST(Extended, AgreesWithTheX87FormatForEveryStartOffsetAndLuma) {
+    int offset_mismatches = 0;
+    for (int32_t step = 1; step <= 120; ++step)
+        for (int32_t size = 1; size <= 4096; ++size) {
+            const long double ratio = static_cast<long double>(size) / step;
+            const long double frac = ratio - std::trunc(ratio);
+            const auto expected = static_cast<int32_t>(std::trunc(frac * step / 2.0L));
+            if (Start_Offset(size, step) != expected)
+                ++offset_mismatches;
+        }
+    EXPECT_EQ(offset_mismatches, 0);
+    int luma_mismatches = 0;
+    for (int r = 0; r < 256; ++r)
+        for (int g = 0; g < 256; ++g)
+            for (int b = 0; b < 256; ++b)
+                if ((299 * r + 587 * g + 114 * b) % 1000 == 0) {
+                    const long double luma = (0.299L * r + 0.587L * g) + 0.114L * b;
+                    if (Luma_Exact(uint8_t(r), uint8_t(g), uint8_t(b)) !=
+                        static_cast<int32_t>(std::trunc(luma)))
+                        ++luma_mismatches;
+                }
+    EXPECT_EQ(luma_mismatches, 0);
+}
+#endif
+
+TEST(SamplingGrid, StepIsTheCeilingOfTheRootForEveryPixelCount) {
+    // Around each square k² × 1000 the step changes from k to k + 1.
+    for (int64_t k = 1; k <= 1465; ++k) {
+        const int64_t edge = k * k * 1000;
+        for (const int64_t pixels : {edge - 1, edge, edge + 1}) {
+            const Sampling_Grid g = Grid_For(1, static_cast<int32_t>(pixels));
+            const int64_t expected = pixels <= edge ? k : k + 1;
+            ASSERT_EQ(g.step, expected) << pixels << " pixels";
+        }
+    }
 }
 
 TEST(FrameView, ByteOrdersReadTheSameColour) {
