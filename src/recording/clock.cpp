@@ -1,14 +1,19 @@
 #include "recording/clock.h"
 
-#include <chrono>
 #include <ctime>
+#include <time.h>
 
 namespace vistrel {
 
 uint32_t System_Clock::Tick_Count() {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<uint32_t>(ms.count());
+    // CLOCK_BOOTTIME goes on while the machine sleeps, as the recording delays
+    // need: a laptop that slept for an hour in an episode ends it at the first
+    // calm tick after waking. CLOCK_MONOTONIC (steady_clock) stands still.
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    const uint64_t ms =
+        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1'000'000u;
+    return static_cast<uint32_t>(ms);
 }
 
 Local_Date_Time Local_Time_Of(std::time_t moment) {

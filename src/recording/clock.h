@@ -24,7 +24,7 @@ public:
 // machine to another zone.
 Local_Date_Time Local_Time_Of(std::time_t moment);
 
-// Milliseconds of a monotonic clock, and the local time of the machine.
+// Milliseconds since boot, sleep included, and the local time of the machine.
 class System_Clock : public Clock {
 public:
     uint32_t Tick_Count() override;

@@ -168,12 +168,11 @@ namespace {
 
 // Whether more than `delay_ms` passed since `since`. The elapsed time is taken
 // modulo 2^32, so it stays right when the 32-bit tick count wraps between the
-// two moments (once every 49.7 days of uptime); comparing `now` with
-// `since + delay` would wait another 49.7 days there. A negative delay always
-// counts as passed.
+// two moments (once every 49.7 days); comparing `now` with `since + delay`
+// would wait another 49.7 days there. The delay is read unsigned as well: one
+// of 2^31 ms or more is negative as a signed value, and must still wait.
 bool Delay_Passed(uint32_t now, uint32_t since, int32_t delay_ms) {
-    const uint32_t elapsed = now - since;
-    return int64_t{elapsed} > int64_t{delay_ms};
+    return now - since > static_cast<uint32_t>(delay_ms);
 }
 
 } // namespace

@@ -236,15 +236,27 @@ TEST_F(Controller, DelaysHoldAcrossTheWrapOfTheTickCount) {
     EXPECT_FALSE(tick.State().Rec_Motion);
 }
 
-TEST_F(Controller, NegativeDelaysMeanNoDelay) {
-    view.settings.Delay_Start_ms = -5000;
-    view.settings.Delay_Stop_ms = -1000;
+// A delay is compared unsigned, as the tick count is: 2^31 ms or more, which a
+// signed 32-bit value holds as negative, still waits that long.
+TEST_F(Controller, DelaysOfTwoToTheThirtyOneMillisecondsOrMoreWait) {
+    const int32_t about_30_days = static_cast<int32_t>(2'600'000'000u); // 2 600 000 s typed
+    const uint32_t one_hour = 3'600'000;
+    view.settings.Delay_Start_ms = about_30_days;
+    view.settings.Delay_Stop_ms = about_30_days;
     Tick(calm_a);
     tick.BTN_Start_Stop_Rec_DetectClick();
-    Tick(moving, 0);
+    clock.ticks += one_hour;
+    Tick_Motion();
+    EXPECT_FALSE(tick.State().Rec_Motion) << "the start delay counted as over";
+    clock.ticks += 2'600'000'000u - one_hour;
+    Tick_Motion();
     EXPECT_TRUE(tick.State().Rec_Motion);
-    Tick(calm_a, 0);
-    Tick(calm_b, 0);
+
+    clock.ticks += one_hour;
+    Tick_Calm();
+    EXPECT_TRUE(tick.State().Rec_Motion) << "the stop delay counted as over";
+    clock.ticks += 2'600'000'000u - one_hour;
+    Tick_Calm();
     EXPECT_FALSE(tick.State().Rec_Motion);
 }
 
