@@ -228,7 +228,7 @@ void Snapshot_Writer::Save_Snapshot(QImage& live_frame, const Snapshot_Request& 
     // is either whole under its name or absent, and its copy goes to the
     // FTP server.
     Write_File_Atomically(request.full_folder + request.file_name + ".jpg", Encode_Jpeg(picture),
-                          0644, Durability::Program_Crash);
+                          0666, Durability::Program_Crash, Mode_Rule::Less_Umask);
 }
 
 } // namespace vistrel

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
+#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -36,9 +38,21 @@ std::string Final_Target(const std::string& path) {
 
 } // namespace
 
-Temporary_File::Temporary_File(const std::string& target)
-    : path_(target + kTemporary_Marker + "XXXXXX") {
-    fd_ = ::mkstemp(path_.data());
+Temporary_File::Temporary_File(const std::string& target, mode_t create_mode) {
+    // As mkstemp names its files, but created with a mode of our choosing, so
+    // that the kernel applies the umask as it does for any program's files.
+    static constexpr char kLetters[] =
+        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = target + kTemporary_Marker;
+        for (int i = 0; i < 6; ++i)
+            path_ += kLetters[pick(random)];
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, create_mode);
+        if (fd_ >= 0 || errno != EEXIST)
+            break;
+    }
     if (fd_ < 0)
         Throw_Errno("cannot create a temporary file for " + target);
 }
@@ -114,17 +128,29 @@ std::optional<std::string> Read_Whole_File(const std::string& path) {
 }
 
 void Write_File_Atomically(const std::string& path, std::string_view bytes, mode_t new_file_mode,
-                           Durability durability) {
+                           Durability durability, Mode_Rule rule) {
     const std::string target = Final_Target(path);
 
-    mode_t mode = new_file_mode;
+    std::optional<mode_t> mode;
     struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0)
+    if (::stat(target.c_str(), &existing) == 0) {
         mode = existing.st_mode & 07777;
+        // Root may write anything, so a file without any write bit counts as
+        // read-only for root too.
+        if ((*mode & 0222) == 0) {
+            errno = EACCES;
+            Throw_Errno("cannot write the read-only file " + target);
+        }
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            Throw_Errno("cannot write " + target);
+    } else if (rule == Mode_Rule::Exact) {
+        mode = new_file_mode;
+    }
 
-    Temporary_File temp(target);
+    Temporary_File temp(target, rule == Mode_Rule::Less_Umask ? new_file_mode : 0600);
     temp.Write(bytes);
-    temp.Set_Mode(mode);
+    if (mode)
+        temp.Set_Mode(*mode);
     temp.Commit_As(target, durability);
 }
 

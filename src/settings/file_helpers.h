@@ -22,11 +22,20 @@ enum class Durability {
     Power_Loss,
 };
 
+// How a new file gets its mode: exactly the one given (files that must stay
+// private), or the one given less the user's umask, as any program's files
+// (pictures).
+enum class Mode_Rule {
+    Exact,
+    Less_Umask,
+};
+
 // A temporary file beside `target`, named as Write_File_Atomically names its
-// own, removed unless it was renamed into place. Throws std::system_error.
+// own, removed unless it was renamed into place. It is created with
+// `create_mode` less the umask. Throws std::system_error.
 class Temporary_File {
 public:
-    explicit Temporary_File(const std::string& target);
+    explicit Temporary_File(const std::string& target, mode_t create_mode = 0600);
     ~Temporary_File();
     Temporary_File(const Temporary_File&) = delete;
     Temporary_File& operator=(const Temporary_File&) = delete;
@@ -45,13 +54,18 @@ private:
 };
 
 // Replaces the file at `path` with `bytes` in one step: the bytes go to a
-// temporary file in the same folder (`path` + ".vistrel-tmp-" + six letters) and are renamed over
-// the old file, so a reader never sees a half-written file and a crash leaves either the old or the
-// new content. A new file gets `new_file_mode`; an existing one keeps its mode. A symbolic link is
-// followed, not replaced. Throws std::system_error on failure, leaving no temporary file behind.
+// temporary file in the same folder (`path` + ".vistrel-tmp-" + six letters)
+// and are renamed over the old file, so a reader never sees a half-written
+// file and a crash leaves either the old or the new content. A new file gets
+// `new_file_mode` by `rule`; an existing one keeps its mode. An existing file
+// that cannot be written (no write permission for anyone, or none for this
+// user) is left as it is: the rename would otherwise replace a file the user
+// made read-only. A symbolic link is followed, not replaced. Throws
+// std::system_error on failure, leaving no temporary file behind.
 void Write_File_Atomically(const std::string& path, std::string_view bytes,
                            mode_t new_file_mode = 0644,
-                           Durability durability = Durability::Power_Loss);
+                           Durability durability = Durability::Power_Loss,
+                           Mode_Rule rule = Mode_Rule::Exact);
 
 // Removes the temporary files that writes of `path` cut short by a crash or a
 // kill left beside it. Only files named as Write_File_Atomically names its

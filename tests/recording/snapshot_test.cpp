@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -320,6 +322,25 @@ TEST_F(SaveSnapshot, FixedNameReplacesTheFileInOneStep) {
     const test::Decoded_Jpeg d = test::Decode_Jpeg(dir.Read("I_14_05_09__00012.jpg"));
     EXPECT_GT(qBlue(d.image.pixel(20, 15)), 200);
     EXPECT_EQ(strip.At(1).pixel(0, 0), first.pixel(0, 0));
+}
+
+// Pictures are the user's files: their mode follows the umask, as any
+// program's do, and a picture replaced in fixed-name mode keeps its own.
+TEST_F(SaveSnapshot, PicturesTakeTheirModeFromTheUmask) {
+    QImage live = Noise_Image(320, 240, 6);
+    for (const auto& [mask, expected] :
+         {std::pair<mode_t, unsigned>{022, 0644}, {077, 0600}, {002, 0664}, {027, 0640}}) {
+        SCOPED_TRACE(mask);
+        const std::string folder = "umask_" + std::to_string(mask) + "/";
+        const mode_t saved = ::umask(mask);
+        writer.Save_Snapshot(live, Request(folder, false, 0), strip);
+        ::umask(saved);
+        EXPECT_EQ(test::Mode_Of(dir.Folder() + folder + "I_14_05_09__00012.jpg"), expected);
+    }
+    const std::string replaced = dir.Folder() + "umask_18/I_14_05_09__00012.jpg";
+    fs::permissions(replaced, fs::perms(0604));
+    writer.Save_Snapshot(live, Request("umask_18/", false, 0), strip);
+    EXPECT_EQ(test::Mode_Of(replaced), 0604u);
 }
 
 TEST_F(SaveSnapshot, UnwritableDestinationThrowsAndLeavesNoFileButShiftsTheStrip) {

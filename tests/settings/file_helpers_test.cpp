@@ -93,6 +93,50 @@ TEST(Write_File_Atomically, A_Link_To_A_File_Not_Yet_There_Creates_The_Target) {
     EXPECT_EQ(dir.Read("real/datas.ini"), "first");
 }
 
+TEST(Write_File_Atomically, A_New_File_Has_Its_Mode_Exactly_Or_Less_The_Umask) {
+    struct Case {
+        mode_t mode;
+        Mode_Rule rule;
+        mode_t umask;
+        unsigned expected;
+    };
+    const Case cases[] = {
+        {0600, Mode_Rule::Exact, 022, 0600},      {0644, Mode_Rule::Exact, 077, 0644},
+        {0666, Mode_Rule::Less_Umask, 022, 0644}, {0666, Mode_Rule::Less_Umask, 077, 0600},
+        {0666, Mode_Rule::Less_Umask, 0, 0666},   {0640, Mode_Rule::Less_Umask, 002, 0640},
+    };
+    const test::Temp_Dir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string path = dir.File("file" + std::to_string(n++));
+        SCOPED_TRACE(path);
+        const mode_t saved = ::umask(c.umask);
+        Write_File_Atomically(path, "x", c.mode, Durability::Program_Crash, c.rule);
+        ::umask(saved);
+        EXPECT_EQ(Mode_Of(path), c.expected);
+    }
+}
+
+// The rename would replace a file the user made read-only; it is refused
+// instead, also for root, who could write it anyway.
+TEST(Write_File_Atomically, A_Read_Only_File_Is_Left_As_It_Is) {
+    const test::Temp_Dir dir;
+    const std::string path = dir.File("datas.ini");
+    for (const unsigned mode : {0444u, 0400u, 0000u}) {
+        SCOPED_TRACE(mode);
+        dir.Write("datas.ini", "kept");
+        fs::permissions(path, fs::perms(mode));
+        for (const Mode_Rule rule : {Mode_Rule::Exact, Mode_Rule::Less_Umask})
+            EXPECT_THROW(
+                Write_File_Atomically(path, "replaced", 0644, Durability::Program_Crash, rule),
+                std::system_error);
+        fs::permissions(path, fs::perms(0600));
+        EXPECT_EQ(dir.Read("datas.ini"), "kept");
+        EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"datas.ini"});
+        fs::remove(path);
+    }
+}
+
 TEST(Write_File_Atomically, A_Failure_Throws_And_Leaves_No_Temporary_File) {
     const test::Temp_Dir dir;
     EXPECT_THROW(Write_File_Atomically(dir.File("missing/datas.ini"), "x"), std::system_error);

@@ -254,6 +254,20 @@ TEST_F(Ini_Store, An_Unwritable_File_Still_Reads_Its_Keys) {
     EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"datas.ini"});
 }
 
+TEST_F(Ini_Store, A_Read_Only_File_Reads_Neutral_Values_And_Is_Never_Rewritten) {
+    const std::string original = "[string]\r\nDED_Dest_Folder=/pics\r\n";
+    dir.Write("datas.ini", original);
+    fs::permissions(path, fs::perms(0444));
+    EXPECT_EQ(Ini_Read_String(path, "string", "DED_Dest_Folder", "x"), "/pics");
+    EXPECT_EQ(Ini_Read_String(path, "string", "EDT_File_Name", "Img_"), "");
+    EXPECT_EQ(Ini_Read_Integer(path, "integer", "EDT_Seuil_Detect", 5), 0);
+    Ini_Write_String(path, "string", "DED_Dest_Folder", "/elsewhere");
+    Ini_Write_Integer(path, "integer", "EDT_Timer_Refresh", 1000);
+    EXPECT_EQ(Mode_Of(path), 0444u);
+    EXPECT_EQ(Content(), original);
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"datas.ini"});
+}
+
 TEST_F(Ini_Store, An_Existing_File_Keeps_Its_Mode) {
     dir.Write("datas.ini", "[string]\r\nA=1\r\n");
     fs::permissions(path, fs::perms(0640));
