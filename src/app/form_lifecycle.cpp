@@ -36,8 +36,10 @@ void TF_Main::FormCreate() {
     upload_queue_ =
         std::make_unique<Upload_Queue_File>(data_folder_ + kUpload_Queue_File_Name, files_);
 
-    if (services_.tray_available())
-        tray_icon_.show();
+    // Shown whether or not a notification area is there yet: the icon takes
+    // its place in one that comes later (a panel started after the program).
+    tray_icon_.show();
+    TMR_Tray_Watch.start();
     TMR_Update.start();
 }
 
@@ -72,6 +74,7 @@ void TF_Main::FormDestroy() {
         return;
     destroyed_ = true;
     camera_.Close_Capture();
+    TMR_Tray_Watch.stop();
     tray_icon_.hide();
 }
 

@@ -1,5 +1,6 @@
 // Vistrel: watches one webcam and keeps pictures of what moves in front of it.
 #include "app/app_constants.h"
+#include "app/platform_choice.h"
 #include "app/signal_bridge.h"
 #include "capture/camera_choice.h"
 #include "capture/gst_frame_source.h"
@@ -12,9 +13,11 @@
 #include <memory>
 
 int main(int argc, char** argv) {
+    vistrel::Choose_Qt_Platform_From_Environment();
     QApplication app(argc, argv);
+    // No display name: Qt would append it to every window title on X11, and
+    // the dialogs' titles must read as they are.
     QApplication::setApplicationName(vistrel::kApp_Name);
-    QApplication::setApplicationDisplayName(vistrel::kApp_Name);
     QApplication::setDesktopFileName(QStringLiteral("vistrel"));
     // The window may hide in the notification area and dialogs come and go:
     // the program ends when its main window closes, not when the last window

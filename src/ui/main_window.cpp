@@ -6,12 +6,14 @@
 #include "settings/data_folder.h"
 #include "settings/ini_store.h"
 #include "ui/folder_edit.h"
+#include "ui/taskbar_entry.h"
 #include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
 #include "upload/connection_test.h"
 #include "upload/ftp_client.h"
 
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
@@ -85,8 +87,9 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
         return Desktop_Area{area.left(), area.top(), area.width(), area.height()};
     };
     s.tray_available = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    s.skip_taskbar = [](QWidget& window, bool skip) { Set_Skip_Taskbar(window, skip); };
     s.default_dest_folder = [] { return Default_Dest_Folder(); };
-    s.fetch_version = [](const std::string& url,
+    s.HTP_Check_Ver = [](const std::string& url,
                          std::function<void(std::optional<std::string>)> done) {
         return std::shared_ptr<void>(
             std::make_shared<Version_Fetch>(url, std::chrono::seconds(10), std::move(done)));
@@ -133,6 +136,10 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     connect(&TMR_Refresh_IMG, &QTimer::timeout, this, &TF_Main::TMR_Refresh_IMGTimer);
     TMR_Update.setInterval(10000);
     connect(&TMR_Update, &QTimer::timeout, this, &TF_Main::TMR_UpdateTimer);
+    // Seldom enough to cost nothing, often enough that a panel started after
+    // the program takes the window soon.
+    TMR_Tray_Watch.setInterval(2000);
+    connect(&TMR_Tray_Watch, &QTimer::timeout, this, &TF_Main::TMR_Tray_WatchTimer);
 
     PPM_Appli.addAction(ui_->MNI_Minimize);
     PPM_Appli.addAction(ui_->MNI_Restore);
@@ -140,8 +147,7 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     connect(ui_->MNI_Minimize, &QAction::triggered, this, &TF_Main::MNI_MinimizeClick);
     connect(ui_->MNI_Restore, &QAction::triggered, this, &TF_Main::MNI_RestoreClick);
     connect(ui_->MNI_Exit, &QAction::triggered, this, &TF_Main::MNI_ExitClick);
-    // Only the right button opens the menu; other clicks do nothing.
-    tray_icon_.setContextMenu(&PPM_Appli);
+    connect(&tray_icon_, &QSystemTrayIcon::activated, this, &TF_Main::Tray_Icon_Message);
     tray_icon_.setIcon(windowIcon());
     tray_icon_.setToolTip(kApp_Name);
 
@@ -538,8 +544,12 @@ void TF_Main::changeEvent(QEvent* e) {
 
 void TF_Main::Restore_Placement() {
     const auto stored = Load_Window_Placement(data_folder_ + "appli.ini");
-    if (!stored)
+    if (!stored) {
+        // The design placement: a window moved before it is shown is placed
+        // there by the window manager too, instead of where it would choose.
+        move(0, 0);
         return;
+    }
     const Window_Placement p = Move_Into_Desktop(*stored, services_.desktop());
     setGeometry(p.left, p.top, p.Width(), p.Height());
     // A window left minimized opens normally: a window that starts iconic may
@@ -563,6 +573,19 @@ void TF_Main::Save_Placement() {
 
 // ---- Tray icon and minimized mode ------------------------------------------
 
+bool TF_Main::Tray_Icon_Shown() const {
+    return tray_icon_.isVisible() && services_.tray_available();
+}
+
+void TF_Main::Tray_Icon_Message(QSystemTrayIcon::ActivationReason reason) {
+    // Only the right button opens the menu; left clicks, double clicks and
+    // the middle button do nothing.
+    if (reason != QSystemTrayIcon::Context)
+        return;
+    activateWindow();
+    PPM_Appli.popup(QCursor::pos());
+}
+
 void TF_Main::MNI_MinimizeClick() {}
 
 void TF_Main::MNI_RestoreClick() {
@@ -570,6 +593,10 @@ void TF_Main::MNI_RestoreClick() {
     show();
     raise();
     activateWindow();
+    // Back from the tray the window has no taskbar entry, whatever the
+    // launch mode; it gets one again when minimized in normal mode.
+    if (services_.skip_taskbar)
+        services_.skip_taskbar(*this, true);
 }
 
 void TF_Main::MNI_ExitClick() {
@@ -577,10 +604,30 @@ void TF_Main::MNI_ExitClick() {
 }
 
 void TF_Main::AEV_AppliMinimize() {
-    // Without a notification area, hiding would leave the program out of
-    // reach: it then stays minimized with its taskbar entry.
-    if (Working().Minimized_Mode && services_.tray_available())
+    // Hidden only while the icon is really in a notification area: otherwise
+    // the window stays minimized with its taskbar entry, never out of reach.
+    if (Working().Minimized_Mode && Tray_Icon_Shown()) {
         hide();
+        return;
+    }
+    if (services_.skip_taskbar)
+        services_.skip_taskbar(*this, false);
+}
+
+void TF_Main::TMR_Tray_WatchTimer() {
+    if (closed_)
+        return;
+    const bool in_tray = !isVisible() && activated_;
+    if (in_tray && !Tray_Icon_Shown()) {
+        // The panel went away: back to the taskbar, still minimized.
+        if (services_.skip_taskbar)
+            services_.skip_taskbar(*this, false);
+        showMinimized();
+    } else if (isVisible() && isMinimized() && Working().Minimized_Mode && Tray_Icon_Shown()) {
+        // A panel that came after the program: the minimized window goes
+        // where the launch mode wants it.
+        hide();
+    }
 }
 
 // ---- Upload --------------------------------------------------------------
@@ -742,10 +789,14 @@ bool TF_Main::Ask_To_Trust(const Certificate_Error& refused) {
 
 void TF_Main::TMR_UpdateTimer() {
     TMR_Update.stop(); // once per run
-    if (!services_.fetch_version)
+    Get_Remote_Version();
+}
+
+void TF_Main::Get_Remote_Version() {
+    if (!services_.HTP_Check_Ver)
         return;
     // The answer is awaited off the GUI thread; the check goes on here.
-    version_fetch_ = services_.fetch_version(
+    version_fetch_ = services_.HTP_Check_Ver(
         services_.web.version.toStdString(), [this](std::optional<std::string> body) {
             QMetaObject::invokeMethod(
                 this, [this, body = std::move(body)] { Continue_Update_Check(body); },

@@ -51,18 +51,21 @@ struct Main_Window_Services {
     Web_Addresses web;
     std::function<bool(const QUrl&)> open_url; // the user's browser
     std::function<Desktop_Area()> desktop;     // the area covering all screens
-    std::function<bool()> tray_available;      // is there a notification area
+    std::function<bool()> tray_available;      // is there a notification area now
+    // Takes the window off the taskbar (true) or puts it back (false).
+    std::function<void(QWidget&, bool)> skip_taskbar;
     std::function<std::string()> default_dest_folder;
     // The cameras to offer, and how to open one by its description; without
     // them the live picture has no camera menu.
     std::function<std::vector<Camera_Option>()> list_cameras;
     std::function<std::unique_ptr<Frame_Source>(const std::string&)> make_camera;
     std::string camera_description; // the one opened at start
-    // Starts fetching the version file; `done` gets its body (nothing on any
-    // failure) on some thread. The fetch is dropped with the handle.
+    // The HTTP client of the update check: starts fetching the version file;
+    // `done` gets its body (nothing on any failure) on some thread. The fetch
+    // is dropped with the handle.
     std::function<std::shared_ptr<void>(const std::string& url,
                                         std::function<void(std::optional<std::string>)> done)>
-        fetch_version;
+        HTP_Check_Ver;
     std::function<std::time_t()> program_modified; // the program file's modification time
     // The FTP client, reporting its status texts to `on_status` from the
     // thread of each operation. Without it the program uploads nothing.
@@ -130,10 +133,14 @@ public:
     void FormDestroy();
 
     // Tray icon and minimized mode.
+    void Tray_Icon_Message(QSystemTrayIcon::ActivationReason reason);
     void MNI_MinimizeClick();
     void MNI_RestoreClick();
     void MNI_ExitClick();
     void AEV_AppliMinimize();
+    // Follows a notification area that comes or goes: a window hidden in the
+    // tray is never left without an icon.
+    void TMR_Tray_WatchTimer();
 
     // Links.
     void BTN_UpdateClick();
@@ -147,6 +154,9 @@ public:
 
     // The update check, ten seconds after start.
     void TMR_UpdateTimer();
+    // Asks the web server for the version file; the check goes on when the
+    // answer, or its failure, is there.
+    void Get_Remote_Version();
 
     // The FTP connection test behind BTN_FTP_Test.
     void BTN_FTP_TestClick();
@@ -168,6 +178,9 @@ private:
     void Build_Status_Bar();
     void Connect_Controls();
     void Restore_Placement();
+    // Whether the icon is in a notification area now, so that hiding the
+    // window leaves a way back to it.
+    bool Tray_Icon_Shown() const;
     void Save_Placement();
     void Set_Panel_Colour(QWidget* panel, uint32_t colour);
     void Show_Camera_Menu(const QPoint& at);
@@ -199,6 +212,7 @@ private:
 
     QTimer TMR_Refresh_IMG;
     QTimer TMR_Update;
+    QTimer TMR_Tray_Watch;
     QMenu PPM_Appli;
     QSystemTrayIcon tray_icon_;
 

@@ -112,6 +112,10 @@ void Upload_Worker::TRH_FtpRun() {
         // A failed run says nothing; the client's last status stays shown and
         // the next wake-up tries again.
     }
+    TRH_FtpAfterRun();
+}
+
+void Upload_Worker::TRH_FtpAfterRun() {
     busy_ = false;
 }
 

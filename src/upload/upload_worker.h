@@ -62,10 +62,13 @@ public:
     // its next step.
     void Terminate();
 
-    // One run on the calling thread.
+    // One run on the calling thread, ended by its after-step whichever way it
+    // ended.
     void TRH_FtpRun();
 
 private:
+    // Takes the busy mark away at the end of every run.
+    void TRH_FtpAfterRun();
     void Thread_Loop();
     void Send(const Working_Settings& settings);
     void Send_One(const Working_Settings& settings, const Upload_List::Taken& taken);

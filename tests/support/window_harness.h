@@ -29,6 +29,7 @@ struct Harness {
     std::vector<std::string> fetched_urls;
     bool open_succeeds = true;
     bool tray = true;
+    std::vector<bool> skip_taskbar; // what the window asked of its taskbar entry
     Desktop_Area desktop{0, 0, 1280, 1024};
     std::string donation;
     std::unique_ptr<TF_Main> window;
@@ -65,8 +66,9 @@ struct Harness {
         };
         s.desktop = [this] { return desktop; };
         s.tray_available = [this] { return tray; };
+        s.skip_taskbar = [this](QWidget&, bool skip) { skip_taskbar.push_back(skip); };
         s.default_dest_folder = [this] { return Pictures(); };
-        s.fetch_version = [this](const std::string& url,
+        s.HTP_Check_Ver = [this](const std::string& url,
                                  std::function<void(std::optional<std::string>)> done) {
             fetched_urls.push_back(url);
             done(version_body);

@@ -285,6 +285,75 @@ private slots:
         }
     }
 
+    // The icon is there in every state, also before a notification area is;
+    // the window hides only while one shows the icon, and follows one that
+    // comes late or goes away.
+    void tray_that_comes_late_or_goes_keeps_the_window_reachable() {
+        Harness h;
+        h.tray = false;
+        h.Write_Settings("[integer]\r\nRBT_Mode_Start=1\r\n");
+        TF_Main& w = h.Create();
+        QVERIFY(w.Tray_Icon().isVisible());
+        w.show();
+        h.Activate();
+        QVERIFY(w.isVisible());
+        QVERIFY(w.isMinimized());
+        QVERIFY(!h.skip_taskbar.empty() && !h.skip_taskbar.back());
+        w.TMR_Tray_WatchTimer();
+        QVERIFY(w.isVisible());
+
+        h.tray = true; // the panel starts
+        w.TMR_Tray_WatchTimer();
+        QVERIFY(!w.isVisible());
+
+        h.tray = false; // and goes
+        w.TMR_Tray_WatchTimer();
+        QVERIFY(w.isVisible());
+        QVERIFY(w.isMinimized());
+        QCOMPARE(h.skip_taskbar.back(), false);
+    }
+
+    // Restored from the tray: shown without a taskbar entry, whatever the
+    // mode; minimizing in normal mode brings the entry back.
+    void restore_leaves_the_taskbar_and_a_normal_minimize_comes_back() {
+        for (const bool minimized_mode : {false, true}) {
+            Harness h;
+            h.Write_Settings(minimized_mode ? "[integer]\r\nRBT_Mode_Start=1\r\n" : "");
+            TF_Main& w = h.Create();
+            w.show();
+            h.Activate();
+            QCOMPARE(w.isVisible(), !minimized_mode);
+            h.skip_taskbar.clear();
+            w.MNI_RestoreClick();
+            QVERIFY(w.isVisible());
+            QCOMPARE(h.skip_taskbar, std::vector<bool>{true});
+            // As the window manager minimizes it.
+            w.setWindowState(w.windowState() | Qt::WindowMinimized);
+            if (minimized_mode) {
+                QVERIFY(!w.isVisible());
+                QCOMPARE(h.skip_taskbar, std::vector<bool>{true});
+            } else {
+                QVERIFY(w.isVisible());
+                QCOMPARE(h.skip_taskbar, (std::vector<bool>{true, false}));
+            }
+        }
+    }
+
+    void only_the_right_button_opens_the_tray_menu() {
+        Harness h;
+        TF_Main& w = h.Create();
+        w.show();
+        h.Activate();
+        for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick,
+                                  QSystemTrayIcon::MiddleClick}) {
+            w.Tray_Icon_Message(reason);
+            QVERIFY(!w.Tray_Menu().isVisible());
+        }
+        w.Tray_Icon_Message(QSystemTrayIcon::Context);
+        QVERIFY(w.Tray_Menu().isVisible());
+        w.Tray_Menu().close();
+    }
+
     void tray_menu() {
         Harness h;
         TF_Main& w = h.Create();

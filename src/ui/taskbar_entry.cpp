@@ -1,0 +1,95 @@
+#include "ui/taskbar_entry.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace vistrel {
+
+namespace {
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+            nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+std::vector<xcb_atom_t> Current_States(xcb_connection_t* connection, xcb_window_t window,
+                                       xcb_atom_t state) {
+    const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 1024),
+            nullptr),
+        &std::free);
+    if (!reply || reply->format != 32 || reply->type != XCB_ATOM_ATOM)
+        return {};
+    const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    return {atoms, atoms + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t)};
+}
+
+void Apply_Skip_Taskbar(QWidget& widget, bool skip) {
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr)
+        return;
+    xcb_connection_t* connection = x11->connection();
+    const auto window = static_cast<xcb_window_t>(widget.winId());
+    const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
+    const std::array<xcb_atom_t, 2> wanted{Atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                           Atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)
+        return;
+
+    // A window the manager does not hold yet takes the property when it is
+    // mapped; a managed one changes only through a request to the root
+    // window. Which of the two it is may change under us, so both are done.
+    std::vector<xcb_atom_t> states = Current_States(connection, window, state);
+    for (const xcb_atom_t atom : wanted) {
+        const auto found = std::find(states.begin(), states.end(), atom);
+        if (skip && found == states.end())
+            states.push_back(atom);
+        if (!skip && found != states.end())
+            states.erase(found);
+    }
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, state, XCB_ATOM_ATOM, 32,
+                        static_cast<uint32_t>(states.size()), states.data());
+
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (screen != nullptr) {
+        xcb_client_message_event_t request{};
+        request.response_type = XCB_CLIENT_MESSAGE;
+        request.format = 32;
+        request.window = window;
+        request.type = state;
+        request.data.data32[0] = skip ? 1 : 0; // _NET_WM_STATE_ADD or _REMOVE
+        request.data.data32[1] = wanted[0];
+        request.data.data32[2] = wanted[1];
+        request.data.data32[3] = 1; // from a normal application
+        xcb_send_event(connection, 0, screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&request));
+    }
+    xcb_flush(connection);
+}
+
+} // namespace
+
+void Set_Skip_Taskbar(QWidget& widget, bool skip) noexcept {
+    try {
+        Apply_Skip_Taskbar(widget, skip);
+    } catch (...) {
+        // Out of memory: the entry stays as it was.
+    }
+}
+
+} // namespace vistrel

@@ -1,0 +1,15 @@
+// Whether the main window has an entry of its own in the desktop's taskbar.
+// The window manager keeps that entry, so this is platform code: on X11 it is
+// the window's _NET_WM_STATE; elsewhere (Wayland, the offscreen platform of
+// the tests) a program cannot take itself off the taskbar and nothing happens.
+#pragma once
+
+class QWidget;
+
+namespace vistrel {
+
+// Asks for the window to be left out of (or put back into) the taskbar and
+// the pager. Works for a window shown or not yet shown. Never throws.
+void Set_Skip_Taskbar(QWidget& window, bool skip) noexcept;
+
+} // namespace vistrel
