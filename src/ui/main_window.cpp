@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
+#include <QWindow>
 
 #include <atomic>
 #include <thread>
@@ -545,9 +546,12 @@ void TF_Main::changeEvent(QEvent* e) {
 void TF_Main::Restore_Placement() {
     const auto stored = Load_Window_Placement(data_folder_ + "appli.ini");
     if (!stored) {
-        // The design placement: a window moved before it is shown is placed
-        // there by the window manager too, instead of where it would choose.
+        // The design placement. Moving a window that Qt already has at 0, 0
+        // changes nothing, and the window manager would choose the place: the
+        // native window is told its position was asked for.
         move(0, 0);
+        if (QWindow* native = windowHandle())
+            native->setFramePosition(QPoint(0, 0));
         return;
     }
     const Window_Placement p = Move_Into_Desktop(*stored, services_.desktop());
