@@ -2,8 +2,6 @@
 
 #include "settings/text_helpers.h"
 
-#include <QDir>
-#include <QStandardPaths>
 #include <filesystem>
 #include <system_error>
 
@@ -87,13 +85,6 @@ Episode_Counters Scan_Episode_Counters(const std::string& base_folder,
     } catch (...) {
     }
     return found;
-}
-
-std::string Default_Dest_Folder() {
-    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (pictures.isEmpty())
-        pictures = QDir::homePath();
-    return (pictures + "/Vistrel").toStdString();
 }
 
 } // namespace vistrel
