@@ -58,11 +58,23 @@ class Desktop:
             self.display = ":" + reader.readline().strip()
         self.env = dict(os.environ, DISPLAY=self.display, HOME=str(self.home))
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # the icon goes to the panel's tray
+        self.wm_log = tempfile.TemporaryFile()
         self.window_manager = subprocess.Popen(["openbox"], env=self.env,
-                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_for(lambda: self.root_has("_NET_SUPPORTING_WM_CHECK"), 10):
-            raise RuntimeError("openbox did not start")
+                                               stdout=self.wm_log, stderr=subprocess.STDOUT)
+        if not wait_for(self.window_manager_running, 10):
+            raise RuntimeError("openbox did not start:\n" + self.window_manager_log())
         return self
+
+    def window_manager_running(self):
+        """Whether openbox runs and has said so on the root window."""
+        check = re.search(r"window id # (0x[0-9a-f]+)",
+                          self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
+        return self.window_manager.poll() is None and check is not None and \
+            "Openbox" in self.run("xprop", "-id", check[1], "_NET_WM_NAME")
+
+    def window_manager_log(self):
+        self.wm_log.seek(0)
+        return self.wm_log.read().decode(errors="replace")
 
     def start_panel(self):
         self.panel = subprocess.Popen(["tint2"], env=self.env,
@@ -74,15 +86,12 @@ class Desktop:
         for process in (self.panel, self.window_manager, self.server):
             if process is not None:
                 stop(process)
+        self.wm_log.close()
 
     def run(self, *command):
         result = subprocess.run(list(command), env=self.env, capture_output=True, text=True,
                                 timeout=20)
         return result.stdout
-
-    def root_has(self, name):
-        return "not found" not in self.run("xprop", "-root", name) and \
-            name in self.run("xprop", "-root", name)
 
     def tray_window(self):
         out = self.run("xwininfo", "-root", "-tree")
@@ -146,12 +155,31 @@ class Desktop:
         found = re.search(r"window state: (\w+)", self.run("xprop", "-id", window, "WM_STATE"))
         return found[1] if found else "Withdrawn"
 
-    def tray_menu(self, presses):
-        """Right-clicks the icon and picks the item `presses` steps down."""
-        x, y = self.icon_centre()
-        self.run("xdotool", "mousemove", str(x), str(y), "click", "3")
-        time.sleep(0.8)
-        self.run("xdotool", *(["key"] + ["Down"] * presses + ["Return"]))
+    def open_menu(self):
+        """The icon's menu, opened by a right click: (x, y, width, height)."""
+        for _ in range(3):
+            x, y = self.icon_centre()
+            self.run("xdotool", "mousemove", str(x), str(y), "click", "3")
+            menu = wait_for(self.shown_menu, 5)
+            if menu:
+                return menu
+        raise AssertionError("the icon's menu did not open")
+
+    def shown_menu(self):
+        for w in self.windows_of_program():
+            if w[1] == "Vistrel" and 60 <= w[2] < 300 and 40 <= w[3] < 200:
+                geometry, mapped = self.geometry(w[0])
+                if mapped == "IsViewable":
+                    return geometry
+        return None
+
+    def tray_menu(self, item):
+        """Picks the item of the icon's menu, counted from 1 ("Minimize")."""
+        x, y, width, height = self.open_menu()
+        time.sleep(0.3)  # the menu takes clicks once it has the pointer
+        item_y = y + height * (2 * item - 1) // 6
+        self.run("xdotool", "mousemove", str(x + width // 2), str(item_y), "click", "1")
+        wait_for(lambda: self.shown_menu() is None, 5)
 
 
 class VersionServer(http.server.ThreadingHTTPServer):
@@ -203,8 +231,15 @@ class DesktopTest(unittest.TestCase):
                                         stderr=subprocess.STDOUT)
 
     def main_window(self, desktop):
-        window = wait_for(desktop.main_window, 15)
-        self.assertIsNotNone(window, "the main window never appeared")
+        window = wait_for(desktop.main_window, 20)
+        if window is None:
+            if self.program.poll() is not None:
+                output = self.program.stdout.read().decode(errors="replace")
+                self.fail(f"the program ended ({self.program.returncode}):\n{output}")
+            self.fail("the main window never appeared; the windows:\n" +
+                      desktop.run("xwininfo", "-root", "-tree") +
+                      f"\nopenbox running: {desktop.window_manager.poll() is None}\n" +
+                      desktop.window_manager_log())
         return window
 
     def end(self):
