@@ -31,11 +31,16 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# A name without an architecture means this machine's own (or "all"): with
+# arm64 added for the cross pass, dpkg-query lists both kinds of a library.
 missing_packages() {
-  local pkg status
+  local pkg native wanted
+  native="$(dpkg --print-architecture)"
   for pkg in "${VISTREL_PACKAGES[@]}"; do
-    status="$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)"
-    [ "$status" = "install ok installed" ] || printf '%s\n' "$pkg"
+    wanted="$native"
+    case "$pkg" in *:*) wanted="${pkg##*:}" ;; esac
+    dpkg-query -W -f='${Status} ${Architecture}\n' "$pkg" 2>/dev/null |
+      grep -Eq "^install ok installed ($wanted|all)\$" || printf '%s\n' "$pkg"
   done
 }
 

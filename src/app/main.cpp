@@ -10,11 +10,14 @@
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <memory>
 
 int main(int argc, char** argv) {
-    vistrel::Choose_Qt_Platform_From_Environment();
+    const bool platform_chosen = vistrel::Choose_Qt_Platform_From_Environment();
     QApplication app(argc, argv);
+    if (platform_chosen)
+        ::unsetenv("QT_QPA_PLATFORM");
     // No display name: Qt would append it to every window title on X11, and
     // the dialogs' titles must read as they are.
     QApplication::setApplicationName(vistrel::kApp_Name);

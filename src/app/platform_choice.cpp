@@ -1,5 +1,7 @@
 #include "app/platform_choice.h"
 
+#include "settings/data_folder.h"
+
 #include <cstdlib>
 
 namespace vistrel {
@@ -17,17 +19,16 @@ Choose_Qt_Platform(const std::function<std::optional<std::string>(const char*)>&
     if (Is_Set(variable("QT_QPA_PLATFORM")))
         return std::nullopt;
     if (Is_Set(variable("WAYLAND_DISPLAY")) && Is_Set(variable("DISPLAY")))
-        return "xcb";
+        // Natively after all when the X server behind DISPLAY is gone.
+        return "xcb;wayland";
     return std::nullopt;
 }
 
-void Choose_Qt_Platform_From_Environment() {
-    const auto platform = Choose_Qt_Platform([](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    });
+bool Choose_Qt_Platform_From_Environment() {
+    const auto platform = Choose_Qt_Platform(Environment_Variable);
     if (platform)
         ::setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
+    return platform.has_value();
 }
 
 } // namespace vistrel

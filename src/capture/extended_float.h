@@ -19,7 +19,8 @@ public:
     static constexpr Extended From_Integer(uint64_t value) { return Rounded(value, 0, false); }
 
     // numerator / denominator, rounded once; a literal such as 0.299L is
-    // Quotient(299, 1000). The denominator must not be 0.
+    // Quotient(299, 1000). The denominator must be between 1 and 2^32, so
+    // that the quotient keeps bits to round from.
     static constexpr Extended Quotient(uint64_t numerator, uint64_t denominator) {
         if (numerator == 0)
             return {};

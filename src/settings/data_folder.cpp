@@ -6,6 +6,11 @@
 
 namespace vistrel {
 
+std::optional<std::string> Environment_Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
 namespace {
 
 std::string Home_Folder() {

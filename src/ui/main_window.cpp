@@ -3,6 +3,7 @@
 #include "app/version_check.h"
 #include "app/version_fetch.h"
 #include "recording/storage_layout.h"
+#include "settings/autostart_entry.h"
 #include "settings/data_folder.h"
 #include "settings/ini_store.h"
 #include "ui/folder_edit.h"
@@ -29,6 +30,8 @@
 #include <QWindow>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include <sys/stat.h>
@@ -88,6 +91,9 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
         return Desktop_Area{area.left(), area.top(), area.width(), area.height()};
     };
     s.tray_available = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    s.autostart_file = Autostart_File_Path(Environment_Variable);
+    std::error_code no_link;
+    s.program_path = std::filesystem::read_symlink("/proc/self/exe", no_link).string();
     s.skip_taskbar = [](QWidget& window, bool skip) { Set_Skip_Taskbar(window, skip); };
     s.default_dest_folder = [] { return Default_Dest_Folder(); };
     s.HTP_Check_Ver = [](const std::string& url,
@@ -148,6 +154,9 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     connect(ui_->MNI_Minimize, &QAction::triggered, this, &TF_Main::MNI_MinimizeClick);
     connect(ui_->MNI_Restore, &QAction::triggered, this, &TF_Main::MNI_RestoreClick);
     connect(ui_->MNI_Exit, &QAction::triggered, this, &TF_Main::MNI_ExitClick);
+    // The icon shows the menu itself, wherever it lives (an X11 tray or a
+    // StatusNotifier host); Tray_Icon_Message covers the rest.
+    tray_icon_.setContextMenu(&PPM_Appli);
     connect(&tray_icon_, &QSystemTrayIcon::activated, this, &TF_Main::Tray_Icon_Message);
     tray_icon_.setIcon(windowIcon());
     tray_icon_.setToolTip(kApp_Name);
@@ -224,39 +233,61 @@ void TF_Main::Connect_Controls() {
     connect(ui_->BTN_Site_Kesto, &QAbstractButton::clicked, this, &TF_Main::BTN_Site_KestoClick);
     ui_->BTN_Paypal->setVisible(!services_.web.donation.isEmpty());
 
-    if (services_.make_camera) {
+    if (services_.make_camera || !services_.autostart_file.empty()) {
         ui_->IMG_WebCam->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(ui_->IMG_WebCam, &QWidget::customContextMenuRequested, this,
-                &TF_Main::Show_Camera_Menu);
+                &TF_Main::Show_Picture_Menu);
     }
 }
 
-void TF_Main::Show_Camera_Menu(const QPoint& at) {
+void TF_Main::Show_Picture_Menu(const QPoint& at) {
     QMenu menu(this);
-    std::vector<Camera_Option> options;
-    if (services_.list_cameras)
-        options = services_.list_cameras();
-    options.push_back({tr("Test pattern").toStdString(), kTest_Pattern_Description});
-    for (const Camera_Option& option : options) {
-        QAction* action = menu.addAction(QString::fromStdString(option.label));
-        action->setCheckable(true);
-        action->setChecked(option.description == camera_description_);
-        connect(action, &QAction::triggered, this,
-                [this, description = option.description] { Use_Camera(description); });
-    }
-    menu.addSeparator();
-    connect(menu.addAction(tr("Network camera...")), &QAction::triggered, this, [this] {
-        const QString address = QInputDialog::getText(
-            this, tr("Network camera"), tr("Address of the camera (rtsp:// or http://):"));
-        if (address.isEmpty())
-            return;
-        if (const auto description = Network_Camera_Description(address.trimmed().toStdString()))
-            Use_Camera(*description);
-        else
-            QMessageBox::warning(this, kApp_Name,
-                                 tr("This is not an rtsp, rtsps, http or https address."));
-    });
+    Fill_Picture_Menu(menu);
     menu.exec(ui_->IMG_WebCam->mapToGlobal(at));
+}
+
+void TF_Main::Fill_Picture_Menu(QMenu& menu) {
+    if (services_.make_camera) {
+        std::vector<Camera_Option> options;
+        if (services_.list_cameras)
+            options = services_.list_cameras();
+        options.push_back({tr("Test pattern").toStdString(), kTest_Pattern_Description});
+        for (const Camera_Option& option : options) {
+            QAction* action = menu.addAction(QString::fromStdString(option.label));
+            action->setCheckable(true);
+            action->setChecked(option.description == camera_description_);
+            connect(action, &QAction::triggered, this,
+                    [this, description = option.description] { Use_Camera(description); });
+        }
+        menu.addSeparator();
+        connect(menu.addAction(tr("Network camera...")), &QAction::triggered, this, [this] {
+            const QString address = QInputDialog::getText(
+                this, tr("Network camera"), tr("Address of the camera (rtsp:// or http://):"));
+            if (address.isEmpty())
+                return;
+            if (const auto description =
+                    Network_Camera_Description(address.trimmed().toStdString()))
+                Use_Camera(*description);
+            else
+                QMessageBox::warning(this, kApp_Name,
+                                     tr("This is not an rtsp, rtsps, http or https address."));
+        });
+    }
+    if (services_.autostart_file.empty())
+        return;
+    menu.addSeparator();
+    QAction* at_login = menu.addAction(QStringLiteral("Start Vistrel when I log in"));
+    at_login->setCheckable(true);
+    at_login->setChecked(Autostart_Enabled(services_.autostart_file));
+    connect(at_login, &QAction::triggered, this, [this](bool enabled) {
+        try {
+            Set_Autostart(services_.autostart_file, enabled, services_.program_path);
+        } catch (const std::exception& e) {
+            QMessageBox::warning(this, kApp_Name,
+                                 tr("The start at login could not be changed: %1")
+                                     .arg(QString::fromLocal8Bit(e.what())));
+        }
+    });
 }
 
 void TF_Main::Use_Camera(const std::string& description) {
@@ -586,8 +617,10 @@ void TF_Main::Tray_Icon_Message(QSystemTrayIcon::ActivationReason reason) {
     // the middle button do nothing.
     if (reason != QSystemTrayIcon::Context)
         return;
-    activateWindow();
-    PPM_Appli.popup(QCursor::pos());
+    // A host that asks for the menu without showing it gets it at the
+    // pointer; where the icon showed it already, nothing more is done.
+    if (!PPM_Appli.isVisible())
+        PPM_Appli.popup(QCursor::pos());
 }
 
 void TF_Main::MNI_MinimizeClick() {}

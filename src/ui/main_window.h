@@ -60,6 +60,10 @@ struct Main_Window_Services {
     std::function<std::vector<Camera_Option>()> list_cameras;
     std::function<std::unique_ptr<Frame_Source>(const std::string&)> make_camera;
     std::string camera_description; // the one opened at start
+    // The autostart entry's file and the program it starts; without the file
+    // the live picture's menu offers no start at login.
+    std::string autostart_file;
+    std::string program_path;
     // The HTTP client of the update check: starts fetching the version file;
     // `done` gets its body (nothing on any failure) on some thread. The fetch
     // is dropped with the handle.
@@ -158,6 +162,9 @@ public:
     // answer, or its failure, is there.
     void Get_Remote_Version();
 
+    // The live picture's context menu: the cameras and start at login.
+    void Fill_Picture_Menu(QMenu& menu);
+
     // The FTP connection test behind BTN_FTP_Test.
     void BTN_FTP_TestClick();
     Upload_Worker* Worker() { return worker_.get(); }
@@ -183,7 +190,7 @@ private:
     bool Tray_Icon_Shown() const;
     void Save_Placement();
     void Set_Panel_Colour(QWidget* panel, uint32_t colour);
-    void Show_Camera_Menu(const QPoint& at);
+    void Show_Picture_Menu(const QPoint& at);
     void Use_Camera(const std::string& description);
     void Continue_Update_Check(const std::optional<std::string>& body);
     void FTP_ClientStatus(const std::string& text);

@@ -38,6 +38,20 @@ std::vector<xcb_atom_t> Current_States(xcb_connection_t* connection, xcb_window_
     return {atoms, atoms + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t)};
 }
 
+void Write_States(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t state,
+                  const std::array<xcb_atom_t, 2>& wanted, bool skip) {
+    std::vector<xcb_atom_t> states = Current_States(connection, window, state);
+    for (const xcb_atom_t atom : wanted) {
+        const auto found = std::find(states.begin(), states.end(), atom);
+        if (skip && found == states.end())
+            states.push_back(atom);
+        if (!skip && found != states.end())
+            states.erase(found);
+    }
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, state, XCB_ATOM_ATOM, 32,
+                        static_cast<uint32_t>(states.size()), states.data());
+}
+
 void Apply_Skip_Taskbar(QWidget& widget, bool skip) {
     auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (x11 == nullptr || x11->connection() == nullptr)
@@ -52,17 +66,14 @@ void Apply_Skip_Taskbar(QWidget& widget, bool skip) {
 
     // A window the manager does not hold yet takes the property when it is
     // mapped; a managed one changes only through a request to the root
-    // window. Which of the two it is may change under us, so both are done.
-    std::vector<xcb_atom_t> states = Current_States(connection, window, state);
-    for (const xcb_atom_t atom : wanted) {
-        const auto found = std::find(states.begin(), states.end(), atom);
-        if (skip && found == states.end())
-            states.push_back(atom);
-        if (!skip && found != states.end())
-            states.erase(found);
-    }
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, state, XCB_ATOM_ATOM, 32,
-                        static_cast<uint32_t>(states.size()), states.data());
+    // window, its property being the manager's. One shown but not yet mapped
+    // may become managed under us, so it gets both.
+    const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window),
+                                        nullptr),
+        &std::free);
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+        Write_States(connection, window, state, wanted, skip);
 
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     if (screen != nullptr) {

@@ -15,7 +15,7 @@ TEST(Choose_Qt_Platform, WaylandRunsOnXWaylandUnlessTheUserChoseOrThereIsNone) {
     };
     const Case cases[] = {
         {"X11 session", {{"DISPLAY", ":0"}}, std::nullopt},
-        {"Wayland with XWayland", {{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}, "xcb"},
+        {"Wayland with XWayland", {{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}, "xcb;wayland"},
         {"Wayland without XWayland", {{"WAYLAND_DISPLAY", "wayland-0"}}, std::nullopt},
         {"an empty DISPLAY is none",
          {{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ""}},
@@ -25,7 +25,7 @@ TEST(Choose_Qt_Platform, WaylandRunsOnXWaylandUnlessTheUserChoseOrThereIsNone) {
          std::nullopt},
         {"an empty choice is none",
          {{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", ""}},
-         "xcb"},
+         "xcb;wayland"},
         {"nothing at all", {}, std::nullopt},
     };
     for (const Case& c : cases) {

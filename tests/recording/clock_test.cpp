@@ -32,13 +32,15 @@ std::optional<int64_t> Tick_Lead_After_Sleep(int slept_seconds, std::string& why
         why_not = "no pipe";
         return std::nullopt;
     }
+    // Built before the fork: the child of a process with threads must not
+    // allocate.
+    const std::string line = "boottime " + std::to_string(slept_seconds) + " 0\n";
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipe_ends[0]);
         int64_t lead = INT64_MIN;
         if (::unshare(CLONE_NEWUSER | CLONE_NEWTIME) == 0) {
             const int offsets = ::open("/proc/self/timens_offsets", O_WRONLY);
-            const std::string line = "boottime " + std::to_string(slept_seconds) + " 0\n";
             const int time_ns = ::open("/proc/self/ns/time_for_children", O_RDONLY);
             if (offsets >= 0 &&
                 ::write(offsets, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&

@@ -57,6 +57,8 @@ struct Harness {
         s.camera = std::move(cam);
         s.clock = std::move(clk);
         s.data_folder = Data();
+        s.autostart_file = dir.Folder() + "config/autostart/vistrel.desktop";
+        s.program_path = "/usr/bin/vistrel";
         s.web = {"http://web.test/kesto-soft/Vistrel/Vistrel.ver", "http://web.test/vistrel/",
                  "http://web.test/software/index.html", QString::fromStdString(donation),
                  "contact"};

@@ -354,6 +354,38 @@ private slots:
         w.Tray_Menu().close();
     }
 
+    void live_picture_menu_switches_the_start_at_login() {
+        Harness h;
+        TF_Main& w = h.Create();
+        const std::string entry = h.dir.Folder() + "config/autostart/vistrel.desktop";
+        const auto at_login = [&] {
+            QMenu menu;
+            w.Fill_Picture_Menu(menu);
+            for (QAction* a : menu.actions())
+                if (a->text() == "Start Vistrel when I log in")
+                    return std::make_pair(a->isChecked(), QPointer<QAction>(a));
+            return std::make_pair(false, QPointer<QAction>());
+        };
+        {
+            QMenu menu;
+            w.Fill_Picture_Menu(menu);
+            QAction* item = menu.actions().last();
+            QCOMPARE(item->text(), QString("Start Vistrel when I log in"));
+            QVERIFY(item->isCheckable());
+            QVERIFY(!item->isChecked());
+            item->trigger();
+        }
+        QVERIFY(h.dir.Read("config/autostart/vistrel.desktop").find("Exec=/usr/bin/vistrel\n") !=
+                std::string::npos);
+        QVERIFY(at_login().first);
+        {
+            QMenu menu;
+            w.Fill_Picture_Menu(menu);
+            menu.actions().last()->trigger();
+        }
+        QVERIFY(!std::filesystem::exists(entry));
+    }
+
     void tray_menu() {
         Harness h;
         TF_Main& w = h.Create();
