@@ -10,7 +10,7 @@ BUILD_DIR="${BUILD_DIR:-$PROJECT_ROOT/build}"
 # Everything the program, its tests and its benchmarks use.
 VISTREL_PACKAGES=(
   build-essential cmake pkg-config clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 libxcb1-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libqt6svg6 libxcb1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   libjpeg62-turbo-dev libssl-dev openssl
@@ -22,6 +22,8 @@ VISTREL_PACKAGES=(
   # A real desktop for the desktop tests: window manager, panel with a
   # notification area, and the tools that drive and read them.
   openbox tint2 xdotool x11-utils
+  # A Wayland session for the tests: a headless compositor with XWayland.
+  weston xwayland
 )
 
 # A comma locale lets the tests check the decimal separator of shown numbers.
