@@ -41,6 +41,11 @@ std::vector<xcb_atom_t> Current_States(xcb_connection_t* connection, xcb_window_
 void Write_States(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t state,
                   const std::array<xcb_atom_t, 2>& wanted, bool skip) {
     std::vector<xcb_atom_t> states = Current_States(connection, window, state);
+    // Hidden is the manager's to say, and one left from before the window was
+    // withdrawn would bring it back minimized when it is shown again (Qt
+    // keeps the states it finds there).
+    const xcb_atom_t hidden = Atom(connection, "_NET_WM_STATE_HIDDEN");
+    std::erase(states, hidden);
     for (const xcb_atom_t atom : wanted) {
         const auto found = std::find(states.begin(), states.end(), atom);
         if (skip && found == states.end())
@@ -64,17 +69,10 @@ void Apply_Skip_Taskbar(QWidget& widget, bool skip) {
     if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)
         return;
 
-    // A window the manager does not hold yet takes the property when it is
-    // mapped; a managed one changes only through a request to the root
-    // window, its property being the manager's. One shown but not yet mapped
-    // may become managed under us, so it gets both.
-    const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
-        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window),
-                                        nullptr),
-        &std::free);
-    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-        Write_States(connection, window, state, wanted, skip);
-
+    // A window not mapped yet takes the property when it is; a mapped one
+    // changes only through a request to the root window. A window just shown
+    // may be taken by the window manager between the two, so both are done.
+    Write_States(connection, window, state, wanted, skip);
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     if (screen != nullptr) {
         xcb_client_message_event_t request{};

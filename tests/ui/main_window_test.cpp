@@ -326,12 +326,13 @@ private slots:
             h.skip_taskbar.clear();
             w.MNI_RestoreClick();
             QVERIFY(w.isVisible());
-            QCOMPARE(h.skip_taskbar, std::vector<bool>{true});
+            const std::vector<bool> restored{true};
+            QCOMPARE(h.skip_taskbar, restored);
             // As the window manager minimizes it.
             w.setWindowState(w.windowState() | Qt::WindowMinimized);
             if (minimized_mode) {
                 QVERIFY(!w.isVisible());
-                QCOMPARE(h.skip_taskbar, std::vector<bool>{true});
+                QCOMPARE(h.skip_taskbar, restored);
             } else {
                 QVERIFY(w.isVisible());
                 QCOMPARE(h.skip_taskbar, (std::vector<bool>{true, false}));
