@@ -14,17 +14,10 @@ import time
 import unittest
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from desktop_test import wait_for  # noqa: E402
+
 PROGRAM = None
-
-
-def wait_for(condition, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    return condition()
 
 
 class WaylandSession(unittest.TestCase):
