@@ -626,6 +626,8 @@ void TF_Main::Tray_Icon_Message(QSystemTrayIcon::ActivationReason reason) {
 void TF_Main::MNI_MinimizeClick() {}
 
 void TF_Main::MNI_RestoreClick() {
+    if (!isVisible())
+        Start_Normal_When_Mapped(*this);
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
     raise();

@@ -91,7 +91,48 @@ void Apply_Skip_Taskbar(QWidget& widget, bool skip) {
     xcb_flush(connection);
 }
 
+// WM_HINTS as ICCCM lays it out: flags, input, initial state, then the icon
+// and group fields, which are kept as they are.
+constexpr uint32_t kHints_Fields = 9;
+constexpr uint32_t kState_Hint = 1u << 1;
+constexpr uint32_t kNormal_State = 1;
+
+void Apply_Normal_Start(QWidget& widget) {
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr)
+        return;
+    xcb_connection_t* connection = x11->connection();
+    const auto window = static_cast<xcb_window_t>(widget.winId());
+    std::array<uint32_t, kHints_Fields> hints{};
+    const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(connection,
+                               xcb_get_property(connection, 0, window, XCB_ATOM_WM_HINTS,
+                                                XCB_ATOM_WM_HINTS, 0, kHints_Fields),
+                               nullptr),
+        &std::free);
+    if (reply && reply->format == 32 && reply->type == XCB_ATOM_WM_HINTS) {
+        const auto length = std::min<size_t>(
+            kHints_Fields, xcb_get_property_value_length(reply.get()) / sizeof(uint32_t));
+        std::memcpy(hints.data(), xcb_get_property_value(reply.get()), length * sizeof(uint32_t));
+    }
+    if ((hints[0] & kState_Hint) && hints[2] == kNormal_State)
+        return;
+    hints[0] |= kState_Hint;
+    hints[2] = kNormal_State;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_HINTS,
+                        XCB_ATOM_WM_HINTS, 32, kHints_Fields, hints.data());
+    xcb_flush(connection);
+}
+
 } // namespace
+
+void Start_Normal_When_Mapped(QWidget& widget) noexcept {
+    try {
+        Apply_Normal_Start(widget);
+    } catch (...) {
+        // Out of memory: the window may come back iconic, as before.
+    }
+}
 
 void Set_Skip_Taskbar(QWidget& widget, bool skip) noexcept {
     try {

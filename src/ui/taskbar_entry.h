@@ -12,4 +12,11 @@ namespace vistrel {
 // the pager. Works for a window shown or not yet shown. Never throws.
 void Set_Skip_Taskbar(QWidget& window, bool skip) noexcept;
 
+// Makes a window that was withdrawn while minimized come back normal when it
+// is mapped again. Qt maps such a window as soon as its minimized state is
+// cleared, before it rewrites the window's start-up hints, and a window
+// manager that reads them first keeps the window iconic: called before the
+// state is changed. Never throws.
+void Start_Normal_When_Mapped(QWidget& window) noexcept;
+
 } // namespace vistrel

@@ -489,6 +489,14 @@ void Upload_Queue_File::Core::Rewrite() {
 
 void Upload_Queue_File::Core::Flusher_Loop() {
     std::unique_lock lock(mutex);
+    // Runs cut short before their first rewrite (a program killed or closed
+    // soon after each start) leave a file that grows with the history: it is
+    // made to follow the backlog again at once, changed or not.
+    if (!stopping && records > 2 * live + options.slack) {
+        lock.unlock();
+        Maintain();
+        lock.lock();
+    }
     while (!stopping) {
         changed.wait(lock, [this] { return stopping || dirty || broken; });
         if (stopping)

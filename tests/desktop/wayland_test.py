@@ -20,6 +20,16 @@ from desktop_test import wait_for  # noqa: E402
 PROGRAM = None
 
 
+def make_x_socket_folder():
+    """X servers make the folder of their sockets when a machine has none
+    yet; weston's XWayland expects it, and on a fresh machine no X server may
+    have run before this test."""
+    folder = Path("/tmp/.X11-unix")
+    if not folder.is_dir():
+        folder.mkdir(exist_ok=True)
+        folder.chmod(0o1777)
+
+
 class WaylandSession(unittest.TestCase):
 
     def setUp(self):
@@ -29,6 +39,7 @@ class WaylandSession(unittest.TestCase):
         self.log = Path(self.tmp.name) / "weston.log"
         self.socket = f"vistrel-test-{os.getpid()}"
         env = dict(os.environ, XDG_RUNTIME_DIR=str(self.runtime))
+        make_x_socket_folder()
         with open(self.log, "wb") as log:
             self.weston = subprocess.Popen(
                 ["weston", "--backend=headless-backend.so", f"--socket={self.socket}",

@@ -334,6 +334,28 @@ TEST_F(Queue, Closing_Does_Not_Wait_For_A_Disk_That_Hangs) {
     EXPECT_EQ(reread.Restored(), 1u) << "written before the flush was asked for";
 }
 
+TEST_F(Queue, A_File_Grown_By_Runs_Too_Short_To_Rewrite_It_Shrinks_At_The_Next_Start) {
+    // What runs killed soon after each start leave: the whole history.
+    std::string history = "vistrel upload queue 1\n";
+    for (uint64_t id = 1; id <= 120; ++id)
+        history += Encode_Appended_Record(id, Picture(int(id))) + Encode_Finished_Record(id);
+    history += Encode_Appended_Record(121, Picture(999)); // still to be sent
+    dir.Write("upload_queue", history);
+
+    Upload_Queue_File::Options never_by_itself = Options(16);
+    never_by_itself.sync_interval = 1h;
+    Upload_List files;
+    Upload_Queue_File queue(Path(), files, never_by_itself);
+    EXPECT_EQ(queue.Restored(), 1u);
+    const auto deadline = Steady_Clock::now() + 10s;
+    while (Lines_Of(dir.Read("upload_queue")) > 2 && Steady_Clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    const std::string bytes = dir.Read("upload_queue");
+    EXPECT_EQ(Lines_Of(bytes), 2u) << "the header and the one picture still waiting";
+    EXPECT_EQ(Names(Parse_Upload_Queue(bytes).pending),
+              (std::vector<std::string>{"I_14_05_09__999.jpg"}));
+}
+
 TEST_F(Queue, Flushes_Soon_After_A_Change_But_Never_More_Than_Once_An_Interval) {
     std::vector<Steady_Clock::time_point> flushed;
     std::mutex mutex;
