@@ -2,6 +2,7 @@
 
 #include "capture/image_view.h"
 #include "capture/motion_measure.h"
+#include "recording/save_failure.h"
 #include "recording/storage_layout.h"
 #include "settings/text_helpers.h"
 
@@ -111,7 +112,9 @@ void Recording_Controller::Run_Tick() {
 void Recording_Controller::Record_Picture(const Working_Settings& settings) {
     ++state_.Num_Image;
     const Local_Date_Time now = clock_.Now();
-    const Picture_Destination dest = Next_Picture_Destination(state_, settings, now);
+    const Picture_Destination dest =
+        Next_Picture_Destination(state_, settings, now, episode_files_);
+    last_episode_folder_ = settings.Dest_Folder + dest.relative_folder;
 
     Snapshot_Request request;
     request.full_folder = dest.full_folder;
@@ -136,13 +139,16 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings) {
             view_.Show_Live(img_webcam_);
         view_.Show_Previews(previews_);
     };
+    episode_files_.Before_Own_Write(dest.full_folder, dest.file_name + ".jpg");
     try {
         snapshots_.Save_Snapshot(img_webcam_, request, previews_);
     } catch (...) {
         show();
+        view_.Show_Save_Problem(Save_Failure_Text(std::current_exception(), settings.Dest_Folder));
         throw;
     }
     show();
+    view_.Show_Save_Problem("");
 
     const std::string name = dest.file_name + ".jpg";
     view_.Show_File_Name(name);

@@ -6,6 +6,7 @@
 
 #include "capture/frame_source.h"
 #include "recording/clock.h"
+#include "recording/episode_file_count.h"
 #include "recording/recording_state.h"
 #include "recording/snapshot.h"
 #include "settings/working_settings.h"
@@ -47,6 +48,9 @@ public:
     virtual void Set_Gauge(int value) = 0;                            // PGB_Coef_Correl
     virtual void Show_Processing_Time(const std::string& text) = 0;   // status panel 0
     virtual void Enable_FTP_Test(bool enabled) = 0;                   // BTN_FTP_Test
+    // Why pictures are not reaching the disk, in words; empty once a picture
+    // was saved again. Called after every attempt to save.
+    virtual void Show_Save_Problem(const std::string& text) = 0;
 };
 
 class Recording_Controller {
@@ -72,6 +76,10 @@ public:
     const QImage& Live_Frame() const { return img_webcam_; }
     const Preview_Strip& Previews() const { return previews_; }
 
+    // The episode folder of the last picture saved or tried ("" before
+    // any): the one being recorded into while a recording runs.
+    const std::string& Last_Episode_Folder() const { return last_episode_folder_; }
+
     // Pixels per point of the stamp; the screen's by default.
     void Set_Stamp_Dpi(double dpi) { stamp_dpi_ = dpi; }
 
@@ -95,6 +103,8 @@ private:
     QImage img_old_;
     Preview_Strip previews_;
     Snapshot_Writer snapshots_;
+    Episode_File_Count episode_files_;
+    std::string last_episode_folder_;
     double stamp_dpi_;
 };
 

@@ -222,13 +222,21 @@ void Snapshot_Writer::Save_Snapshot(QImage& live_frame, const Snapshot_Request& 
     const QImage& picture = picture_;
     previews.Push(picture);
 
-    std::error_code ec;
-    std::filesystem::create_directories(request.full_folder, ec); // a failure shows when writing
+    std::error_code folder_error;
+    std::filesystem::create_directories(request.full_folder, folder_error);
     // Waiting for the disk on every picture would stall the tick; a picture
     // is either whole under its name or absent, and its copy goes to the
     // FTP server.
-    Write_File_Atomically(request.full_folder + request.file_name + ".jpg", Encode_Jpeg(picture),
-                          0666, Durability::Program_Crash, Mode_Rule::Less_Umask);
+    try {
+        Write_File_Atomically(request.full_folder + request.file_name + ".jpg",
+                              Encode_Jpeg(picture), 0666, Durability::Program_Crash,
+                              Mode_Rule::Less_Umask);
+    } catch (const std::system_error&) {
+        // The folder's failure says why better than the missing file does.
+        if (folder_error)
+            throw std::system_error(folder_error, "cannot make " + request.full_folder);
+        throw;
+    }
 }
 
 } // namespace vistrel

@@ -17,9 +17,9 @@ std::string Padded(int32_t value, int32_t width) {
 // episode folder name to use.
 std::string Episode_For_Picture(const std::string& letter, int32_t& folder_number,
                                 Recording_State& state, const Working_Settings& settings,
-                                const std::string& day_relative) {
-    const int32_t count = Count_Files(settings.Dest_Folder + day_relative +
-                                      Episode_Folder_Name(letter, folder_number));
+                                const std::string& day_relative, File_Counter& counter) {
+    const int32_t count = counter.Count_Files(settings.Dest_Folder + day_relative +
+                                              Episode_Folder_Name(letter, folder_number));
     if (count >= settings.Max_Files) {
         state.Num_Image = 0;
         ++folder_number;
@@ -43,15 +43,26 @@ std::string Picture_File_Name(int hour, int minute, int second, int32_t num_imag
            Padded(num_image, 5);
 }
 
+int32_t Listing_File_Counter::Count_Files(const std::string& folder) {
+    return vistrel::Count_Files(folder);
+}
+
 Picture_Destination Next_Picture_Destination(Recording_State& state,
                                              const Working_Settings& settings,
                                              const Local_Date_Time& now) {
+    Listing_File_Counter listing;
+    return Next_Picture_Destination(state, settings, now, listing);
+}
+
+Picture_Destination Next_Picture_Destination(Recording_State& state,
+                                             const Working_Settings& settings,
+                                             const Local_Date_Time& now, File_Counter& counter) {
     const std::string day = Day_Folder_Name(now);
     std::string relative = day;
     if (state.Rec_Motion)
-        relative += Episode_For_Picture("D", state.Num_Folder_D, state, settings, day);
+        relative += Episode_For_Picture("D", state.Num_Folder_D, state, settings, day, counter);
     if (state.Rec_Continuous)
-        relative += Episode_For_Picture("R", state.Num_Folder_R, state, settings, day);
+        relative += Episode_For_Picture("R", state.Num_Folder_R, state, settings, day, counter);
 
     Picture_Destination dest;
     dest.file_name = Picture_File_Name(now.hour, now.minute, now.second, state.Num_Image);

@@ -28,11 +28,29 @@ struct Picture_Destination {
     std::string file_name;       // without ".jpg"
 };
 
+// Counts the files of an episode folder for the rollover rule.
+class File_Counter {
+public:
+    virtual ~File_Counter() = default;
+    // As Count_Files: the entries that are not folders, 0 for a missing folder.
+    virtual int32_t Count_Files(const std::string& folder) = 0;
+};
+
+// Lists the folder at every count.
+class Listing_File_Counter : public File_Counter {
+public:
+    int32_t Count_Files(const std::string& folder) override;
+};
+
 // The destination of the picture a tick is about to record, after Num_Image
 // was advanced for it. When the current episode folder already holds
 // Max_Files files, the next episode folder is opened and the picture becomes
 // number 0 there. In fixed-name mode the file goes straight into the
 // destination folder under the fixed name; the relative folder stays dated.
+Picture_Destination Next_Picture_Destination(Recording_State& state,
+                                             const Working_Settings& settings,
+                                             const Local_Date_Time& now, File_Counter& counter);
+// The same, listing the episode folder.
 Picture_Destination Next_Picture_Destination(Recording_State& state,
                                              const Working_Settings& settings,
                                              const Local_Date_Time& now);

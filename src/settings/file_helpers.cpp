@@ -13,10 +13,6 @@ namespace vistrel {
 
 namespace {
 
-// Names a temporary beside its file, in a way no file of the user's is named,
-// so that those a kill leaves behind can be found and removed.
-constexpr const char* kTemporary_Marker = ".vistrel-tmp-";
-
 [[noreturn]] void Throw_Errno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
 }

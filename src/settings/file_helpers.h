@@ -30,6 +30,11 @@ enum class Mode_Rule {
     Less_Umask,
 };
 
+// Names a temporary beside its file, in a way no file of the user's is named,
+// so that those a kill leaves behind can be found and removed: the file's
+// name, this marker and six letters.
+inline constexpr char kTemporary_Marker[] = ".vistrel-tmp-";
+
 // A temporary file beside `target`, named as Write_File_Atomically names its
 // own, removed unless it was renamed into place. It is created with
 // `create_mode` less the umask. Throws std::system_error.

@@ -7,6 +7,7 @@
 #include "settings/data_folder.h"
 #include "settings/ini_store.h"
 #include "ui/folder_edit.h"
+#include "ui/storage_dialog.h"
 #include "ui/taskbar_entry.h"
 #include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
@@ -171,6 +172,22 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     }
     connect(ui_->BTN_FTP_Test, &QAbstractButton::clicked, this, &TF_Main::BTN_FTP_TestClick);
 
+    ui_->LBL_Save_Problem->hide();
+    storage_settings_ = Storage_Settings::Load(data_folder_);
+    keeper_ = std::make_unique<Storage_Keeper>(Keeper_Hooks{
+        {},
+        [this] {
+            // In pieces, so that the tick and the worker never wait long
+            // for the list.
+            std::unordered_set<std::string> queued;
+            std::optional<Upload_List::Entry_Id> from = 0;
+            while (from)
+                from = files_.Visit_Unfinished(
+                    *from, 1000, [&](uint64_t, const TFichier& f) { queued.insert(f.Path); });
+            return queued;
+        },
+        {}});
+
     FormCreate();
 }
 
@@ -233,11 +250,9 @@ void TF_Main::Connect_Controls() {
     connect(ui_->BTN_Site_Kesto, &QAbstractButton::clicked, this, &TF_Main::BTN_Site_KestoClick);
     ui_->BTN_Paypal->setVisible(!services_.web.donation.isEmpty());
 
-    if (services_.make_camera || !services_.autostart_file.empty()) {
-        ui_->IMG_WebCam->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(ui_->IMG_WebCam, &QWidget::customContextMenuRequested, this,
-                &TF_Main::Show_Picture_Menu);
-    }
+    ui_->IMG_WebCam->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui_->IMG_WebCam, &QWidget::customContextMenuRequested, this,
+            &TF_Main::Show_Picture_Menu);
 }
 
 void TF_Main::Show_Picture_Menu(const QPoint& at) {
@@ -273,9 +288,12 @@ void TF_Main::Fill_Picture_Menu(QMenu& menu) {
                                      tr("This is not an rtsp, rtsps, http or https address."));
         });
     }
+    if (!menu.isEmpty())
+        menu.addSeparator();
+    connect(menu.addAction(QStringLiteral("Storage...")), &QAction::triggered, this,
+            &TF_Main::MNI_StorageClick);
     if (services_.autostart_file.empty())
         return;
-    menu.addSeparator();
     QAction* at_login = menu.addAction(QStringLiteral("Start Vistrel when I log in"));
     at_login->setCheckable(true);
     at_login->setChecked(Autostart_Enabled(services_.autostart_file));
@@ -288,6 +306,38 @@ void TF_Main::Fill_Picture_Menu(QMenu& menu) {
                                      .arg(QString::fromLocal8Bit(e.what())));
         }
     });
+}
+
+void TF_Main::MNI_StorageClick() {
+    TF_Storage dialog(storage_settings_, this);
+    if (dialog.exec() == QDialog::Accepted)
+        Apply_Storage_Settings(dialog.Settings());
+}
+
+bool TF_Main::Apply_Storage_Settings(const Storage_Settings& settings) {
+    try {
+        settings.Save(data_folder_);
+    } catch (const std::exception& e) {
+        QMessageBox::warning(
+            this, kApp_Name,
+            tr("The storage setting could not be saved: %1").arg(QString::fromLocal8Bit(e.what())));
+        return false;
+    }
+    storage_settings_ = settings;
+    Update_Keeper();
+    return true;
+}
+
+void TF_Main::Update_Keeper() {
+    const Working_Settings w = Working();
+    Keeper_Inputs inputs;
+    inputs.dest_folder = w.Dest_Folder;
+    inputs.keep_free_bytes = storage_settings_.keep_free ? storage_settings_.Keep_Free_Bytes() : 0;
+    inputs.current_episode = controller_.Last_Episode_Folder();
+    inputs.fixed_picture = w.Dest_Folder + w.Fixed_File_Name + ".jpg";
+    inputs.uploading = w.Use_FTP;
+    if (keeper_)
+        keeper_->Update(inputs);
 }
 
 void TF_Main::Use_Camera(const std::string& description) {
@@ -522,8 +572,34 @@ void TF_Main::Enable_FTP_Test(bool enabled) {
     ui_->BTN_FTP_Test->setEnabled(enabled);
 }
 
+void TF_Main::Show_Save_Problem(const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    if (shown == ui_->LBL_Save_Problem->text())
+        return;
+    ui_->LBL_Save_Problem->setText(shown);
+    ui_->LBL_Save_Problem->setToolTip(shown);
+    ui_->LBL_Save_Problem->setVisible(!shown.isEmpty());
+    // Once when a streak of failures begins, once when it ends: the words
+    // over the strip stay for as long as it lasts.
+    if (shown.isEmpty() == save_failing_) {
+        save_failing_ = !shown.isEmpty();
+        Notify(save_failing_ ? shown : QStringLiteral("Pictures are being saved again."),
+               save_failing_);
+    }
+}
+
+void TF_Main::Notify(const QString& text, bool problem) {
+    if (services_.notify)
+        services_.notify(text, problem);
+    else if (tray_icon_.isVisible())
+        tray_icon_.showMessage(kApp_Name, text,
+                               problem ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+}
+
 void TF_Main::TMR_Refresh_IMGTimer() {
     controller_.TMR_Refresh_IMGTimer();
+    if (storage_settings_.keep_free)
+        Update_Keeper();
     Show_Backlog();
     // Say so in plain words rather than leaving the picture blank.
     if (!has_shown_frame_)

@@ -10,6 +10,8 @@
 #include "capture/frame_source.h"
 #include "recording/clock.h"
 #include "recording/recording_controller.h"
+#include "recording/storage_keeper.h"
+#include "settings/storage_settings.h"
 #include "settings/window_placement.h"
 #include "settings/working_settings.h"
 #include "upload/ftp_session.h"
@@ -79,6 +81,9 @@ struct Main_Window_Services {
     // Asks whether to trust a certificate the system does not; without it a
     // question box asks.
     std::function<bool(const Certificate_Error&)> confirm_certificate;
+    // Tells the user something in passing (`problem`: something is wrong);
+    // a notification of the tray icon when unset.
+    std::function<void(const QString& text, bool problem)> notify;
 
     // The real ones: QDesktopServices, the screens, the XDG pictures folder.
     static Main_Window_Services Standard(std::unique_ptr<Frame_Source> camera);
@@ -129,6 +134,7 @@ public:
     void Set_Gauge(int value) override;
     void Show_Processing_Time(const std::string& text) override;
     void Enable_FTP_Test(bool enabled) override;
+    void Show_Save_Problem(const std::string& text) override;
 
     // Start-up and shutdown.
     void FormCreate();
@@ -162,8 +168,15 @@ public:
     // answer, or its failure, is there.
     void Get_Remote_Version();
 
-    // The live picture's context menu: the cameras and start at login.
+    // The live picture's context menu: the cameras, start at login and
+    // the storage dialog.
     void Fill_Picture_Menu(QMenu& menu);
+    void MNI_StorageClick();
+    // Keeps the free-space setting in storage.ini and follows it from now
+    // on; false, with a warning shown, when the file cannot be written.
+    bool Apply_Storage_Settings(const Storage_Settings& settings);
+    const Storage_Settings& Storage() const { return storage_settings_; }
+    Storage_Keeper& Keeper() { return *keeper_; }
 
     // The FTP connection test behind BTN_FTP_Test.
     void BTN_FTP_TestClick();
@@ -204,6 +217,8 @@ private:
     void Show_Upload_File(const std::string& name);
     void Show_Backlog();
     void Close_Upload();
+    void Notify(const QString& text, bool problem);
+    void Update_Keeper();
 
     std::unique_ptr<Ui::F_Main> ui_;
     Main_Window_Services services_;
@@ -241,6 +256,11 @@ private:
 
     std::unique_ptr<Ftp_Session> ftp_client_;
     std::unique_ptr<Upload_Worker> worker_; // after the client, which it uses
+
+    Storage_Settings storage_settings_;
+    bool save_failing_ = false; // a failure streak was told
+    // Reads files_, so it goes before them.
+    std::unique_ptr<Storage_Keeper> keeper_;
     bool connection_test_running_ = false;
     bool close_after_test_ = false;
     QPointer<QMessageBox> trust_question_; // open while the user decides

@@ -105,6 +105,9 @@ struct Disk_Fault {
     // its folders again at once, so recording never stops.
     bool removes_folder;
     bool needs_non_root; // root writes wherever it likes
+    // What the window is told while pictures cannot be saved; none when
+    // recording never stops.
+    const char* reason;
     std::function<void(const fs::path& dest)> inflict;
     std::function<void(const fs::path& dest)> mend;
 };
@@ -119,7 +122,10 @@ Disk_Fault File_In_Place_Of(const char* name, const std::string& below_dest) {
     const auto folder = [below_dest](const fs::path& dest) {
         return below_dest.empty() ? dest : dest / below_dest;
     };
-    return {name, false, false,
+    return {name,
+            false,
+            false,
+            "a file is in the way of the folder",
             [folder](const fs::path& dest) {
                 fs::rename(folder(dest), folder(dest).string() + ".away");
                 std::ofstream(folder(dest)) << "not a folder";
@@ -143,12 +149,12 @@ rlimit saved_file_size_limit;
 void (*saved_xfsz_handler)(int) = SIG_DFL;
 
 const Disk_Fault kDisk_Faults[] = {
-    {"Destination_Removed", true, false, [](const fs::path& dest) { fs::remove_all(dest); },
-     [](const fs::path&) {}},
+    {"Destination_Removed", true, false, nullptr,
+     [](const fs::path& dest) { fs::remove_all(dest); }, [](const fs::path&) {}},
     File_In_Place_Of("Destination_Replaced_By_A_File", ""),
     File_In_Place_Of("Day_Folder_Replaced_By_A_File", "RIDEV_2026_12_08"),
     File_In_Place_Of("Episode_Folder_Replaced_By_A_File", "RIDEV_2026_12_08/R0001"),
-    {"Disk_Full", false, false,
+    {"Disk_Full", false, false, "the disk is full",
      [](const fs::path&) {
          ::getrlimit(RLIMIT_FSIZE, &saved_file_size_limit);
          // Otherwise the signal of the refused write would end the test.
@@ -161,7 +167,7 @@ const Disk_Fault kDisk_Faults[] = {
          ::setrlimit(RLIMIT_FSIZE, &saved_file_size_limit);
          std::signal(SIGXFSZ, saved_xfsz_handler);
      }},
-    {"Folders_Read_Only", false, true,
+    {"Folders_Read_Only", false, true, "the folder cannot be written",
      [](const fs::path& dest) {
          Set_Folder_Modes(dest, fs::perms::owner_read | fs::perms::owner_exec);
      },
@@ -200,6 +206,10 @@ TEST_P(Disk_Faults, Ticks_Fail_Quietly_And_Recording_Resumes_With_Only_Whole_Pic
         EXPECT_TRUE(tick.State().Rec_Continuous);
         // Only a picture on the disk is handed to the upload.
         EXPECT_EQ(Listed(), fault.removes_folder ? 4u + k : 3u);
+        // And the window says so from the first tick that could not save.
+        EXPECT_EQ(view.save_problem, fault.reason ? std::string("Pictures are not being saved: ") +
+                                                        fault.reason + " (" + dest.string() + ")"
+                                                  : std::string());
     }
     mender.Mend();
 
@@ -212,6 +222,9 @@ TEST_P(Disk_Faults, Ticks_Fail_Quietly_And_Recording_Resumes_With_Only_Whole_Pic
         EXPECT_EQ(fs::exists(entries[i].Path), !(fault.removes_folder && i < 3)) << entries[i].Path;
     // Three before the fault (or, removed, three during it) and three after.
     EXPECT_EQ(Expect_Only_Whole_Pictures(dir.Path(), kPicture_Size), 6u);
+    // Told once, taken back at the first picture saved again.
+    EXPECT_EQ(view.save_problem, "");
+    EXPECT_EQ(view.save_problem_changes.size(), fault.reason ? 2u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, Disk_Faults, ::testing::ValuesIn(kDisk_Faults),

@@ -61,6 +61,8 @@ public:
     int read_parameters_calls = 0;
     bool ftp_test_enabled = true;
     QImage live;
+    std::string save_problem;
+    std::vector<std::string> save_problem_changes; // each new text, in order
 
     Working_Settings Read_Parameters() override {
         ++read_parameters_calls;
@@ -87,6 +89,11 @@ public:
     void Set_Gauge(int value) override { gauge = value; }
     void Show_Processing_Time(const std::string& text) override { processing_time = text; }
     void Enable_FTP_Test(bool enabled) override { ftp_test_enabled = enabled; }
+    void Show_Save_Problem(const std::string& text) override {
+        if (text != save_problem)
+            save_problem_changes.push_back(text);
+        save_problem = text;
+    }
 };
 
 // Hands out the frames queued for it, one per grab; fails when none is queued.

@@ -41,6 +41,12 @@ struct Harness {
     // Answers the connection test's question about an untrusted certificate;
     // empty: the window's own question box asks.
     std::function<bool(const Certificate_Error&)> confirm_certificate;
+    struct Notice {
+        std::string text;
+        bool problem;
+        bool operator==(const Notice&) const = default;
+    };
+    std::vector<Notice> notices; // what the window told in passing
 
     std::string Data() const { return dir.Folder() + "data/"; }
     std::string Ini() const { return Data() + "datas.ini"; }
@@ -95,6 +101,9 @@ struct Harness {
             return std::unique_ptr<Ftp_Session>(std::move(client));
         };
         s.confirm_certificate = confirm_certificate;
+        s.notify = [this](const QString& text, bool problem) {
+            notices.push_back({text.toStdString(), problem});
+        };
         window = std::make_unique<TF_Main>(std::move(s));
         return *window;
     }

@@ -5,18 +5,23 @@
 #include "support/window_harness.h"
 #include "ui/folder_edit.h"
 #include "ui/main_window.h"
+#include "ui/storage_dialog.h"
 #include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
+#include "ui_UF_Storage.h"
 #include "ui_UF_Update.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 static void Init_Resources() {
@@ -569,6 +574,118 @@ private slots:
         w.TMR_Refresh_IMGTimer();
         QVERIFY(w.Form().IMG_WebCam->pixmap().cacheKey() != drawn);
         QCOMPARE(w.Form().IMG_WebCam->pixmap().toImage().pixelColor(10, 10), QColor(Qt::white));
+    }
+
+    void a_picture_not_saved_is_said_over_the_strip_and_told_once_per_streak() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.show();
+        QLabel* const problem = w.Form().LBL_Save_Problem;
+        QVERIFY(!problem->isVisibleTo(&w));
+        const std::string dest = h.Pictures();
+        w.Form().BTN_Start_Stop_Rec->click();
+        QImage frame(320, 240, QImage::Format_RGB32);
+        frame.fill(Qt::gray);
+        const auto tick = [&] {
+            h.camera->frames.push_back(frame);
+            w.TMR_Refresh_IMGTimer();
+        };
+        const auto block = [&] {
+            std::filesystem::remove_all(dest);
+            std::ofstream(dest) << "a file where the folder was";
+        };
+        const auto unblock = [&] { std::filesystem::remove(dest); };
+        const std::string said =
+            "Pictures are not being saved: a file is in the way of the folder (" + dest + ")";
+        using Notice = Harness::Notice;
+
+        tick();
+        QVERIFY(!problem->isVisibleTo(&w));
+        block();
+        for (int k = 0; k < 3; ++k)
+            tick();
+        QVERIFY(problem->isVisibleTo(&w));
+        QCOMPARE(problem->text().toStdString(), said);
+        QCOMPARE(h.notices, (std::vector<Notice>{{said, true}}));
+        // The recording indicators stay as the tick leaves them.
+        QCOMPARE(w.Form().PNL_Rec->text(), QString("Recording in progress ..."));
+
+        unblock();
+        tick();
+        QVERIFY(!problem->isVisibleTo(&w));
+        QCOMPARE(h.notices,
+                 (std::vector<Notice>{{said, true}, {"Pictures are being saved again.", false}}));
+        block();
+        tick();
+        QCOMPARE(h.notices.size(), size_t(3));
+        QCOMPARE(h.notices.back(), (Notice{said, true}));
+    }
+
+    void storage_dialog_setting_goes_to_its_own_file_and_the_keeper_follows_it() {
+        Harness h;
+        h.Write_Settings(
+            QString(kFresh_File).arg(QString::fromStdString(h.Pictures())).toStdString());
+        TF_Main& w = h.Create();
+        h.Activate();
+        QVERIFY(!w.Storage().keep_free);
+        {
+            QMenu menu;
+            w.Fill_Picture_Menu(menu);
+            QStringList items;
+            for (QAction* a : menu.actions())
+                items << a->text();
+            QVERIFY(items.contains("Storage..."));
+        }
+        const std::string settings_before = h.dir.Read("data/datas.ini");
+        // A 0.1 GB disk with one old picture and a keeping of far more.
+        const std::string old_picture =
+            h.Pictures() + "/RIDEV_2026_12_01/D0001/I_10_00_00__00001.jpg";
+        std::filesystem::create_directories(std::filesystem::path(old_picture).parent_path());
+        std::ofstream(old_picture) << "jpeg";
+        Storage_Settings keep;
+        keep.keep_free = true;
+        keep.keep_free_gb = Storage_Settings::kMost_Keep_Free_GB;
+        QVERIFY(w.Apply_Storage_Settings(keep));
+        QCOMPARE(Storage_Settings::Load(h.Data()).keep_free_gb, keep.keep_free_gb);
+        QVERIFY(Storage_Settings::Load(h.Data()).keep_free);
+        QVERIFY(h.dir.Read("data/datas.ini") == settings_before);
+        QTRY_VERIFY_WITH_TIMEOUT(!std::filesystem::exists(old_picture), 10000);
+        QVERIFY(!w.Keeper().Last_Outcome().enough_room);
+
+        // The dialog behind the menu item shows the setting and changes it.
+        QTimer::singleShot(0, [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<TF_Storage*>(top)) {
+                    QVERIFY(dialog->Form().CKB_Keep_Free->isChecked());
+                    dialog->Form().EDT_Keep_Free_GB->setValue(5.04);
+                    dialog->accept();
+                }
+        });
+        w.MNI_StorageClick();
+        QCOMPARE(Storage_Settings::Load(h.Data()).keep_free_gb, 5.0);
+        QTimer::singleShot(0, [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<TF_Storage*>(top)) {
+                    dialog->Form().CKB_Keep_Free->setChecked(false);
+                    QVERIFY(!dialog->Form().EDT_Keep_Free_GB->isEnabled());
+                    dialog->reject();
+                }
+        });
+        w.MNI_StorageClick();
+        QVERIFY2(Storage_Settings::Load(h.Data()).keep_free, "a cancelled dialog changed it");
+
+        // A data folder that cannot be written keeps the old setting.
+        std::filesystem::remove_all(h.Data());
+        std::ofstream(h.dir.Folder() + "data") << "not a folder";
+        Storage_Settings off;
+        QTimer::singleShot(0, [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top))
+                    box->accept();
+        });
+        QVERIFY(!w.Apply_Storage_Settings(off));
+        QVERIFY(w.Storage().keep_free);
     }
 };
 
