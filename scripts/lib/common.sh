@@ -7,14 +7,19 @@ set -euo pipefail
 PROJECT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$PROJECT_ROOT/build}"
 
-# Everything the program, its tests and its benchmarks use.
-VISTREL_PACKAGES=(
-  build-essential cmake pkg-config clang-format
+# What building and running the program need.
+VISTREL_RUN_PACKAGES=(
+  build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libqt6svg6 libxcb1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
-  libjpeg62-turbo-dev libssl-dev openssl
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  libjpeg62-turbo-dev libssl-dev
+)
+
+# What the tests add: their libraries, servers and desktops.
+VISTREL_TEST_PACKAGES=(
+  clang-format gstreamer1.0-tools openssl
+  googletest libgtest-dev libgmock-dev
   python3 python3-pyftpdlib python3-openssl
   # What the FTPS servers unpacked by ensure_ftp_servers link against.
   libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libsodium23 libpam-modules
@@ -25,6 +30,15 @@ VISTREL_PACKAGES=(
   # A Wayland session for the tests: a headless compositor with XWayland.
   weston xwayland
 )
+
+# What the benchmarks add: the library, the FTP server of the upload figures,
+# an X server for the whole program, and Motion to compare it with.
+VISTREL_BENCH_PACKAGES=(libbenchmark-dev python3 python3-pyftpdlib python3-openssl openssl
+  gstreamer1.0-tools xvfb xauth fonts-dejavu-core motion)
+
+# What building and checking the Debian package add.
+VISTREL_PACKAGE_PACKAGES=(dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin
+  xvfb xauth fonts-dejavu-core)
 
 # A comma locale lets the tests check the decimal separator of shown numbers.
 VISTREL_TEST_LOCALE="de_DE.UTF-8"
@@ -38,7 +52,7 @@ as_root() {
 missing_packages() {
   local pkg native wanted
   native="$(dpkg --print-architecture)"
-  for pkg in "${VISTREL_PACKAGES[@]}"; do
+  for pkg in "$@"; do
     wanted="$native"
     case "$pkg" in *:*) wanted="${pkg##*:}" ;; esac
     dpkg-query -W -f='${Status} ${Architecture}\n' "$pkg" 2>/dev/null |
@@ -46,9 +60,10 @@ missing_packages() {
   done
 }
 
+# Installs those of the given packages that are missing.
 ensure_packages() {
   local missing
-  mapfile -t missing < <(missing_packages)
+  mapfile -t missing < <(missing_packages "$@")
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
@@ -56,15 +71,15 @@ ensure_packages() {
   fi
 }
 
+ensure_run_packages() { ensure_packages "${VISTREL_RUN_PACKAGES[@]}"; }
+ensure_test_packages() { ensure_packages "${VISTREL_RUN_PACKAGES[@]}" "${VISTREL_TEST_PACKAGES[@]}"; }
+
 # Only the fuzz targets need clang and its fuzzer runtime; the other scripts
 # build with GCC.
 VISTREL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 ensure_fuzz_packages() {
-  local all=("${VISTREL_PACKAGES[@]}")
-  VISTREL_PACKAGES=("${VISTREL_FUZZ_PACKAGES[@]}")
-  ensure_packages
-  VISTREL_PACKAGES=("${all[@]}")
+  ensure_packages "${VISTREL_RUN_PACKAGES[@]}" "${VISTREL_FUZZ_PACKAGES[@]}"
 }
 
 # The arm64 pass: Debian's cross compiler, qemu-user to run what it builds,
@@ -75,10 +90,7 @@ ensure_arm64_packages() {
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
     as_root dpkg --add-architecture arm64
   fi
-  local all=("${VISTREL_PACKAGES[@]}")
-  VISTREL_PACKAGES=("${VISTREL_ARM64_PACKAGES[@]}")
-  ensure_packages
-  VISTREL_PACKAGES=("${all[@]}")
+  ensure_packages "${VISTREL_ARM64_PACKAGES[@]}"
 }
 
 # Cross-builds the logic that needs no Qt for arm64 in build-arm64/ and runs

@@ -39,6 +39,10 @@ bool Changes_Are_All_Seen_Locally(int64_t file_system_type) {
     case 0x73757245: // Coda
     case 0x564C:     // NCP
     case 0x786F4256: // VirtualBox shared folders
+    case 0x01161970: // GFS2: a cluster's other machines write it too
+    case 0x7461636F: // OCFS2
+    case 0x0BD00BD0: // Lustre
+    case 0x47504653: // GPFS
         return false;
     default:
         return true;
@@ -59,7 +63,14 @@ Episode_File_Count::~Episode_File_Count() {
 int32_t Episode_File_Count::Count_Files(const std::string& folder) {
     if (notify_fd_ < 0)
         return vistrel::Count_Files(folder);
-    if (watch_ < 0 || folder != folder_)
+    // The watch follows the folder itself: when a parent was renamed or the
+    // destination's link points elsewhere, the path now names another
+    // folder (or none) and the counting starts again there.
+    struct stat now {};
+    const bool same_folder = watch_ >= 0 && folder == folder_ &&
+                             ::stat(folder.c_str(), &now) == 0 && now.st_dev == watched_device_ &&
+                             now.st_ino == watched_inode_;
+    if (!same_folder)
         Follow(folder);
     else
         Read_Changes();
@@ -95,6 +106,11 @@ void Episode_File_Count::Follow(const std::string& folder) {
     watch_ = ::inotify_add_watch(notify_fd_, folder.c_str(),
                                  IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                      IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    struct stat watched {};
+    if (watch_ >= 0 && ::stat(folder.c_str(), &watched) != 0)
+        Stop_Following();
+    watched_device_ = watched.st_dev;
+    watched_inode_ = watched.st_ino;
     recount_ = true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 
 namespace vistrel {
 
@@ -44,6 +45,8 @@ private:
     int watch_ = -1;
     std::string folder_;
     std::function<bool(const std::string&)> trusted_;
+    dev_t watched_device_ = 0;
+    ino_t watched_inode_ = 0;
     int32_t count_ = 0;
     bool recount_ = false;
     std::string own_name_;

@@ -79,6 +79,11 @@ public:
     // The episode folder of the last picture saved or tried ("" before
     // any): the one being recorded into while a recording runs.
     const std::string& Last_Episode_Folder() const { return last_episode_folder_; }
+    // Told the episode folder of a picture before it is written, whenever
+    // it is another than the last one's.
+    void On_New_Episode_Folder(std::function<void(const std::string&)> told) {
+        on_new_episode_folder_ = std::move(told);
+    }
 
     // Pixels per point of the stamp; the screen's by default.
     void Set_Stamp_Dpi(double dpi) { stamp_dpi_ = dpi; }
@@ -105,6 +110,7 @@ private:
     Snapshot_Writer snapshots_;
     Episode_File_Count episode_files_;
     std::string last_episode_folder_;
+    std::function<void(const std::string&)> on_new_episode_folder_;
     double stamp_dpi_;
 };
 

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <tuple>
@@ -50,15 +51,44 @@ std::string With_Slash(std::string folder) {
     return folder;
 }
 
-// The entries of `folder` that are themselves (not through a link) of the
-// wanted kind, by name.
-std::vector<std::string> Entries(const std::string& folder, bool want_folders) {
+// A folder opened as itself, never through a symbolic link, so that what is
+// deleted below it stays below it even when a name is swapped meanwhile.
+class Folder_Handle {
+public:
+    Folder_Handle(int at, const std::string& name, bool follow_link = false)
+        : fd_(::openat(at, name.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow_link ? 0 : O_NOFOLLOW))) {}
+    ~Folder_Handle() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Folder_Handle(const Folder_Handle&) = delete;
+    Folder_Handle& operator=(const Folder_Handle&) = delete;
+    bool Open() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The entries of a folder that are themselves (not through a link) of the
+// wanted kind, by name; cut short when the program closes.
+std::vector<std::string> Entries(int folder_fd, bool want_folders,
+                                 const std::function<bool()>& stopping) {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr)
+    const int fd = ::dup(folder_fd);
+    if (fd < 0)
         return names;
-    const int fd = ::dirfd(dir);
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return names;
+    }
+    ::rewinddir(dir);
+    size_t seen = 0;
     while (const dirent* entry = ::readdir(dir)) {
+        if (++seen % 1024 == 0 && stopping())
+            break;
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
@@ -76,56 +106,53 @@ std::vector<std::string> Entries(const std::string& folder, bool want_folders) {
     return names;
 }
 
-struct Episode {
-    std::string folder;                 // full, ends in "/"
-    std::vector<std::string> own_files; // oldest first
-};
-
 // Time of day, then picture number: the order the pictures were taken in.
-auto Picture_Order_Key(const std::string& name) {
+using Order_Key = std::tuple<std::string, size_t, std::string, std::string>;
+Order_Key Picture_Order_Key(const std::string& name) {
     const size_t length = Picture_Name_Length(name);
-    const std::string time = name.substr(0, 10);
     const std::string number = length > 16 ? name.substr(12, length - 16) : std::string();
-    return std::make_tuple(time, number.size(), number, name);
+    return {name.substr(0, 10), number.size(), number, name};
 }
 
-// The episodes of a day folder, the oldest first by their first picture;
-// those without a picture of their own (only leftovers) lead.
-std::vector<Episode> Episodes_Oldest_First(const std::string& day_folder) {
-    std::vector<Episode> episodes;
-    for (const std::string& name : Entries(day_folder, true)) {
-        if (!Is_Episode_Folder_Name(name))
+// The program's own files of an episode folder, the oldest first.
+std::vector<std::string> Own_Files_Oldest_First(int episode_fd,
+                                                const std::function<bool()>& stopping) {
+    std::vector<std::pair<Order_Key, std::string>> keyed;
+    for (std::string& file : Entries(episode_fd, false, stopping))
+        if (Is_Picture_Name(file) || Is_Picture_Temporary_Name(file))
+            keyed.emplace_back(Picture_Order_Key(file), std::move(file));
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::string> files;
+    files.reserve(keyed.size());
+    for (auto& [key, file] : keyed)
+        files.push_back(std::move(file));
+    return files;
+}
+
+// The episode folders of a day folder, the oldest first by their first
+// picture; those without a picture of their own (only leftovers) lead.
+std::vector<std::string> Episodes_Oldest_First(int day_fd, const std::function<bool()>& stopping) {
+    std::vector<std::pair<std::optional<Order_Key>, std::string>> keyed;
+    for (std::string& name : Entries(day_fd, true, stopping)) {
+        if (!Is_Episode_Folder_Name(name) || stopping())
             continue;
-        Episode episode{day_folder + name + "/", {}};
-        for (const std::string& file : Entries(episode.folder, false))
-            if (Is_Picture_Name(file) || Is_Picture_Temporary_Name(file))
-                episode.own_files.push_back(file);
-        std::sort(episode.own_files.begin(), episode.own_files.end(),
-                  [](const std::string& a, const std::string& b) {
-                      return Picture_Order_Key(a) < Picture_Order_Key(b);
-                  });
-        episodes.push_back(std::move(episode));
+        const Folder_Handle episode(day_fd, name);
+        if (!episode.Open())
+            continue;
+        std::optional<Order_Key> first;
+        for (const std::string& file : Entries(episode.Fd(), false, stopping))
+            if (Is_Picture_Name(file)) {
+                Order_Key key = Picture_Order_Key(file);
+                if (!first || key < *first)
+                    first = std::move(key);
+            }
+        keyed.emplace_back(std::move(first), std::move(name));
     }
-    const auto first_picture = [](const Episode& e) {
-        const auto it = std::find_if(e.own_files.begin(), e.own_files.end(), Is_Picture_Name);
-        return it == e.own_files.end() ? std::string() : *it;
-    };
-    std::sort(episodes.begin(), episodes.end(), [&](const Episode& a, const Episode& b) {
-        const std::string fa = first_picture(a);
-        const std::string fb = first_picture(b);
-        if (fa.empty() || fb.empty())
-            return fa.empty() && !fb.empty();
-        return Picture_Order_Key(fa) < Picture_Order_Key(fb);
-    });
-    return episodes;
-}
-
-// A temporary another write may still be filling is left for a later pass.
-bool Old_Enough_To_Remove(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return false;
-    return std::time(nullptr) - st.st_mtime >= 60;
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::string> names;
+    for (auto& [key, name] : keyed)
+        names.push_back(std::move(name));
+    return names;
 }
 
 std::optional<uint64_t> Statvfs_Free_Bytes(const std::string& folder) {
@@ -169,61 +196,91 @@ Keep_Free_Outcome Keep_Free_Space(const std::function<Keeper_Inputs()>& inputs,
             return outcome;
         const std::string dest = With_Slash(in.dest_folder);
         const auto free_bytes = hooks.free_bytes ? hooks.free_bytes : Statvfs_Free_Bytes;
+        const auto stopping = [&] { return hooks.stopping && hooks.stopping(); };
+        const std::optional<uint64_t> free_at_start = free_bytes(dest);
         // Unknown free space deletes nothing.
+        if (!free_at_start || *free_at_start >= in.keep_free_bytes)
+            return outcome;
+        // Some file systems (btrfs, ZFS) show freed space only when their
+        // transaction commits, seconds later: what was deleted counts at
+        // once, or a pass would delete everything it may.
+        uint64_t freed = 0;
         const auto enough = [&] {
             const std::optional<uint64_t> free = free_bytes(dest);
-            return !free || *free >= in.keep_free_bytes;
+            return !free || std::max(*free, *free_at_start + freed) >= in.keep_free_bytes;
         };
-        const auto stopping = [&] { return hooks.stopping && hooks.stopping(); };
-        if (enough())
-            return outcome;
 
-        std::optional<std::unordered_set<std::string>> queued;
-        std::vector<std::string> days = Entries(dest, true);
+        const Folder_Handle dest_folder(AT_FDCWD, dest, true);
+        if (!dest_folder.Open())
+            return outcome;
+        std::vector<std::string> days = Entries(dest_folder.Fd(), true, stopping);
         std::erase_if(days, [](const std::string& d) { return !Is_Day_Folder_Name(d); });
         std::sort(days.begin(), days.end()); // the names sort by date
         for (const std::string& day : days) {
-            const std::string day_folder = dest + day + "/";
-            for (const Episode& episode : Episodes_Oldest_First(day_folder)) {
+            const Folder_Handle day_folder(dest_folder.Fd(), day);
+            if (!day_folder.Open())
+                continue;
+            for (const std::string& name : Episodes_Oldest_First(day_folder.Fd(), stopping)) {
                 if (stopping())
                     return outcome;
-                in = inputs(); // the recording may have moved on to another episode
+                const std::string episode_path = dest + day + "/" + name + "/";
+                // Read again for each episode: the recording may have moved
+                // on, and what it recorded since was queued before it did.
+                in = inputs();
                 if (!in.current_episode.empty() &&
-                    Normal(episode.folder) == Normal(With_Slash(in.current_episode)))
+                    Normal(episode_path) == Normal(With_Slash(in.current_episode)))
                     continue;
-                if (in.uploading && !queued) {
-                    queued.emplace();
-                    if (hooks.queued_pictures)
-                        for (const std::string& path : hooks.queued_pictures())
-                            queued->insert(Normal(path));
-                }
+                std::unordered_set<std::string> queued;
+                if (in.uploading && hooks.queued_pictures)
+                    for (const std::string& path : hooks.queued_pictures())
+                        queued.insert(Normal(path));
                 const std::string fixed = in.fixed_picture.empty() ? "" : Normal(in.fixed_picture);
-                for (const std::string& file : episode.own_files) {
+                const Folder_Handle episode(day_folder.Fd(), name);
+                if (!episode.Open())
+                    continue;
+                for (const std::string& file : Own_Files_Oldest_First(episode.Fd(), stopping)) {
                     if (stopping())
                         return outcome;
-                    const std::string path = episode.folder + file;
-                    const std::string normal = Normal(path);
-                    if (normal == fixed || (in.uploading && queued->count(normal) > 0))
+                    const std::string normal = Normal(episode_path + file);
+                    if (normal == fixed || queued.count(normal) > 0)
                         continue;
-                    if (Is_Picture_Temporary_Name(file) && !Old_Enough_To_Remove(path))
+                    struct stat st {};
+                    if (::fstatat(episode.Fd(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                        !S_ISREG(st.st_mode))
                         continue;
-                    if (::unlink(path.c_str()) == 0)
-                        ++outcome.files_deleted;
+                    // A temporary another write may still be filling is left
+                    // for a later pass.
+                    if (Is_Picture_Temporary_Name(file) && std::time(nullptr) - st.st_mtime < 60)
+                        continue;
+                    if (::unlinkat(episode.Fd(), file.c_str(), 0) != 0)
+                        continue;
+                    ++outcome.files_deleted;
+                    if (st.st_nlink <= 1)
+                        freed += static_cast<uint64_t>(st.st_blocks) * 512;
                     if (enough()) {
-                        ::rmdir(episode.folder.c_str()); // only when nothing else is left
-                        ::rmdir(day_folder.c_str());
+                        // Only when nothing else is left in them.
+                        ::unlinkat(day_folder.Fd(), name.c_str(), AT_REMOVEDIR);
+                        ::unlinkat(dest_folder.Fd(), day.c_str(), AT_REMOVEDIR);
                         return outcome;
                     }
                 }
-                ::rmdir(episode.folder.c_str());
+                ::unlinkat(day_folder.Fd(), name.c_str(), AT_REMOVEDIR);
             }
-            ::rmdir(day_folder.c_str());
+            ::unlinkat(dest_folder.Fd(), day.c_str(), AT_REMOVEDIR);
         }
         outcome.enough_room = enough();
     } catch (...) {
         outcome.enough_room = false;
     }
     return outcome;
+}
+
+void Storage_Keeper::Set_Current_Episode(const std::string& folder) noexcept {
+    try {
+        std::lock_guard lock(mutex_);
+        inputs_.current_episode = folder;
+    } catch (...) {
+    }
 }
 
 Storage_Keeper::Storage_Keeper(Keeper_Hooks hooks, std::chrono::milliseconds interval)

@@ -66,6 +66,9 @@ public:
 
     // The latest state of the recording; a pass follows when one is due.
     void Update(const Keeper_Inputs& inputs) noexcept;
+    // The episode the recording is about to write into, told before its
+    // first picture, so that no pass takes it for an old one.
+    void Set_Current_Episode(const std::string& folder) noexcept;
 
     // The outcome of the last pass and how many ran, for the window and tests.
     Keep_Free_Outcome Last_Outcome() const;

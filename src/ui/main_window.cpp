@@ -187,6 +187,10 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
             return queued;
         },
         {}});
+    controller_.On_New_Episode_Folder([this](const std::string& folder) {
+        if (keeper_)
+            keeper_->Set_Current_Episode(folder);
+    });
 
     FormCreate();
 }

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -275,6 +277,14 @@ TEST_F(Episode_Count, Follows_Each_Kind_Of_Change) {
              fs::rename(f, f.string() + ".old");
              fs::create_directory(f);
          }},
+        {"the day folder moved away",
+         [](const fs::path& f) { fs::rename(f.parent_path(), f.parent_path().string() + ".old"); }},
+        {"the day folder moved away and the episode folder made again with a file",
+         [](const fs::path& f) {
+             fs::rename(f.parent_path(), f.parent_path().string() + ".old");
+             fs::create_directories(f);
+             std::ofstream(f / "a") << "a";
+         }},
         {"a file moved in",
          [](const fs::path& f) {
              std::ofstream(f.parent_path() / "outside") << "x";
@@ -337,13 +347,38 @@ TEST(Episode_Count_File_Systems, Only_Those_Changed_Solely_Through_This_Kernel_A
         EXPECT_EQ(Changes_Are_All_Seen_Locally(c.type), c.followed) << c.name;
 }
 
+// Whether this process has an inotify watch on the folder, as the kernel
+// lists them in /proc/self/fdinfo.
+bool Watched_By_This_Process(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return false;
+    char inode[32];
+    std::snprintf(inode, sizeof inode, "ino:%lx ", static_cast<unsigned long>(st.st_ino));
+    for (const auto& fd : fs::directory_iterator("/proc/self/fdinfo")) {
+        std::ifstream info(fd.path());
+        for (std::string line; std::getline(info, line);)
+            if (line.rfind("inotify wd:", 0) == 0 && line.find(inode) != std::string::npos)
+                return true;
+    }
+    return false;
+}
+
 TEST_F(Episode_Count, Lists_Every_Time_Where_Changes_Cannot_Be_Followed) {
-    Episode_File_Count listing_only([](const std::string&) { return false; });
     const std::string folder = Folder_Of_Episode(1);
     fs::create_directories(folder);
-    for (int k = 0; k < 5; ++k) {
-        std::ofstream(folder + "f" + std::to_string(k)) << "x";
-        EXPECT_EQ(listing_only.Count_Files(folder), k + 1);
+    struct Case {
+        bool trusted;
+        bool watched;
+    };
+    for (const Case c : {Case{true, true}, Case{false, false}}) {
+        SCOPED_TRACE(c.trusted);
+        Episode_File_Count count([&](const std::string&) { return c.trusted; });
+        for (int k = 0; k < 3; ++k) {
+            std::ofstream(folder + "f" + std::to_string(c.trusted) + std::to_string(k)) << "x";
+            EXPECT_EQ(count.Count_Files(folder), Count_Files(folder));
+        }
+        EXPECT_EQ(Watched_By_This_Process(folder), c.watched);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "recording/recording_controller.h"
 
+#include "settings/text_helpers.h"
+
 #include "capture/image_view.h"
 #include "capture/motion_measure.h"
 #include "support/recording_fakes.h"
@@ -355,6 +357,31 @@ TEST_F(Controller, ActivationResetStopsRecordingAndRestartsNumbering) {
     EXPECT_EQ(s.Num_Image, 0);
     EXPECT_EQ(s.Num_Folder_D, 7);
     EXPECT_EQ(s.Num_Folder_R, 1);
+}
+
+// The keeper of free space must know a new episode before its first picture
+// exists, or it could take that picture for an old one.
+TEST_F(Controller, A_New_Episode_Folder_Is_Told_Before_Its_First_Picture_Is_Written) {
+    struct Told {
+        std::string folder;
+        bool held_files;
+    };
+    std::vector<Told> told;
+    tick.On_New_Episode_Folder([&](const std::string& folder) {
+        told.push_back({folder, std::filesystem::exists(folder) && Count_Files(folder) > 0});
+    });
+    view.settings.Max_Files = 2;
+    tick.BTN_Start_Stop_RecClick();
+    for (int k = 0; k < 5; ++k)
+        Tick(calm_a);
+    const std::string day = dir.Folder() + "RIDEV_2026_12_08/";
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_EQ(told[0].folder, day + "R0001/");
+    EXPECT_EQ(told[1].folder, day + "R0002/");
+    EXPECT_EQ(told[2].folder, day + "R0003/");
+    for (const Told& t : told)
+        EXPECT_FALSE(t.held_files) << t.folder << " already held a picture";
+    EXPECT_EQ(tick.Last_Episode_Folder(), day + "R0003/");
 }
 
 } // namespace

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -61,11 +64,15 @@ public: // the cases of a table arrange it
     test::Temp_Dir dir;
     std::string dest = dir.Folder() + "cam/";
     uint64_t capacity = 0;
+    uint64_t unit = 0; // what one picture takes on the disk
     Keeper_Inputs inputs;
     std::set<std::string> queued;
     Keeper_Hooks hooks;
 
     void SetUp() override {
+        std::ofstream(dir.Path() / "probe") << std::string(kPicture_Bytes, 'p');
+        unit = Allocated(dir.Path() / "probe");
+        ASSERT_GT(unit, 0u);
         inputs.dest_folder = dest;
         hooks.free_bytes = [this](const std::string&) -> std::optional<uint64_t> {
             const uint64_t used = Used();
@@ -76,12 +83,18 @@ public: // the cases of a table arrange it
         };
     }
 
+    // What the files take on the disk, as freeing them gives it back.
+    static uint64_t Allocated(const fs::path& file) {
+        struct stat st {};
+        return ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                   ? static_cast<uint64_t>(st.st_blocks) * 512
+                   : 0;
+    }
     uint64_t Used() const {
         uint64_t used = 0;
         std::error_code ec;
         for (const auto& e : fs::recursive_directory_iterator(dest, ec))
-            if (e.is_regular_file(ec) && !e.is_symlink(ec))
-                used += e.file_size(ec);
+            used += Allocated(e.path());
         return used;
     }
 
@@ -117,7 +130,7 @@ TEST_F(Keeping, The_Oldest_Day_Then_The_Oldest_Episode_Go_First_Picture_By_Pictu
     Put("RIDEV_2026_12_01/R0007/I_09_00_01__00003.jpg");
     Put("RIDEV_2026_12_02/D0001/I_08_00_00__00001.jpg");
     Put("RIDEV_2025_12_31/D0099/I_23_59_59__00001.jpg"); // last year: the oldest of all
-    inputs.keep_free_bytes = 3 * kPicture_Bytes;
+    inputs.keep_free_bytes = 3 * unit;
 
     struct Step {
         uint64_t capacity; // in pictures
@@ -157,7 +170,7 @@ TEST_F(Keeping, The_Oldest_Day_Then_The_Oldest_Episode_Go_First_Picture_By_Pictu
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.capacity);
-        capacity = step.capacity * kPicture_Bytes;
+        capacity = step.capacity * unit;
         const Keep_Free_Outcome outcome = Pass();
         EXPECT_TRUE(outcome.enough_room);
         EXPECT_EQ(Left(), step.left);
@@ -238,7 +251,7 @@ TEST_F(Keeping, Never_Deletes_What_It_Must_Keep) {
         Put(old_day + "D0001/I_10_00_01__00002.jpg");
         Put(old_day + "R0002/I_11_00_00__00003.jpg");
         c.arrange(*this);
-        capacity = 100 * kPicture_Bytes;
+        capacity = 100 * unit;
         inputs.keep_free_bytes = capacity + 1;
         const Keep_Free_Outcome outcome = Pass();
         EXPECT_FALSE(outcome.enough_room);
@@ -252,10 +265,10 @@ TEST_F(Keeping, Never_Deletes_What_It_Must_Keep) {
 
 TEST_F(Keeping, Deletes_Nothing_When_Off_Or_When_The_Free_Space_Is_Unknown) {
     Put("RIDEV_2026_12_01/D0001/I_10_00_00__00001.jpg");
-    capacity = kPicture_Bytes;
+    capacity = unit;
     inputs.keep_free_bytes = 0;
     EXPECT_EQ(Pass().files_deleted, 0u);
-    inputs.keep_free_bytes = 10 * kPicture_Bytes;
+    inputs.keep_free_bytes = 10 * unit;
     hooks.free_bytes = [](const std::string&) { return std::optional<uint64_t>(); };
     EXPECT_EQ(Pass().files_deleted, 0u);
     EXPECT_EQ(Left().size(), 3u);
@@ -264,7 +277,7 @@ TEST_F(Keeping, Deletes_Nothing_When_Off_Or_When_The_Free_Space_Is_Unknown) {
 TEST_F(Keeping, A_Pass_Stops_Between_Two_Deletions_When_The_Program_Closes) {
     for (int i = 0; i < 50; ++i)
         Put("RIDEV_2026_12_01/D0001/I_10_00_00__" + std::to_string(10000 + i) + ".jpg");
-    capacity = 10 * kPicture_Bytes;
+    capacity = 10 * unit;
     inputs.keep_free_bytes = capacity;
     int asked = 0;
     hooks.stopping = [&] { return ++asked > 5; };
@@ -276,8 +289,8 @@ TEST_F(Keeping, A_Pass_Stops_Between_Two_Deletions_When_The_Program_Closes) {
 TEST_F(Keeping, The_Keeper_Runs_A_Pass_Off_The_Callers_Thread_And_Stops_Promptly) {
     for (int i = 0; i < 20; ++i)
         Put("RIDEV_2026_12_01/D0001/I_10_00_00__" + std::to_string(10000 + i) + ".jpg");
-    capacity = 25 * kPicture_Bytes;
-    inputs.keep_free_bytes = 10 * kPicture_Bytes;
+    capacity = 25 * unit;
+    inputs.keep_free_bytes = 10 * unit;
     const std::thread::id caller = std::this_thread::get_id();
     std::thread::id pass_thread;
     auto free_bytes = hooks.free_bytes;
@@ -295,10 +308,52 @@ TEST_F(Keeping, The_Keeper_Runs_A_Pass_Off_The_Callers_Thread_And_Stops_Promptly
         EXPECT_EQ(keeper.Last_Outcome().files_deleted, 5u);
         EXPECT_NE(pass_thread, caller);
         // The next pass waits for the interval; the keeper must still go at once.
-        capacity = 12 * kPicture_Bytes;
+        capacity = 12 * unit;
         keeper.Update(inputs);
     }
-    EXPECT_EQ(Used(), 15 * kPicture_Bytes) << "a second pass ran before its time";
+    EXPECT_EQ(Used(), 15 * unit) << "a second pass ran before its time";
+}
+
+// Where freed space shows only later (btrfs, ZFS commit seconds after), the
+// pass counts what it deleted instead of deleting everything.
+TEST_F(Keeping, Counts_What_It_Deleted_Where_The_Free_Space_Shows_It_Late) {
+    for (int i = 0; i < 20; ++i)
+        Put("RIDEV_2026_12_01/D0001/I_10_00_00__" + std::to_string(10000 + i) + ".jpg");
+    struct stat one {};
+    ASSERT_EQ(::stat((dest + "RIDEV_2026_12_01/D0001/I_10_00_00__10000.jpg").c_str(), &one), 0);
+    const uint64_t takes = static_cast<uint64_t>(one.st_blocks) * 512;
+    ASSERT_GT(takes, 0u);
+    hooks.free_bytes = [](const std::string&) { return std::optional<uint64_t>(1000); };
+    inputs.keep_free_bytes = 1000 + 3 * takes;
+    const Keep_Free_Outcome outcome = Pass();
+    EXPECT_EQ(outcome.files_deleted, 3u);
+    EXPECT_TRUE(outcome.enough_room);
+}
+
+TEST_F(Keeping, Closing_Stops_A_Long_Pass_At_Once) {
+    for (int i = 0; i < 200; ++i)
+        Put("RIDEV_2026_12_01/D0001/I_10_00_00__" + std::to_string(10000 + i) + ".jpg");
+    capacity = 200 * unit;
+    inputs.keep_free_bytes = capacity; // everything would have to go
+    std::atomic<bool> started{false};
+    auto free_bytes = hooks.free_bytes;
+    hooks.free_bytes = [&, free_bytes](const std::string& f) {
+        started = true;
+        std::this_thread::sleep_for(20ms); // a slow disk: the pass would take seconds
+        return free_bytes(f);
+    };
+    std::optional<Storage_Keeper> keeper;
+    keeper.emplace(hooks, 1h);
+    keeper->Update(inputs);
+    while (!started)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(100ms);
+    const auto closed_at = std::chrono::steady_clock::now();
+    keeper.reset();
+    const auto closing = std::chrono::steady_clock::now() - closed_at;
+    // The window must close within two seconds whatever the keeper does.
+    EXPECT_LT(closing, 1s);
+    EXPECT_GT(Used(), 100 * unit) << "the pass went on after the close";
 }
 
 } // namespace

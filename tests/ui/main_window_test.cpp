@@ -651,7 +651,8 @@ private slots:
         QVERIFY(Storage_Settings::Load(h.Data()).keep_free);
         QVERIFY(h.dir.Read("data/datas.ini") == settings_before);
         QTRY_VERIFY_WITH_TIMEOUT(!std::filesystem::exists(old_picture), 10000);
-        QVERIFY(!w.Keeper().Last_Outcome().enough_room);
+        QTRY_VERIFY_WITH_TIMEOUT(w.Keeper().Passes() > 0 && !w.Keeper().Last_Outcome().enough_room,
+                                 10000);
 
         // The dialog behind the menu item shows the setting and changes it.
         QTimer::singleShot(0, [] {
