@@ -6,10 +6,12 @@
 // picture of an episode, which also moves up, lists, creates the folder and
 // enters it. Each runs in clear ("plain") and over explicit TLS ("ftps", a
 // self-signed certificate pinned as the connection test pins it), side by
-// side.
+// side; and the steady case over SFTP to OpenSSH's sshd.
 #include "upload/ftp_client.h"
+#include "upload/sftp_client.h"
 
 #include "support/fake_ftp_server.h"
+#include "support/sshd_server.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 
@@ -70,6 +72,43 @@ void BM_Upload_Steady(benchmark::State& state, bool tls) {
 }
 BENCHMARK_CAPTURE(BM_Upload_Steady, plain, false)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Upload_Steady, ftps, true)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same picture to OpenSSH's sshd over SFTP, on an open session: written
+// as NAME.part and renamed into place. Needs root and the test user that
+// scripts/test makes.
+void BM_Upload_Steady_Sftp(benchmark::State& state) {
+    std::filesystem::path home;
+    if (!test::Sshd_Can_Run(&home)) {
+        state.SkipWithError("needs root, sshd and the SFTP test user (scripts/test makes it)");
+        return;
+    }
+    test::Temp_Dir server_dir;
+    const uint16_t port = test::Free_Loopback_Port();
+    test::Sshd sshd(server_dir.Path(), port, "host_key");
+    test::Temp_Dir local;
+    std::string picture;
+    for (int i = 0; i < 40 * 1024; ++i)
+        picture += static_cast<char>((i * 131 + i / 256) % 256);
+    local.Write(kPicture_Name, picture);
+    SFTP_Client client;
+    client.Set_Server("sftp://127.0.0.1:" + std::to_string(port));
+    client.Set_Credentials(test::kSftp_User, test::kSftp_Password);
+    client.Known_Hosts_File = (server_dir.Path() / "known_hosts").string();
+    try {
+        client.Connect();
+    } catch (const Host_Key_Error& unknown) {
+        Trust_Host_Key(client.Known_Hosts_File, unknown);
+        client.Connect();
+    }
+    client.Login();
+    client.Make_Dir("RIDEV_2026_12_08_R0001");
+    client.Change_Dir("RIDEV_2026_12_08_R0001");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(client.Get_Current_Dir());
+        client.Put_File(local.File(kPicture_Name), kPicture_Name, false);
+    }
+}
+BENCHMARK(BM_Upload_Steady_Sftp)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_Upload_First_Of_Episode(benchmark::State& state, bool tls) {
     Setup setup(tls);

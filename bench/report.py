@@ -30,6 +30,7 @@ REFERENCES = {
     "BM_Upload_Queue_Append/10000/manual_time": (100.0, 1.0),
     "BM_Upload_Steady/ftps/real_time": ("BM_Upload_Steady/plain/real_time", 1.5),
     "BM_Upload_First_Of_Episode/ftps/real_time": ("BM_Upload_First_Of_Episode/plain/real_time", 1.5),
+    "BM_Upload_Steady_Sftp/real_time": ("BM_Upload_Steady/plain/real_time", 1.5),
 }
 
 # Counters worth a column of their own, by the name a benchmark gives them.

@@ -58,8 +58,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "something moves, into one folder per day and one per recording episode,"
   "optionally stamped with the date and time."
   "."
-  "Each picture can be uploaded to an FTP or FTPS server as soon as it is"
-  "taken, so that the evidence survives even when the computer is stolen."
+  "Each picture can be uploaded to an FTP, FTPS or SFTP server as soon as it"
+  "is taken, so that the evidence survives even when the computer is stolen."
   "Pictures waiting to be sent are kept across restarts, and the program can"
   "keep free space on its disk by deleting its oldest pictures.")
 set(CPACK_STRIP_FILES ON)

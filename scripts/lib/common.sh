@@ -13,7 +13,7 @@ VISTREL_RUN_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libqt6svg6 libxcb1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  libjpeg62-turbo-dev libssl-dev
+  libjpeg62-turbo-dev libssl-dev libssh-dev
 )
 
 # What the tests add: their libraries, servers and desktops.
@@ -29,6 +29,8 @@ VISTREL_TEST_PACKAGES=(
   openbox tint2 xdotool x11-utils
   # A Wayland session for the tests: a headless compositor with XWayland.
   weston xwayland
+  # OpenSSH's server for the SFTP tests, which start it on a port of their own.
+  openssh-server openssh-sftp-server
 )
 
 # What the benchmarks add: the library, the FTP server of the upload figures,
@@ -72,7 +74,37 @@ ensure_packages() {
 }
 
 ensure_run_packages() { ensure_packages "${VISTREL_RUN_PACKAGES[@]}"; }
-ensure_test_packages() { ensure_packages "${VISTREL_RUN_PACKAGES[@]}" "${VISTREL_TEST_PACKAGES[@]}"; }
+# Installing openssh-server would start sshd on port 22: services are kept
+# from starting while the test packages go in.
+ensure_test_packages() {
+  local guard=/usr/sbin/policy-rc.d
+  if [ -e "$guard" ]; then
+    ensure_packages "${VISTREL_RUN_PACKAGES[@]}" "${VISTREL_TEST_PACKAGES[@]}"
+    return
+  fi
+  printf '#!/bin/sh\nexit 101\n' | as_root tee "$guard" >/dev/null
+  as_root chmod 755 "$guard"
+  local status=0
+  ensure_packages "${VISTREL_RUN_PACKAGES[@]}" "${VISTREL_TEST_PACKAGES[@]}" || status=$?
+  as_root rm -f "$guard"
+  return "$status"
+}
+
+# The SFTP tests log in as this user with this password (sshd checks it as
+# root); its home is the login directory the tests look into.
+VISTREL_SFTP_TEST_USER=vistrel-sftp
+VISTREL_SFTP_TEST_PASSWORD=vistrel-test-pw
+
+ensure_sftp_test_user() {
+  if [ "$(id -u)" -ne 0 ]; then
+    return # sshd checks passwords as root only: the SFTP tests skip
+  fi
+  if ! id "$VISTREL_SFTP_TEST_USER" >/dev/null 2>&1; then
+    useradd --create-home --home-dir "/var/tmp/$VISTREL_SFTP_TEST_USER-home" --shell /bin/sh \
+      "$VISTREL_SFTP_TEST_USER"
+  fi
+  echo "$VISTREL_SFTP_TEST_USER:$VISTREL_SFTP_TEST_PASSWORD" | chpasswd
+}
 
 # Only the fuzz targets need clang and its fuzzer runtime; the other scripts
 # build with GCC.

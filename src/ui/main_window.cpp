@@ -13,6 +13,7 @@
 #include "ui_UF_Main.h"
 #include "upload/connection_test.h"
 #include "upload/ftp_client.h"
+#include "upload/server_session.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -109,15 +110,16 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
     s.now = [] { return std::time(nullptr); };
     s.make_ftp_client = [folder =
                              s.data_folder](std::function<void(const std::string&)> on_status) {
-        auto client = std::make_unique<FTP_Client>();
-        client->Pinned_Certificate = [pins = Trusted_Servers(folder + Trusted_Servers::kFile_Name)](
-                                         const std::string& host, uint16_t port) {
+        auto session = std::make_unique<Server_Session>();
+        FTP_Client& ftp = session->Ftp;
+        ftp.Pinned_Certificate = [pins = Trusted_Servers(folder + Trusted_Servers::kFile_Name)](
+                                     const std::string& host, uint16_t port) {
             return pins.Pinned(host, port);
         };
-        client->OnStatus = [on_status = std::move(on_status)](Ftp_Status, const std::string& text) {
-            on_status(text);
-        };
-        return std::unique_ptr<Ftp_Session>(std::move(client));
+        ftp.OnStatus = [on_status](Ftp_Status, const std::string& text) { on_status(text); };
+        session->Sftp.Known_Hosts_File = folder + kKnown_Hosts_File_Name;
+        session->Sftp.OnStatus = on_status;
+        return std::unique_ptr<Ftp_Session>(std::move(session));
     };
     return s;
 }
@@ -826,6 +828,17 @@ void TF_Main::BTN_FTP_TestClick() {
         outcome = Run_Connection_Test_Beside_Window(Working());
         // A certificate the user trusts is pinned, and the test goes on with
         // a connection that uses the pin.
+        if (outcome.unknown_key) {
+            if (close_after_test_ || !Ask_To_Trust(*outcome.unknown_key))
+                break;
+            try {
+                Trust_Host_Key(data_folder_ + kKnown_Hosts_File_Name, *outcome.unknown_key);
+            } catch (const std::exception& e) {
+                outcome.failure = std::string("Cannot keep the trusted host key: ") + e.what();
+                break;
+            }
+            continue;
+        }
         if (!outcome.untrusted || close_after_test_ || !Ask_To_Trust(*outcome.untrusted))
             break;
         try {
@@ -862,6 +875,10 @@ TF_Main::Run_Connection_Test_Beside_Window(const Working_Settings& settings) {
     std::thread test([&] {
         try {
             outcome.sent = Run_Connection_Test(*ftp_client_, settings, data_folder_ + "datas.ini");
+        } catch (const Host_Key_Error& e) {
+            outcome.failure = e.what();
+            if (e.Problem() == Host_Key_Problem::Unknown)
+                outcome.unknown_key = e;
         } catch (const Certificate_Error& e) {
             outcome.failure = e.what();
             const Certificate_Problem problem = e.Problem();
@@ -897,6 +914,22 @@ bool TF_Main::Ask_To_Trust(const Certificate_Error& refused) {
                          QString::fromStdString(Trust_Question(refused)),
                          QMessageBox::Yes | QMessageBox::No, this);
     question.setInformativeText(QString::fromStdString(Trust_Question_Details(refused)));
+    question.setDefaultButton(QMessageBox::No);
+    trust_question_ = &question;
+    const int answer = question.exec();
+    trust_question_ = nullptr;
+    return answer == QMessageBox::Yes && !close_after_test_;
+}
+
+bool TF_Main::Ask_To_Trust(const Host_Key_Error& refused) {
+    if (services_.confirm_host_key)
+        return services_.confirm_host_key(refused);
+    QMessageBox question(QMessageBox::Question, kApp_Name, QStringLiteral("Trust this server?"),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setInformativeText(QString::fromStdString(
+        "The authenticity of host " + Host_And_Port(refused.Host(), refused.Port()) +
+        " can't be established.\n" + refused.Key_Type() + " key fingerprint is " +
+        refused.Fingerprint() + "."));
     question.setDefaultButton(QMessageBox::No);
     trust_question_ = &question;
     const int answer = question.exec();

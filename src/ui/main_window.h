@@ -16,6 +16,7 @@
 #include "settings/working_settings.h"
 #include "upload/ftp_session.h"
 #include "upload/server_trust.h"
+#include "upload/sftp_client.h"
 #include "upload/upload_list.h"
 #include "upload/upload_queue_file.h"
 #include "upload/upload_worker.h"
@@ -81,6 +82,8 @@ struct Main_Window_Services {
     // Asks whether to trust a certificate the system does not; without it a
     // question box asks.
     std::function<bool(const Certificate_Error&)> confirm_certificate;
+    // The same for an SFTP server's host key not in known_hosts.
+    std::function<bool(const Host_Key_Error&)> confirm_host_key;
     // Tells the user something in passing (`problem`: something is wrong);
     // a notification of the tray icon when unset.
     std::function<void(const QString& text, bool problem)> notify;
@@ -211,9 +214,11 @@ private:
         bool sent = false;
         std::string failure;
         std::optional<Certificate_Error> untrusted; // one the user may pin
+        std::optional<Host_Key_Error> unknown_key;  // an SFTP server's key the user may trust
     };
     Connection_Test_Outcome Run_Connection_Test_Beside_Window(const Working_Settings& settings);
     bool Ask_To_Trust(const Certificate_Error& refused);
+    bool Ask_To_Trust(const Host_Key_Error& refused);
     void Show_Upload_File(const std::string& name);
     void Show_Backlog();
     void Close_Upload();

@@ -323,7 +323,7 @@ FTP_Client::~FTP_Client() = default;
 void FTP_Client::Set_Server(const std::string& server) {
     Server_Address address = Parse_Server(server);
     if (address.Protocol == Transfer_Protocol::Sftp)
-        throw FTP_Error(0, "SFTP servers are not supported yet");
+        throw FTP_Error(0, "an sftp:// server is for the SFTP client");
     Host = std::move(address.Host);
     Port = address.Port;
     Encrypted = address.Protocol == Transfer_Protocol::Ftps;

@@ -7,6 +7,7 @@
 #include "support/temp_dir.h"
 #include "ui/main_window.h"
 #include "upload/ftp_client.h"
+#include "upload/server_session.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -41,6 +42,8 @@ struct Harness {
     // Answers the connection test's question about an untrusted certificate;
     // empty: the window's own question box asks.
     std::function<bool(const Certificate_Error&)> confirm_certificate;
+    // The same for an SFTP server's unknown host key.
+    std::function<bool(const Host_Key_Error&)> confirm_host_key;
     struct Notice {
         std::string text;
         bool problem;
@@ -85,7 +88,12 @@ struct Harness {
         s.program_modified = [this] { return program_modified; };
         s.now = [this] { return now; };
         s.make_ftp_client = [this](std::function<void(const std::string&)> on_status) {
-            auto client = std::make_unique<FTP_Client>();
+            auto session = std::make_unique<Server_Session>();
+            session->Sftp.Known_Hosts_File = Data() + kKnown_Hosts_File_Name;
+            session->Sftp.Connect_Timeout = session->Sftp.Read_Timeout =
+                session->Sftp.Stall_Timeout = std::chrono::seconds(5);
+            session->Sftp.OnStatus = on_status;
+            FTP_Client* client = &session->Ftp;
             client->Pinned_Certificate = [folder = Data()](const std::string& host, uint16_t port) {
                 return Trusted_Servers(folder + Trusted_Servers::kFile_Name).Pinned(host, port);
             };
@@ -98,9 +106,10 @@ struct Harness {
             };
             if (configure_ftp)
                 configure_ftp(*client);
-            return std::unique_ptr<Ftp_Session>(std::move(client));
+            return std::unique_ptr<Ftp_Session>(std::move(session));
         };
         s.confirm_certificate = confirm_certificate;
+        s.confirm_host_key = confirm_host_key;
         s.notify = [this](const QString& text, bool problem) {
             notices.push_back({text.toStdString(), problem});
         };

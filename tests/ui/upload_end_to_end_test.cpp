@@ -1,6 +1,7 @@
 // Recorded pictures on their way to a real FTP server (pyftpdlib), through
 // the window, its tick, the upload worker and the FTP client.
 #include "support/fake_ftp_server.h"
+#include "support/sshd_server.h"
 #include "support/test_certificates.h"
 #include "support/window_harness.h"
 #include "ui_UF_Main.h"
@@ -128,6 +129,60 @@ private slots:
         for (const std::string& name : Pictures_In(local))
             QVERIFY2(Bytes_Of(local / name) == Bytes_Of(remote / name), name.c_str());
         QVERIFY(!w.Form().LBL_FTP_Status->text().isEmpty());
+    }
+
+    void connection_test_over_sftp_asks_about_the_key_then_appends_the_settings() {
+        fs::path home;
+        if (!test::Sshd_Can_Run(&home))
+            QSKIP("needs root, sshd and the SFTP test user (scripts/test makes it)");
+        test::Temp_Dir server_dir;
+        const uint16_t port = test::Free_Loopback_Port();
+        test::Sshd sshd(server_dir.Path(), port, "host_key");
+        QVERIFY(test::Accepts(port));
+        Harness h;
+        std::vector<std::string> asked;
+        bool trust = false;
+        h.confirm_host_key = [&](const Host_Key_Error& refused) {
+            asked.push_back(refused.Fingerprint());
+            return trust;
+        };
+        h.Write_Settings("[string]\r\nDED_Dest_Folder=" + h.Pictures() +
+                         "\r\nEDT_FTP_Server_Name=sftp://127.0.0.1:" + std::to_string(port) +
+                         "\r\nEDT_FTP_Login=" + test::kSftp_User +
+                         "\r\nEDT_FTP_Password=" + test::kSftp_Password +
+                         "\r\n[integer]\r\nCKB_Use_FTP=1\r\nRBT_Rec_Launch=0\r\n");
+        TF_Main& w = h.Create();
+        h.Activate();
+        // No: nothing is trusted, nothing is sent, and the error box says why.
+        QTimer closer;
+        closer.setInterval(20);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                    box->accept();
+                    closer.stop();
+                }
+        });
+        closer.start();
+        w.BTN_FTP_TestClick();
+        QVERIFY2(!closer.isActive(), "no error box was shown");
+        QCOMPARE(asked.size(), size_t(1));
+        QVERIFY(asked[0].rfind("SHA256:", 0) == 0);
+        QVERIFY(!fs::exists(h.Data() + kKnown_Hosts_File_Name));
+        QVERIFY(!fs::exists(home / "datas.ini"));
+        // Yes: the key is kept and the copy lands in the login directory.
+        trust = true;
+        w.BTN_FTP_TestClick();
+        QCOMPARE(asked.size(), size_t(2));
+        QCOMPARE(w.Form().LBL_FTP_File->text(), QString("file tranfered : datas.ini ..."));
+        QVERIFY(fs::exists(h.Data() + kKnown_Hosts_File_Name));
+        const std::string copy = Bytes_Of(home / "datas.ini");
+        QVERIFY(copy.find("EDT_FTP_Password=\r\n") != std::string::npos);
+        QVERIFY(copy.find(test::kSftp_Password) == std::string::npos);
+        // Trusted now: the next test asks nothing.
+        w.BTN_FTP_TestClick();
+        QCOMPARE(asked.size(), size_t(2));
+        QCOMPARE(Bytes_Of(home / "datas.ini").size(), 2 * copy.size());
     }
 
     void connection_test_appends_the_settings_without_the_password() {

@@ -1,0 +1,379 @@
+#include "upload/sftp_client.h"
+
+#include "settings/file_helpers.h"
+#include "upload/ftp_client.h"
+#include "upload/server_trust.h"
+#include "upload/transfer_progress.h"
+
+#include <libssh/libssh.h>
+#include <libssh/sftp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vistrel {
+
+namespace {
+
+// The C library's memory under RAII, each with its own release.
+struct Char_Release {
+    void operator()(char* p) const { ssh_string_free_char(p); }
+};
+using Ssh_Text = std::unique_ptr<char, Char_Release>;
+struct Key_Release {
+    void operator()(ssh_key k) const { ssh_key_free(k); }
+};
+using Ssh_Key = std::unique_ptr<std::remove_pointer_t<ssh_key>, Key_Release>;
+struct Attributes_Release {
+    void operator()(sftp_attributes a) const { sftp_attributes_free(a); }
+};
+using Sftp_Attributes = std::unique_ptr<std::remove_pointer_t<sftp_attributes>, Attributes_Release>;
+
+long Whole_Seconds(Milliseconds limit) {
+    return std::max<long>(1, static_cast<long>((limit.count() + 999) / 1000));
+}
+
+} // namespace
+
+Host_Key_Error::Host_Key_Error(Host_Key_Problem problem, std::string host, uint16_t port,
+                               std::string key_type, std::string fingerprint,
+                               std::string known_hosts_entry)
+    : FTP_Error(0, problem == Host_Key_Problem::Unknown
+                       ? "The server's host key is unknown; run the connection test to trust it"
+                       : "The server's host key has changed; it is refused"),
+      problem_(problem), host_(std::move(host)), port_(port), key_type_(std::move(key_type)),
+      fingerprint_(std::move(fingerprint)), entry_(std::move(known_hosts_entry)) {}
+
+void Trust_Host_Key(const std::string& known_hosts_file, const Host_Key_Error& refused) {
+    std::string content = Read_Whole_File(known_hosts_file).value_or("");
+    if (!content.empty() && content.back() != '\n')
+        content += '\n';
+    content += refused.Known_Hosts_Entry();
+    if (content.back() != '\n')
+        content += '\n';
+    Write_File_Atomically(known_hosts_file, content, 0600);
+}
+
+// One SSH connection and its SFTP channel, released in that order.
+struct SFTP_Client::Session {
+    ssh_session ssh = ssh_new();
+    sftp_session sftp = nullptr;
+    std::atomic<bool> dead{false}; // cut from another thread: only releasing is left
+
+    Session() {
+        if (ssh == nullptr)
+            throw FTP_Error(0, "cannot make an SSH session");
+    }
+    ~Session() {
+        if (sftp != nullptr)
+            sftp_free(sftp);
+        ssh_disconnect(ssh);
+        ssh_free(ssh);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    [[noreturn]] void Fail(const std::string& what) const {
+        std::string why = ssh_get_error(ssh);
+        if (sftp != nullptr && sftp_get_error(sftp) != SSH_FX_OK)
+            why += (why.empty() ? "" : "; ") + std::string("SFTP error ") +
+                   std::to_string(sftp_get_error(sftp));
+        throw FTP_Error(0, what + (why.empty() ? "" : ": " + why));
+    }
+};
+
+SFTP_Client::SFTP_Client() = default;
+
+SFTP_Client::~SFTP_Client() {
+    Cut();
+}
+
+void SFTP_Client::Set_Server(const std::string& server) {
+    const Server_Address address = Parse_Server(server);
+    Host = address.Host;
+    Port = address.Protocol == Transfer_Protocol::Sftp ? address.Port : 22;
+}
+
+void SFTP_Client::Set_Credentials(const std::string& user, const std::string& password) {
+    Username = user;
+    Password = password;
+}
+
+void SFTP_Client::Status(const std::string& text) {
+    if (OnStatus)
+        OnStatus(text);
+}
+
+bool SFTP_Client::Is_Connected() {
+    return session_ && !session_->dead && ssh_is_connected(session_->ssh) == 1;
+}
+
+bool SFTP_Client::Logged_In() const {
+    return logged_in_ && session_ && !session_->dead;
+}
+
+SFTP_Client::Session& SFTP_Client::Open_Session() {
+    if (!Is_Connected())
+        throw FTP_Error(0, "not connected");
+    return *session_;
+}
+
+void SFTP_Client::Connect() {
+    if (closed_for_good_)
+        throw FTP_Error(0, "the program is closing");
+    Disconnect();
+    {
+        std::lock_guard lock(cut_mutex_);
+        session_.reset();
+        socket_ = -1;
+    }
+    logged_in_ = false;
+    folder_.clear();
+    auto session = std::make_unique<Session>();
+    ssh_session ssh = session->ssh;
+    const unsigned int port = Port;
+    const long connect_seconds = Whole_Seconds(Connect_Timeout);
+    const bool no_config = false;
+    ssh_options_set(ssh, SSH_OPTIONS_HOST, Host.c_str());
+    ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
+    if (!Username.empty())
+        ssh_options_set(ssh, SSH_OPTIONS_USER, Username.c_str());
+    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &connect_seconds);
+    // The program's own known_hosts only: the user's and the system's are
+    // other programs' decisions.
+    ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, Known_Hosts_File.c_str());
+    ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null");
+    ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &no_config);
+    // Each SFTP request waits for its answer: small writes must not wait
+    // for the peer's delayed acknowledgement.
+    const int no_delay = 1;
+    ssh_options_set(ssh, SSH_OPTIONS_NODELAY, &no_delay);
+    Status("Connecting to " + Host + ".");
+    if (ssh_connect(ssh) != SSH_OK)
+        session->Fail("cannot connect to " + Host_And_Port(Host, Port));
+    {
+        std::lock_guard lock(cut_mutex_);
+        socket_ = ssh_get_fd(ssh);
+        session_ = std::move(session);
+        if (closed_for_good_)
+            Cut_Locked();
+    }
+    Check_Host_Key();
+    const long reply_seconds = Whole_Seconds(Read_Timeout);
+    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &reply_seconds);
+    Status("Connected.");
+}
+
+void SFTP_Client::Check_Host_Key() {
+    ssh_session ssh = session_->ssh;
+    const ssh_known_hosts_e known = ssh_session_is_known_server(ssh);
+    if (known == SSH_KNOWN_HOSTS_OK)
+        return;
+    ssh_key raw_key = nullptr;
+    if (ssh_get_server_publickey(ssh, &raw_key) != SSH_OK)
+        session_->Fail("cannot read the server's host key");
+    const Ssh_Key key(raw_key);
+    unsigned char* hash = nullptr;
+    size_t hash_length = 0;
+    std::string fingerprint;
+    if (ssh_get_publickey_hash(key.get(), SSH_PUBLICKEY_HASH_SHA256, &hash, &hash_length) == 0) {
+        const Ssh_Text text(ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, hash_length));
+        ssh_clean_pubkey_hash(&hash);
+        if (text)
+            fingerprint = text.get();
+    }
+    const char* type = ssh_key_type_to_char(ssh_key_type(key.get()));
+    char* raw_entry = nullptr;
+    std::string entry;
+    if (ssh_session_export_known_hosts_entry(ssh, &raw_entry) == SSH_OK && raw_entry != nullptr) {
+        entry = raw_entry;
+        ssh_string_free_char(raw_entry);
+    }
+    const Host_Key_Problem problem =
+        known == SSH_KNOWN_HOSTS_CHANGED || known == SSH_KNOWN_HOSTS_OTHER
+            ? Host_Key_Problem::Changed
+            : Host_Key_Problem::Unknown;
+    // Nothing more goes to a server whose key is not trusted.
+    Disconnect();
+    Host_Key_Error refused(problem, Host, Port, type ? type : "unknown", fingerprint, entry);
+    Status(refused.what());
+    throw refused;
+}
+
+void SFTP_Client::Login() {
+    Session& s = Open_Session();
+    const int result = Password.empty() ? ssh_userauth_publickey_auto(s.ssh, nullptr, nullptr)
+                                        : ssh_userauth_password(s.ssh, nullptr, Password.c_str());
+    if (result != SSH_AUTH_SUCCESS) {
+        if (s.dead || ssh_is_connected(s.ssh) != 1)
+            s.Fail("the connection was lost while logging in");
+        throw FTP_Error(530, Password.empty() ? "no key of the user's was accepted"
+                                              : "the user name or the password was refused");
+    }
+    s.sftp = sftp_new(s.ssh);
+    if (s.sftp == nullptr || sftp_init(s.sftp) != SSH_OK)
+        s.Fail("the server offers no SFTP");
+    const Ssh_Text home(sftp_canonicalize_path(s.sftp, "."));
+    if (!home)
+        s.Fail("cannot find the login directory");
+    login_dir_ = home.get();
+    if (login_dir_.empty() || login_dir_.back() != '/')
+        login_dir_ += '/';
+    folder_.clear();
+    logged_in_ = true;
+    Status("Logged in.");
+}
+
+std::string SFTP_Client::Remote_Path(const std::string& name) const {
+    return login_dir_ + (folder_.empty() ? "" : folder_ + "/") + name;
+}
+
+std::string SFTP_Client::Get_Current_Dir() {
+    Open_Session();
+    return "/" + folder_;
+}
+
+void SFTP_Client::Change_Dir_Up() {
+    Open_Session();
+    folder_.clear();
+}
+
+void SFTP_Client::Change_Dir(const std::string& name) {
+    Session& s = Open_Session();
+    const Sftp_Attributes found(sftp_stat(s.sftp, (login_dir_ + name).c_str()));
+    if (!found || found->type != SSH_FILEXFER_TYPE_DIRECTORY)
+        throw FTP_Error(550, "no folder " + name + " in the login directory", "CWD");
+    folder_ = name;
+}
+
+void SFTP_Client::Make_Dir(const std::string& name) {
+    Session& s = Open_Session();
+    if (sftp_mkdir(s.sftp, Remote_Path(name).c_str(), 0755) != 0)
+        throw FTP_Error(550, "cannot make the folder " + name, "MKD");
+}
+
+void SFTP_Client::List_Dir() {
+    Session& s = Open_Session();
+    list_result_.clear();
+    const std::string path = folder_.empty() ? login_dir_ : login_dir_ + folder_;
+    sftp_dir dir = sftp_opendir(s.sftp, path.c_str());
+    if (dir == nullptr)
+        s.Fail("cannot list " + path);
+    while (const Sftp_Attributes entry{sftp_readdir(s.sftp, dir)}) {
+        // The listing rule reads Unix long lines: what matters is the kind
+        // and the name after the eight fields.
+        const bool folder = entry->type == SSH_FILEXFER_TYPE_DIRECTORY;
+        list_result_.push_back(std::string(folder ? "d" : "-") +
+                               "rwxr-xr-x 1 user group 0 Jan 1 00:00 " +
+                               (entry->name ? entry->name : ""));
+    }
+    const bool complete = sftp_dir_eof(dir) == 1;
+    sftp_closedir(dir);
+    if (!complete)
+        s.Fail("the listing of " + path + " broke off");
+}
+
+void SFTP_Client::Put_File(const std::string& local_path, const std::string& remote_name,
+                           bool append) {
+    Session& s = Open_Session();
+    const int local = ::open(local_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (local < 0)
+        throw FTP_Error(0, "cannot read " + local_path + ": " + std::strerror(errno));
+    struct Local_Closer {
+        int fd;
+        ~Local_Closer() { ::close(fd); }
+    } closer{local};
+
+    // A picture is written beside its name and renamed into place, so that
+    // a program watching the folder never reads half of one.
+    const std::string target = Remote_Path(remote_name);
+    const std::string written = append ? target : target + ".part";
+    Status("Transferring: " + remote_name);
+    sftp_file remote = sftp_open(s.sftp, written.c_str(),
+                                 O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
+    if (remote == nullptr)
+        throw FTP_Error(553, "cannot write " + written, "STOR");
+    Transfer_Progress progress(Steady_Clock::now(), Stall_Timeout, kMin_Progress);
+    char buffer[32768];
+    bool ok = true;
+    std::string failure;
+    for (;;) {
+        const ssize_t got = ::read(local, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ok = false;
+            failure = "cannot read " + local_path;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (sftp_write(remote, buffer, static_cast<size_t>(got)) != got) {
+            ok = false;
+            failure = "the transfer of " + remote_name + " broke off";
+            break;
+        }
+        const auto now = Steady_Clock::now();
+        progress.Moved(static_cast<size_t>(got), now);
+        if (now > progress.Stalls_At()) {
+            ok = false;
+            failure = "the transfer of " + remote_name + " stalled";
+            break;
+        }
+    }
+    if (sftp_close(remote) != SSH_NO_ERROR && ok) {
+        ok = false;
+        failure = "the server did not take " + remote_name;
+    }
+    if (ok && !append) {
+        // libssh offers no posix-rename: a picture of the same name, rare,
+        // is removed first, so the rename cannot fail on it.
+        sftp_unlink(s.sftp, target.c_str());
+        if (sftp_rename(s.sftp, written.c_str(), target.c_str()) != 0) {
+            ok = false;
+            failure = "cannot rename " + remote_name + ".part into place";
+        }
+    }
+    if (!ok) {
+        if (!append && !s.dead && ssh_is_connected(s.ssh) == 1)
+            sftp_unlink(s.sftp, written.c_str());
+        Status("Transfer aborted.");
+        if (s.dead || ssh_is_connected(s.ssh) != 1)
+            s.Fail(failure);
+        throw FTP_Error(451, failure, "STOR");
+    }
+    Status("Transfer complete.");
+}
+
+void SFTP_Client::Cut_Locked() noexcept {
+    if (session_)
+        session_->dead = true;
+    if (socket_ >= 0)
+        ::shutdown(socket_, SHUT_RDWR);
+}
+
+void SFTP_Client::Cut() noexcept {
+    std::lock_guard lock(cut_mutex_);
+    Cut_Locked();
+}
+
+void SFTP_Client::Abort_Transfer() noexcept {
+    Cut();
+}
+
+void SFTP_Client::Disconnect() noexcept {
+    // From any thread: the socket is shut, and the session is released by
+    // the next connect or by the client's end, on the thread that owns it.
+    Cut();
+    logged_in_ = false;
+}
+
+void SFTP_Client::Close_For_Good() noexcept {
+    closed_for_good_ = true;
+    Cut();
+}
+
+} // namespace vistrel

@@ -1,0 +1,119 @@
+// The SFTP session under the upload worker and the connection test, through
+// libssh: the same operations as the FTP client, on an SSH server. Folders
+// live in the login directory (moving up from there would leave the user's
+// home), each picture is written as NAME.part and renamed into place, and
+// the server's host key must be in the program's own known_hosts file.
+#pragma once
+
+#include "upload/ftp_session.h"
+#include "upload/tcp_socket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// The SFTP servers' host keys the user trusts, in the data folder, in
+// OpenSSH's format.
+inline constexpr const char* kKnown_Hosts_File_Name = "known_hosts";
+
+enum class Host_Key_Problem {
+    Unknown, // not in known_hosts: the connection test may trust it
+    Changed, // another key is known for the server: refused
+};
+
+// A server whose host key is not to be trusted: nothing was sent to it.
+class Host_Key_Error : public FTP_Error {
+public:
+    Host_Key_Error(Host_Key_Problem problem, std::string host, uint16_t port, std::string key_type,
+                   std::string fingerprint, std::string known_hosts_entry);
+
+    Host_Key_Problem Problem() const { return problem_; }
+    const std::string& Host() const { return host_; }
+    uint16_t Port() const { return port_; }
+    const std::string& Key_Type() const { return key_type_; }
+    const std::string& Fingerprint() const { return fingerprint_; } // "SHA256:..." as ssh shows it
+    // The line that trusting the key adds to known_hosts.
+    const std::string& Known_Hosts_Entry() const { return entry_; }
+
+private:
+    Host_Key_Problem problem_;
+    std::string host_;
+    uint16_t port_;
+    std::string key_type_;
+    std::string fingerprint_;
+    std::string entry_;
+};
+
+// Adds the refused key's line to the known_hosts file (owner-only, written in
+// one step). Throws std::system_error when it cannot be written.
+void Trust_Host_Key(const std::string& known_hosts_file, const Host_Key_Error& refused);
+
+class SFTP_Client : public Ftp_Session {
+public:
+    // A transfer moving less than this in any Stall_Timeout stalls.
+    static constexpr size_t kMin_Progress = 1024;
+
+    SFTP_Client();
+    ~SFTP_Client() override;
+    SFTP_Client(const SFTP_Client&) = delete;
+    SFTP_Client& operator=(const SFTP_Client&) = delete;
+
+    std::string Host;
+    uint16_t Port = 22;
+    std::string Username;
+    std::string Password; // empty: the SSH agent and ~/.ssh/id_* keys
+    std::string Known_Hosts_File;
+    Milliseconds Connect_Timeout{15000};
+    Milliseconds Read_Timeout{60000};
+    Milliseconds Stall_Timeout{60000};
+    // The status texts, raised on the thread of the operation.
+    std::function<void(const std::string& text)> OnStatus;
+
+    void Set_Server(const std::string& server) override;
+    void Set_Credentials(const std::string& user, const std::string& password) override;
+
+    bool Is_Connected() override;
+    bool Logged_In() const override;
+    void Connect() override;
+    void Login() override;
+    // "/" in the login directory, "/NAME" in one of its folders.
+    std::string Get_Current_Dir() override;
+    // Back to the login directory.
+    void Change_Dir_Up() override;
+    void Change_Dir(const std::string& name) override;
+    void Make_Dir(const std::string& name) override;
+    // Long-listing lines of the current folder's entries.
+    void List_Dir() override;
+    const std::vector<std::string>& List_Result() const override { return list_result_; }
+    void Put_File(const std::string& local_path, const std::string& remote_name,
+                  bool append) override;
+    void Abort_Transfer() noexcept override;
+    void Disconnect() noexcept override;
+    void Close_For_Good() noexcept override;
+
+private:
+    struct Session;
+    void Status(const std::string& text);
+    void Check_Host_Key();
+    void Cut() noexcept;
+    void Cut_Locked() noexcept;
+    Session& Open_Session();
+    std::string Remote_Path(const std::string& name) const;
+
+    std::unique_ptr<Session> session_;
+    std::mutex cut_mutex_; // guards socket_ against a cut from another thread
+    int socket_ = -1;
+    std::atomic<bool> closed_for_good_{false};
+    std::atomic<bool> logged_in_{false};
+    std::string login_dir_;
+    std::string folder_; // the folder entered below the login directory, or ""
+    std::vector<std::string> list_result_;
+};
+
+} // namespace vistrel

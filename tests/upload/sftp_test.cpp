@@ -1,0 +1,284 @@
+// The SFTP client and the upload worker against OpenSSH's sshd, started here
+// on a free loopback port with its own configuration and host keys. The test
+// user (with its password) is made by scripts/test; without it, or without
+// root (sshd checks passwords as root), these tests are skipped.
+#include "upload/server_session.h"
+#include "upload/sftp_client.h"
+#include "upload/upload_list.h"
+#include "upload/upload_worker.h"
+
+#include "support/sshd_server.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vistrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+using test::Accepts;
+using test::Sshd;
+constexpr const char* kUser = test::kSftp_User;
+constexpr const char* kPassword = test::kSftp_Password;
+constexpr const char* kSshd = test::kSshd_Program;
+
+class Sftp_Server : public ::testing::Test {
+protected:
+    test::Temp_Dir dir;
+    uint16_t port = 0;
+    fs::path home;
+    std::unique_ptr<Sshd> sshd;
+    std::string known_hosts = dir.Folder() + "known_hosts";
+
+    void SetUp() override {
+        if (!test::Sshd_Can_Run(&home))
+            GTEST_SKIP() << "needs root, " << kSshd << " and the user " << kUser
+                         << " (scripts/test makes it)";
+        port = test::Free_Loopback_Port();
+        sshd = std::make_unique<Sshd>(dir.Path(), port, "host_key");
+        ASSERT_TRUE(Accepts(port)) << test::Bytes_Of(dir.Path() / "sshd.log");
+    }
+
+    std::string Server() const { return "sftp://127.0.0.1:" + std::to_string(port); }
+
+    void Configure(SFTP_Client& client, const std::string& password = kPassword) {
+        client.Set_Server(Server());
+        client.Set_Credentials(kUser, password);
+        client.Known_Hosts_File = known_hosts;
+        client.Connect_Timeout = 5s;
+        client.Read_Timeout = 5s;
+        client.Stall_Timeout = 5s;
+    }
+
+    // Connects once to learn the key, and trusts it.
+    void Trust_The_Server(SFTP_Client& client) {
+        try {
+            client.Connect();
+            FAIL() << "an unknown key was not refused";
+        } catch (const Host_Key_Error& e) {
+            ASSERT_EQ(e.Problem(), Host_Key_Problem::Unknown);
+            EXPECT_EQ(e.Key_Type(), "ssh-ed25519");
+            EXPECT_EQ(e.Fingerprint().rfind("SHA256:", 0), 0u) << e.Fingerprint();
+            Trust_Host_Key(known_hosts, e);
+        }
+    }
+
+    fs::path Picture(int n, size_t size) {
+        const fs::path path =
+            dir.Path() / ("I_10_00_0" + std::to_string(n) + "__0000" + std::to_string(n) + ".jpg");
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>((i * 31 + static_cast<size_t>(n) * 7) % 251);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+};
+
+TEST_F(Sftp_Server, An_Unknown_Key_Is_Refused_Then_Trusted_And_Pictures_Arrive_Whole_By_Rename) {
+    SFTP_Client client;
+    Configure(client);
+    Trust_The_Server(client);
+    EXPECT_EQ(fs::status(known_hosts).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    client.Connect();
+    client.Login();
+    EXPECT_TRUE(client.Logged_In());
+    EXPECT_EQ(client.Get_Current_Dir(), "/");
+    client.List_Dir();
+    EXPECT_FALSE(Listing_Has_Folder(client.List_Result(), "RIDEV_2026_12_09_D0001"));
+    client.Make_Dir("RIDEV_2026_12_09_D0001");
+    client.List_Dir();
+    EXPECT_TRUE(Listing_Has_Folder(client.List_Result(), "RIDEV_2026_12_09_D0001"));
+    client.Change_Dir("RIDEV_2026_12_09_D0001");
+    EXPECT_EQ(client.Get_Current_Dir(), "/RIDEV_2026_12_09_D0001");
+    for (int n = 1; n <= 3; ++n) {
+        const fs::path picture = Picture(n, 40000 + n * 1000);
+        client.Put_File(picture.string(), picture.filename().string(), false);
+        EXPECT_EQ(test::Bytes_Of(home / "RIDEV_2026_12_09_D0001" / picture.filename()),
+                  test::Bytes_Of(picture));
+    }
+    for (const auto& e : fs::recursive_directory_iterator(home))
+        EXPECT_NE(e.path().extension(), ".part") << e.path();
+    // The connection test's append, in the login directory.
+    client.Change_Dir_Up();
+    const fs::path settings = dir.Path() / "copy.ini";
+    std::ofstream(settings) << "[string]\r\nEDT_FTP_Password=\r\n";
+    client.Put_File(settings.string(), "datas.ini", true);
+    client.Put_File(settings.string(), "datas.ini", true);
+    EXPECT_EQ(test::Bytes_Of(home / "datas.ini"),
+              test::Bytes_Of(settings) + test::Bytes_Of(settings));
+}
+
+TEST_F(Sftp_Server, A_Changed_Key_And_A_Wrong_Password_Are_Refused) {
+    SFTP_Client client;
+    Configure(client);
+    Trust_The_Server(client);
+    Configure(client, "not the password");
+    client.Connect();
+    try {
+        client.Login();
+        FAIL() << "a wrong password logged in";
+    } catch (const FTP_Error& e) {
+        EXPECT_EQ(e.Code(), 530) << e.what();
+    }
+    EXPECT_FALSE(client.Logged_In());
+
+    // The same address, another server key.
+    sshd.reset();
+    sshd = std::make_unique<Sshd>(dir.Path(), port, "other_key");
+    ASSERT_TRUE(Accepts(port));
+    Configure(client);
+    try {
+        client.Connect();
+        FAIL() << "a changed key was not refused";
+    } catch (const Host_Key_Error& e) {
+        EXPECT_EQ(e.Problem(), Host_Key_Problem::Changed);
+    }
+    EXPECT_FALSE(client.Is_Connected());
+}
+
+TEST_F(Sftp_Server, The_Worker_Sends_Every_Picture_Across_A_Server_Restart) {
+    {
+        SFTP_Client learn;
+        Configure(learn);
+        Trust_The_Server(learn);
+    }
+    Server_Session session;
+    session.Sftp.Known_Hosts_File = known_hosts;
+    session.Sftp.Connect_Timeout = session.Sftp.Read_Timeout = session.Sftp.Stall_Timeout = 5s;
+    Upload_List files;
+    Working_Settings settings;
+    settings.Use_FTP = true;
+    settings.FTP_Server = Server();
+    settings.FTP_Login = kUser;
+    settings.FTP_Password = kPassword;
+    settings.Sampling_ms = 200;
+    Upload_Worker worker(session, files, {[&] { return settings; }, nullptr, nullptr});
+    worker.Hold(true); // runs only on this thread, one at a time
+    std::vector<fs::path> pictures;
+    const auto record = [&](int from, int to, const std::string& folder) {
+        for (int n = from; n <= to; ++n) {
+            pictures.push_back(Picture(n, 30000 + n));
+            files.Append(
+                {pictures.back().string(), pictures.back().filename().string(), folder, false});
+        }
+    };
+    const auto run_until_sent = [&] {
+        for (int attempt = 0; attempt < 50 && files.Unsent_Count() > 0; ++attempt) {
+            worker.TRH_FtpRun();
+            if (files.Unsent_Count() > 0)
+                std::this_thread::sleep_for(100ms);
+        }
+    };
+    record(1, 3, "RIDEV_2026_12_09/D0001/");
+    run_until_sent();
+    ASSERT_EQ(files.Unsent_Count(), 0u);
+    ASSERT_TRUE(session.Is_Connected());
+    // The server goes away under the open session and comes back: the next
+    // pictures are put back, then sent on a new session.
+    sshd.reset();
+    sshd = std::make_unique<Sshd>(dir.Path(), port, "host_key");
+    ASSERT_TRUE(Accepts(port));
+    record(4, 6, "RIDEV_2026_12_09/D0002/");
+    run_until_sent();
+    EXPECT_EQ(files.Unsent_Count(), 0u);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const fs::path remote = home /
+                                (i < 3 ? "RIDEV_2026_12_09_D0001" : "RIDEV_2026_12_09_D0002") /
+                                pictures[i].filename();
+        EXPECT_EQ(test::Bytes_Of(remote), test::Bytes_Of(pictures[i])) << remote;
+    }
+    for (const auto& e : fs::recursive_directory_iterator(home))
+        EXPECT_NE(e.path().extension(), ".part") << e.path();
+}
+
+TEST_F(Sftp_Server, Closing_Cuts_A_Stalled_Transfer_At_Once) {
+    SFTP_Client client;
+    Configure(client);
+    client.Read_Timeout = client.Stall_Timeout = 60s; // only the close may end it
+    Trust_The_Server(client);
+    client.Connect();
+    client.Login();
+    const fs::path big = Picture(9, 8 * 1024 * 1024);
+    sshd->Freeze();
+    std::atomic<bool> ended{false};
+    std::thread transfer([&] {
+        try {
+            client.Put_File(big.string(), big.filename().string(), false);
+        } catch (const std::exception&) {
+        }
+        ended = true;
+    });
+    std::this_thread::sleep_for(500ms);
+    const bool stalled = !ended;
+    const auto closed_at = std::chrono::steady_clock::now();
+    client.Abort_Transfer();
+    client.Disconnect();
+    client.Close_For_Good();
+    while (!ended && std::chrono::steady_clock::now() - closed_at < 10s)
+        std::this_thread::sleep_for(10ms);
+    const auto took = std::chrono::steady_clock::now() - closed_at;
+    transfer.join();
+    ASSERT_TRUE(stalled) << "the transfer was not stalled";
+    EXPECT_LT(took, 2s);
+    EXPECT_THROW(client.Connect(), FTP_Error) << "a closed client connected again";
+}
+
+// The worker never asks: an unknown or changed key keeps the pictures
+// queued and says which in the status.
+TEST_F(Sftp_Server, The_Worker_Keeps_The_Pictures_When_The_Key_Is_Unknown_Or_Changed) {
+    Server_Session session;
+    session.Sftp.Known_Hosts_File = known_hosts;
+    session.Sftp.Connect_Timeout = session.Sftp.Read_Timeout = 5s;
+    std::vector<std::string> statuses;
+    session.Sftp.OnStatus = [&](const std::string& text) { statuses.push_back(text); };
+    Upload_List files;
+    Working_Settings settings;
+    settings.Use_FTP = true;
+    settings.FTP_Server = Server();
+    settings.FTP_Login = kUser;
+    settings.FTP_Password = kPassword;
+    settings.Sampling_ms = 200;
+    Upload_Worker worker(session, files, {[&] { return settings; }, nullptr, nullptr});
+    worker.Hold(true);
+    const fs::path picture = Picture(1, 1000);
+    files.Append({picture.string(), picture.filename().string(), "RIDEV_2026_12_09/D0001/", false});
+
+    worker.TRH_FtpRun();
+    EXPECT_EQ(files.Unsent_Count(), 1u);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(),
+              "The server's host key is unknown; run the connection test to trust it");
+    EXPECT_FALSE(fs::exists(known_hosts)) << "the worker trusted a key by itself";
+
+    // Trusted, then the server's key changes.
+    SFTP_Client learn;
+    Configure(learn);
+    Trust_The_Server(learn);
+    sshd.reset();
+    sshd = std::make_unique<Sshd>(dir.Path(), port, "other_key");
+    ASSERT_TRUE(Accepts(port));
+    worker.TRH_FtpRun();
+    EXPECT_EQ(files.Unsent_Count(), 1u);
+    EXPECT_EQ(statuses.back(), "The server's host key has changed; it is refused");
+    for (const auto& e : fs::directory_iterator(home))
+        EXPECT_EQ(e.path().filename().string().rfind('.', 0), 0u)
+            << "reached a server with a changed key: " << e.path();
+}
+
+} // namespace
+} // namespace vistrel
