@@ -201,26 +201,36 @@ void BM_Step_Write_Atomically(benchmark::State& state) {
                               Durability::Program_Crash);
 }
 
+// A continuous episode folder already holding `files` files.
+struct Full_Episode {
+    Folder folder;
+    Working_Settings settings;
+    Recording_State rec;
+    const Local_Date_Time now{2026, 12, 8, 14, 5, 9};
+
+    Full_Episode(int64_t files, int32_t max_files) {
+        settings.Dest_Folder = folder.Path();
+        settings.Max_Files = max_files;
+        rec.Rec_Continuous = true;
+        rec.Num_Folder_R = 1;
+        const std::string episode =
+            folder.Path() + Day_Folder_Name(now) + Episode_Folder_Name("R", 1);
+        std::filesystem::create_directories(episode);
+        for (int64_t i = 0; i < files; ++i)
+            std::ofstream(episode + std::to_string(i) + ".jpg");
+    }
+};
+
 // The rollover check of one picture in an episode folder already holding
 // that many files, the program's own picture written after it (the write is
 // not timed): the count follows the folder's changes instead of listing it.
 void BM_Step_Destination(benchmark::State& state) {
-    Folder folder;
-    Working_Settings settings;
-    settings.Dest_Folder = folder.Path();
-    settings.Max_Files = 1 << 30; // never full: the folder only grows
-    Recording_State rec;
-    rec.Rec_Continuous = true;
-    rec.Num_Folder_R = 1;
-    const Local_Date_Time now{2026, 12, 8, 14, 5, 9};
-    const std::string episode = folder.Path() + Day_Folder_Name(now) + Episode_Folder_Name("R", 1);
-    std::filesystem::create_directories(episode);
-    for (int i = 0; i < state.range(0); ++i)
-        std::ofstream(episode + std::to_string(i) + ".jpg");
+    Full_Episode episode(state.range(0), 1 << 30); // never full: the folder only grows
     Episode_File_Count counter;
     for (auto _ : state) {
-        ++rec.Num_Image;
-        const Picture_Destination dest = Next_Picture_Destination(rec, settings, now, counter);
+        ++episode.rec.Num_Image;
+        const Picture_Destination dest =
+            Next_Picture_Destination(episode.rec, episode.settings, episode.now, counter);
         state.PauseTiming();
         counter.Before_Own_Write(dest.full_folder, dest.file_name + ".jpg");
         Write_File_Atomically(dest.full_folder + dest.file_name + ".jpg", "jpeg", 0644,
@@ -229,24 +239,13 @@ void BM_Step_Destination(benchmark::State& state) {
     }
 }
 
-// The same with the listing at every picture, as before.
+// The same with the listing at every picture, as before; one short of the
+// limit at most, or the first call would move on to a new, empty folder.
 void BM_Step_Destination_Listing(benchmark::State& state) {
-    Folder folder;
-    Working_Settings settings;
-    settings.Dest_Folder = folder.Path();
-    settings.Max_Files = 30000;
-    Recording_State rec;
-    rec.Rec_Continuous = true;
-    rec.Num_Folder_R = 1;
-    const Local_Date_Time now{2026, 12, 8, 14, 5, 9};
-    // One short of the limit at most, or the first call would move on to a
-    // new, empty folder.
-    const std::string episode = folder.Path() + Day_Folder_Name(now) + Episode_Folder_Name("R", 1);
-    std::filesystem::create_directories(episode);
-    for (int i = 0; i < state.range(0); ++i)
-        std::ofstream(episode + std::to_string(i) + ".jpg");
+    Full_Episode episode(state.range(0), 30000);
     for (auto _ : state)
-        benchmark::DoNotOptimize(Next_Picture_Destination(rec, settings, now));
+        benchmark::DoNotOptimize(
+            Next_Picture_Destination(episode.rec, episode.settings, episode.now));
 }
 
 void BM_Step_Motion(benchmark::State& state) {

@@ -2,8 +2,8 @@
 
 #include "settings/file_helpers.h"
 #include "upload/ftp_client.h"
+#include "upload/name_lookup.h"
 #include "upload/server_trust.h"
-#include "upload/transfer_progress.h"
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace vistrel {
@@ -59,6 +58,11 @@ void Trust_Host_Key(const std::string& known_hosts_file, const Host_Key_Error& r
 
 // One SSH connection and its SFTP channel, released in that order.
 struct SFTP_Client::Session {
+    // Connected by us, so that a close can cut the name lookup, the connect
+    // and the key exchange too; libssh talks over a duplicate of its
+    // descriptor, and this one stays open until the session is released, so
+    // a cut never reaches a descriptor that was reused.
+    std::unique_ptr<Tcp_Socket> tcp; // first: released last
     ssh_session ssh = ssh_new();
     sftp_session sftp = nullptr;
     std::atomic<bool> dead{false}; // cut from another thread: only releasing is left
@@ -125,15 +129,62 @@ void SFTP_Client::Connect() {
     if (closed_for_good_)
         throw FTP_Error(0, "the program is closing");
     Disconnect();
+    logged_in_ = false;
+    folder_.clear();
+    try {
+        Open_Connection();
+    } catch (const std::exception& e) {
+        Status(e.what());
+        Disconnect();
+        throw;
+    }
+    Status("Connected.");
+}
+
+void SFTP_Client::Open_Connection() {
     {
         std::lock_guard lock(cut_mutex_);
         session_.reset();
-        socket_ = -1;
+        session_ = std::make_unique<Session>();
+        lookup_ = std::make_shared<Name_Lookup>(Resolve, Host, Port);
+        if (closed_for_good_)
+            lookup_->Abandon();
     }
-    logged_in_ = false;
-    folder_.clear();
-    auto session = std::make_unique<Session>();
-    ssh_session ssh = session->ssh;
+    Session& s = *session_;
+    Status("Connecting to " + Host + ".");
+    std::vector<Endpoint> endpoints;
+    try {
+        endpoints = IPv4_First(lookup_->Wait(lookup_->Take_Ticket(), After(Lookup_Timeout)));
+    } catch (const Socket_Error& e) {
+        throw FTP_Error(0, "cannot find " + Host + ": " + e.what());
+    }
+    std::string failure = "no address for " + Host;
+    for (const Endpoint& endpoint : endpoints) {
+        {
+            std::lock_guard lock(cut_mutex_);
+            s.tcp = std::make_unique<Tcp_Socket>(endpoint.Family());
+            if (closed_for_good_ || s.dead)
+                s.tcp->Shutdown();
+        }
+        try {
+            s.tcp->Connect(endpoint, After(Connect_Timeout));
+            break;
+        } catch (const Socket_Error& e) {
+            failure = e.what();
+            std::lock_guard lock(cut_mutex_);
+            s.tcp.reset();
+        }
+        if (closed_for_good_ || s.dead)
+            break;
+    }
+    if (!s.tcp)
+        throw FTP_Error(0, "cannot connect to " + Host_And_Port(Host, Port) + ": " + failure);
+
+    ssh_session ssh = s.ssh;
+    socket_t fd = ::dup(s.tcp->Descriptor());
+    if (fd < 0)
+        throw FTP_Error(0, "cannot connect to " + Host_And_Port(Host, Port));
+    ssh_options_set(ssh, SSH_OPTIONS_FD, &fd); // closed by libssh with the session
     const unsigned int port = Port;
     const long connect_seconds = Whole_Seconds(Connect_Timeout);
     const bool no_config = false;
@@ -151,20 +202,12 @@ void SFTP_Client::Connect() {
     // for the peer's delayed acknowledgement.
     const int no_delay = 1;
     ssh_options_set(ssh, SSH_OPTIONS_NODELAY, &no_delay);
-    Status("Connecting to " + Host + ".");
     if (ssh_connect(ssh) != SSH_OK)
-        session->Fail("cannot connect to " + Host_And_Port(Host, Port));
-    {
-        std::lock_guard lock(cut_mutex_);
-        socket_ = ssh_get_fd(ssh);
-        session_ = std::move(session);
-        if (closed_for_good_)
-            Cut_Locked();
-    }
+        s.Fail("cannot talk SSH with " + Host_And_Port(Host, Port));
     Check_Host_Key();
-    const long reply_seconds = Whole_Seconds(Read_Timeout);
+    // Every later wait for the server, a transfer's acknowledgements too.
+    const long reply_seconds = Whole_Seconds(std::max(Read_Timeout, Stall_Timeout));
     ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &reply_seconds);
-    Status("Connected.");
 }
 
 void SFTP_Client::Check_Host_Key() {
@@ -172,6 +215,8 @@ void SFTP_Client::Check_Host_Key() {
     const ssh_known_hosts_e known = ssh_session_is_known_server(ssh);
     if (known == SSH_KNOWN_HOSTS_OK)
         return;
+    if (known == SSH_KNOWN_HOSTS_ERROR)
+        throw FTP_Error(0, "cannot read the known hosts file " + Known_Hosts_File);
     ssh_key raw_key = nullptr;
     if (ssh_get_server_publickey(ssh, &raw_key) != SSH_OK)
         session_->Fail("cannot read the server's host key");
@@ -192,6 +237,8 @@ void SFTP_Client::Check_Host_Key() {
         entry = raw_entry;
         ssh_string_free_char(raw_entry);
     }
+    if (entry.empty() || fingerprint.empty())
+        session_->Fail("cannot read the server's host key");
     const Host_Key_Problem problem =
         known == SSH_KNOWN_HOSTS_CHANGED || known == SSH_KNOWN_HOSTS_OTHER
             ? Host_Key_Problem::Changed
@@ -204,6 +251,16 @@ void SFTP_Client::Check_Host_Key() {
 }
 
 void SFTP_Client::Login() {
+    try {
+        Authenticate();
+    } catch (const std::exception& e) {
+        Status(e.what());
+        throw;
+    }
+    Status("Logged in.");
+}
+
+void SFTP_Client::Authenticate() {
     Session& s = Open_Session();
     const int result = Password.empty() ? ssh_userauth_publickey_auto(s.ssh, nullptr, nullptr)
                                         : ssh_userauth_password(s.ssh, nullptr, Password.c_str());
@@ -224,7 +281,6 @@ void SFTP_Client::Login() {
         login_dir_ += '/';
     folder_.clear();
     logged_in_ = true;
-    Status("Logged in.");
 }
 
 std::string SFTP_Client::Remote_Path(const std::string& name) const {
@@ -294,9 +350,15 @@ void SFTP_Client::Put_File(const std::string& local_path, const std::string& rem
     Status("Transferring: " + remote_name);
     sftp_file remote = sftp_open(s.sftp, written.c_str(),
                                  O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
-    if (remote == nullptr)
-        throw FTP_Error(553, "cannot write " + written, "STOR");
-    Transfer_Progress progress(Steady_Clock::now(), Stall_Timeout, kMin_Progress);
+    if (remote == nullptr) {
+        // Only the server's own refusal of this file drops the picture, as a
+        // 5xx answer to STOR does; a lost or silent connection keeps it.
+        if (!s.dead && ssh_is_connected(s.ssh) == 1 &&
+            sftp_get_error(s.sftp) == SSH_FX_PERMISSION_DENIED)
+            throw FTP_Error(553, "the server refuses to write " + written, "STOR");
+        Disconnect();
+        throw FTP_Error(0, "cannot write " + written);
+    }
     char buffer[32768];
     bool ok = true;
     std::string failure;
@@ -311,16 +373,11 @@ void SFTP_Client::Put_File(const std::string& local_path, const std::string& rem
         }
         if (got == 0)
             break;
+        // Each piece waits for the server's acknowledgement at most the
+        // session's time limit: a server that takes longer has stalled.
         if (sftp_write(remote, buffer, static_cast<size_t>(got)) != got) {
             ok = false;
-            failure = "the transfer of " + remote_name + " broke off";
-            break;
-        }
-        const auto now = Steady_Clock::now();
-        progress.Moved(static_cast<size_t>(got), now);
-        if (now > progress.Stalls_At()) {
-            ok = false;
-            failure = "the transfer of " + remote_name + " stalled";
+            failure = "the transfer of " + remote_name + " broke off or stalled";
             break;
         }
     }
@@ -338,21 +395,30 @@ void SFTP_Client::Put_File(const std::string& local_path, const std::string& rem
         }
     }
     if (!ok) {
-        if (!append && !s.dead && ssh_is_connected(s.ssh) == 1)
+        const bool refused = !s.dead && ssh_is_connected(s.ssh) == 1 &&
+                             sftp_get_error(s.sftp) != SSH_FX_OK &&
+                             sftp_get_error(s.sftp) != SSH_FX_CONNECTION_LOST &&
+                             sftp_get_error(s.sftp) != SSH_FX_NO_CONNECTION;
+        if (refused && !append)
             sftp_unlink(s.sftp, written.c_str());
         Status("Transfer aborted.");
-        if (s.dead || ssh_is_connected(s.ssh) != 1)
-            s.Fail(failure);
-        throw FTP_Error(451, failure, "STOR");
+        // A session a write broke off in is out of step: the next run starts
+        // a new one.
+        if (!refused)
+            Disconnect();
+        throw FTP_Error(refused ? 451 : 0, failure, "STOR");
     }
     Status("Transfer complete.");
 }
 
 void SFTP_Client::Cut_Locked() noexcept {
-    if (session_)
-        session_->dead = true;
-    if (socket_ >= 0)
-        ::shutdown(socket_, SHUT_RDWR);
+    if (lookup_)
+        lookup_->Abandon();
+    if (!session_)
+        return;
+    session_->dead = true;
+    if (session_->tcp)
+        session_->tcp->Shutdown();
 }
 
 void SFTP_Client::Cut() noexcept {

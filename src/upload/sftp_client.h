@@ -54,11 +54,10 @@ private:
 // one step). Throws std::system_error when it cannot be written.
 void Trust_Host_Key(const std::string& known_hosts_file, const Host_Key_Error& refused);
 
+class Name_Lookup;
+
 class SFTP_Client : public Ftp_Session {
 public:
-    // A transfer moving less than this in any Stall_Timeout stalls.
-    static constexpr size_t kMin_Progress = 1024;
-
     SFTP_Client();
     ~SFTP_Client() override;
     SFTP_Client(const SFTP_Client&) = delete;
@@ -69,8 +68,11 @@ public:
     std::string Username;
     std::string Password; // empty: the SSH agent and ~/.ssh/id_* keys
     std::string Known_Hosts_File;
-    Milliseconds Connect_Timeout{15000};
-    Milliseconds Read_Timeout{60000};
+    Milliseconds Lookup_Timeout{10000};  // resolving the host name
+    Milliseconds Connect_Timeout{15000}; // the TCP connect, and the key exchange
+    Milliseconds Read_Timeout{60000};    // any answer of the server
+    // The longest one piece of a transfer (32 KiB) may wait for the
+    // server's acknowledgement.
     Milliseconds Stall_Timeout{60000};
     // The status texts, raised on the thread of the operation.
     std::function<void(const std::string& text)> OnStatus;
@@ -100,15 +102,19 @@ public:
 private:
     struct Session;
     void Status(const std::string& text);
+    void Open_Connection();
     void Check_Host_Key();
+    void Authenticate();
     void Cut() noexcept;
     void Cut_Locked() noexcept;
     Session& Open_Session();
     std::string Remote_Path(const std::string& name) const;
 
     std::unique_ptr<Session> session_;
-    std::mutex cut_mutex_; // guards socket_ against a cut from another thread
-    int socket_ = -1;
+    // Guards session_ and lookup_ being replaced against a cut from another
+    // thread.
+    std::mutex cut_mutex_;
+    std::shared_ptr<Name_Lookup> lookup_;
     std::atomic<bool> closed_for_good_{false};
     std::atomic<bool> logged_in_{false};
     std::string login_dir_;

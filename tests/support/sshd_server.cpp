@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -90,6 +91,9 @@ bool Sshd_Can_Run(fs::path* home) {
     const passwd* user = ::getpwnam(kSftp_User);
     if (::geteuid() != 0 || user == nullptr || !fs::exists(kSshd_Program))
         return false;
+    // Only the home the test script makes is ever emptied.
+    if (std::string(user->pw_dir) != std::string("/var/tmp/") + kSftp_User + "-home")
+        return false;
     if (home != nullptr) {
         *home = user->pw_dir;
         for (const auto& e : fs::directory_iterator(*home))
@@ -116,6 +120,7 @@ Sshd::Sshd(const fs::path& dir, uint16_t port, const std::string& key_name) {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that crashed
         const std::string log = (dir / "sshd.log").string();
         if (std::freopen(log.c_str(), "a", stderr) == nullptr)
             ::_exit(126);

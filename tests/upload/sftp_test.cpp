@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -76,6 +77,27 @@ protected:
             Trust_Host_Key(known_hosts, e);
         }
     }
+
+    // The worker on an SFTP session to the test server, its runs made one
+    // at a time on the test's thread.
+    struct Uploading {
+        Server_Session session;
+        Upload_List files;
+        Working_Settings settings;
+        Upload_Worker worker{session, files, {[this] { return settings; }, nullptr, nullptr}};
+
+        explicit Uploading(const Sftp_Server& test) {
+            session.Sftp.Known_Hosts_File = test.known_hosts;
+            session.Sftp.Connect_Timeout = session.Sftp.Read_Timeout = session.Sftp.Stall_Timeout =
+                5s;
+            settings.Use_FTP = true;
+            settings.FTP_Server = test.Server();
+            settings.FTP_Login = kUser;
+            settings.FTP_Password = kPassword;
+            settings.Sampling_ms = 200;
+            worker.Hold(true);
+        }
+    };
 
     fs::path Picture(int n, size_t size) {
         const fs::path path =
@@ -157,18 +179,10 @@ TEST_F(Sftp_Server, The_Worker_Sends_Every_Picture_Across_A_Server_Restart) {
         Configure(learn);
         Trust_The_Server(learn);
     }
-    Server_Session session;
-    session.Sftp.Known_Hosts_File = known_hosts;
-    session.Sftp.Connect_Timeout = session.Sftp.Read_Timeout = session.Sftp.Stall_Timeout = 5s;
-    Upload_List files;
-    Working_Settings settings;
-    settings.Use_FTP = true;
-    settings.FTP_Server = Server();
-    settings.FTP_Login = kUser;
-    settings.FTP_Password = kPassword;
-    settings.Sampling_ms = 200;
-    Upload_Worker worker(session, files, {[&] { return settings; }, nullptr, nullptr});
-    worker.Hold(true); // runs only on this thread, one at a time
+    Uploading up(*this);
+    Server_Session& session = up.session;
+    Upload_List& files = up.files;
+    Upload_Worker& worker = up.worker;
     std::vector<fs::path> pictures;
     const auto record = [&](int from, int to, const std::string& folder) {
         for (int n = from; n <= to; ++n) {
@@ -193,13 +207,13 @@ TEST_F(Sftp_Server, The_Worker_Sends_Every_Picture_Across_A_Server_Restart) {
     sshd.reset();
     sshd = std::make_unique<Sshd>(dir.Path(), port, "host_key");
     ASSERT_TRUE(Accepts(port));
-    record(4, 6, "RIDEV_2026_12_09/D0002/");
+    // In the folder already entered, so that the first request after the
+    // restart is the picture's own.
+    record(4, 6, "RIDEV_2026_12_09/D0001/");
     run_until_sent();
     EXPECT_EQ(files.Unsent_Count(), 0u);
     for (size_t i = 0; i < pictures.size(); ++i) {
-        const fs::path remote = home /
-                                (i < 3 ? "RIDEV_2026_12_09_D0001" : "RIDEV_2026_12_09_D0002") /
-                                pictures[i].filename();
+        const fs::path remote = home / "RIDEV_2026_12_09_D0001" / pictures[i].filename();
         EXPECT_EQ(test::Bytes_Of(remote), test::Bytes_Of(pictures[i])) << remote;
     }
     for (const auto& e : fs::recursive_directory_iterator(home))
@@ -238,23 +252,50 @@ TEST_F(Sftp_Server, Closing_Cuts_A_Stalled_Transfer_At_Once) {
     EXPECT_THROW(client.Connect(), FTP_Error) << "a closed client connected again";
 }
 
+// A server that takes the connection and never says a word: the close must
+// not wait for the key exchange's time limit.
+TEST_F(Sftp_Server, Closing_Cuts_A_Connect_That_Waits_For_A_Silent_Server) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    SFTP_Client client;
+    Configure(client);
+    client.Set_Server("sftp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    client.Connect_Timeout = 60s;
+    std::atomic<bool> ended{false};
+    std::thread connecting([&] {
+        try {
+            client.Connect();
+        } catch (const std::exception&) {
+        }
+        ended = true;
+    });
+    std::this_thread::sleep_for(500ms);
+    const bool waiting = !ended;
+    const auto closed_at = std::chrono::steady_clock::now();
+    client.Close_For_Good();
+    while (!ended && std::chrono::steady_clock::now() - closed_at < 10s)
+        std::this_thread::sleep_for(10ms);
+    const auto took = std::chrono::steady_clock::now() - closed_at;
+    connecting.join();
+    ::close(listener);
+    ASSERT_TRUE(waiting) << "the connect did not wait for the silent server";
+    EXPECT_LT(took, 2s);
+}
+
 // The worker never asks: an unknown or changed key keeps the pictures
 // queued and says which in the status.
 TEST_F(Sftp_Server, The_Worker_Keeps_The_Pictures_When_The_Key_Is_Unknown_Or_Changed) {
-    Server_Session session;
-    session.Sftp.Known_Hosts_File = known_hosts;
-    session.Sftp.Connect_Timeout = session.Sftp.Read_Timeout = 5s;
+    Uploading up(*this);
     std::vector<std::string> statuses;
-    session.Sftp.OnStatus = [&](const std::string& text) { statuses.push_back(text); };
-    Upload_List files;
-    Working_Settings settings;
-    settings.Use_FTP = true;
-    settings.FTP_Server = Server();
-    settings.FTP_Login = kUser;
-    settings.FTP_Password = kPassword;
-    settings.Sampling_ms = 200;
-    Upload_Worker worker(session, files, {[&] { return settings; }, nullptr, nullptr});
-    worker.Hold(true);
+    up.session.Sftp.OnStatus = [&](const std::string& text) { statuses.push_back(text); };
+    Upload_List& files = up.files;
+    Upload_Worker& worker = up.worker;
     const fs::path picture = Picture(1, 1000);
     files.Append({picture.string(), picture.filename().string(), "RIDEV_2026_12_09/D0001/", false});
 
