@@ -114,8 +114,9 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings) {
     const Local_Date_Time now = clock_.Now();
     const Picture_Destination dest =
         Next_Picture_Destination(state_, settings, now, episode_files_);
-    if (settings.Dest_Folder + dest.relative_folder != last_episode_folder_) {
-        last_episode_folder_ = settings.Dest_Folder + dest.relative_folder;
+    if (std::string episode = settings.Dest_Folder + dest.relative_folder;
+        episode != last_episode_folder_) {
+        last_episode_folder_ = std::move(episode);
         if (on_new_episode_folder_)
             on_new_episode_folder_(last_episode_folder_);
     }

@@ -309,6 +309,10 @@ void Storage_Keeper::Update(const Keeper_Inputs& inputs) noexcept {
             std::lock_guard lock(mutex_);
             inputs_ = inputs;
             updated_ = true;
+            // Every tick updates: the thread is woken only when it waits for
+            // one, not while it rests between passes or runs one.
+            if (!waiting_for_update_)
+                return;
         }
         wake_.notify_one();
     } catch (...) {
@@ -335,10 +339,12 @@ void Storage_Keeper::Run() noexcept {
     std::optional<Steady::time_point> last_pass;
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || updated_; });
-        if (stop_)
-            return;
         if (last_pass && wake_.wait_until(lock, *last_pass + interval_, [&] { return stop_; }))
+            return;
+        waiting_for_update_ = true;
+        wake_.wait(lock, [&] { return stop_ || updated_; });
+        waiting_for_update_ = false;
+        if (stop_)
             return;
         updated_ = false;
         const bool on = inputs_.keep_free_bytes > 0;

@@ -82,12 +82,13 @@ private:
     const std::chrono::milliseconds interval_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    Keeper_Inputs inputs_;      // guarded by mutex_
-    bool updated_ = false;      // guarded by mutex_
-    bool stop_ = false;         // guarded by mutex_
-    Keep_Free_Outcome outcome_; // guarded by mutex_
-    uint64_t passes_ = 0;       // guarded by mutex_
-    std::thread thread_;        // last: starts once the rest is ready
+    Keeper_Inputs inputs_;            // guarded by mutex_
+    bool updated_ = false;            // guarded by mutex_
+    bool waiting_for_update_ = false; // guarded by mutex_
+    bool stop_ = false;               // guarded by mutex_
+    Keep_Free_Outcome outcome_;       // guarded by mutex_
+    uint64_t passes_ = 0;             // guarded by mutex_
+    std::thread thread_;              // last: starts once the rest is ready
 };
 
 } // namespace vistrel

@@ -910,26 +910,23 @@ TF_Main::Run_Connection_Test_Beside_Window(const Working_Settings& settings) {
 bool TF_Main::Ask_To_Trust(const Certificate_Error& refused) {
     if (services_.confirm_certificate)
         return services_.confirm_certificate(refused);
-    QMessageBox question(QMessageBox::Question, kApp_Name,
-                         QString::fromStdString(Trust_Question(refused)),
-                         QMessageBox::Yes | QMessageBox::No, this);
-    question.setInformativeText(QString::fromStdString(Trust_Question_Details(refused)));
-    question.setDefaultButton(QMessageBox::No);
-    trust_question_ = &question;
-    const int answer = question.exec();
-    trust_question_ = nullptr;
-    return answer == QMessageBox::Yes && !close_after_test_;
+    return Ask_Trust_Question(Trust_Question(refused), Trust_Question_Details(refused));
 }
 
 bool TF_Main::Ask_To_Trust(const Host_Key_Error& refused) {
     if (services_.confirm_host_key)
         return services_.confirm_host_key(refused);
-    QMessageBox question(QMessageBox::Question, kApp_Name, QStringLiteral("Trust this server?"),
+    return Ask_Trust_Question("Trust this server?",
+                              "The authenticity of host " +
+                                  Host_And_Port(refused.Host(), refused.Port()) +
+                                  " can't be established.\n" + refused.Key_Type() +
+                                  " key fingerprint is " + refused.Fingerprint() + ".");
+}
+
+bool TF_Main::Ask_Trust_Question(const std::string& question_text, const std::string& details) {
+    QMessageBox question(QMessageBox::Question, kApp_Name, QString::fromStdString(question_text),
                          QMessageBox::Yes | QMessageBox::No, this);
-    question.setInformativeText(QString::fromStdString(
-        "The authenticity of host " + Host_And_Port(refused.Host(), refused.Port()) +
-        " can't be established.\n" + refused.Key_Type() + " key fingerprint is " +
-        refused.Fingerprint() + "."));
+    question.setInformativeText(QString::fromStdString(details));
     question.setDefaultButton(QMessageBox::No);
     trust_question_ = &question;
     const int answer = question.exec();

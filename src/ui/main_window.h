@@ -219,6 +219,8 @@ private:
     Connection_Test_Outcome Run_Connection_Test_Beside_Window(const Working_Settings& settings);
     bool Ask_To_Trust(const Certificate_Error& refused);
     bool Ask_To_Trust(const Host_Key_Error& refused);
+    // Yes or No, No by default; No once the window is closing.
+    bool Ask_Trust_Question(const std::string& question_text, const std::string& details);
     void Show_Upload_File(const std::string& name);
     void Show_Backlog();
     void Close_Upload();
