@@ -23,6 +23,8 @@ VISTREL_TEST_PACKAGES=(
   python3 python3-pyftpdlib python3-openssl
   # What the FTPS servers unpacked by ensure_ftp_servers link against.
   libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libsodium23 libpam-modules
+  # Writes the password database the vsftpd tests log in with.
+  perl
   xvfb xauth locales tzdata fonts-dejavu-core fonts-liberation2
   # A real desktop for the desktop tests: window manager, panel with a
   # notification area, and the tools that drive and read them.

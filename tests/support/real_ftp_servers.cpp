@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -55,39 +56,43 @@ std::filesystem::path Make_Root(const Temp_Dir& dir) {
 }
 
 // vsftpd checks local passwords through PAM only: a service of the tests'
-// own lets exactly kUser in with kPassword, through a checker in the
-// unpacked servers' folder.
+// own lets exactly kUser in with kPassword, from a Berkeley DB file in the
+// unpacked servers' folder. The check must not start a process: vsftpd
+// keeps the SIGCHLD of a PAM helper pending and, after login, waits for one
+// of its own children to end at the first request to its helper, so PASV
+// would never be answered.
 void Ensure_Pam_Service(const std::filesystem::path& servers) {
-    const std::filesystem::path checker = servers / "vistrel-check-password";
-    // pam_exec sends the password with a NUL after it and keeps the pipe
-    // open: exactly that many bytes are read, and a shorter password is
-    // given up on instead of waited for.
-    const std::string password = Real_Ftp_Server::kPassword;
-    const std::string check_script =
-        std::string("#!/bin/sh\n") + "[ \"$PAM_USER\" = '" + Real_Ftp_Server::kUser +
-        "' ] || exit 1\n" + "password=$(timeout 2 head -c " + std::to_string(password.size() + 1) +
-        " | tr '\\0' '\\n')\n" + "[ \"$password\" = '" + password + "' ]\n";
-    const std::string service = "auth required pam_exec.so expose_authtok quiet " +
-                                checker.string() +
-                                // pam_exec leaves the credentials step to others.
-                                "\nauth optional pam_permit.so\n"
-                                "account required pam_permit.so\n"
+    const std::filesystem::path users = servers / "vistrel-ftp-users";
+    const std::string service = "auth required pam_userdb.so db=" + users.string() +
+                                "\naccount required pam_permit.so\n"
                                 "session required pam_permit.so\n";
     // Written whole beside the target and renamed: tests running side by
     // side never see half a file.
-    const auto install = [](const std::filesystem::path& target, const std::string& text,
-                            std::filesystem::perms mode) {
-        if (Bytes_Of(target) == text)
-            return;
-        const std::filesystem::path part = target.string() + ".part" + std::to_string(::getpid());
-        Write_Text(part, text);
-        std::filesystem::permissions(part, mode);
-        std::filesystem::rename(part, target);
+    const auto part_of = [](const std::filesystem::path& target) {
+        return std::filesystem::path(target.string() + ".part" + std::to_string(::getpid()));
     };
-    using std::filesystem::perms;
-    install(checker, check_script, perms::owner_all | perms::group_read | perms::others_read);
-    install(std::filesystem::path("/etc/pam.d") / kPam_Service, service,
-            perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+    const std::filesystem::path database = users.string() + ".db";
+    if (!std::filesystem::exists(database)) {
+        const std::filesystem::path part = part_of(database);
+        // Perl's DB_File writes the hash file pam_userdb reads.
+        const std::string command =
+            "perl -MDB_File -MFcntl -e 'tie my %h, \"DB_File\", $ARGV[0], O_RDWR|O_CREAT, 0600, "
+            "$DB_HASH or die \"$!\"; $h{$ARGV[1]} = $ARGV[2]; untie %h' '" +
+            part.string() + "' '" + Real_Ftp_Server::kUser + "' '" + Real_Ftp_Server::kPassword +
+            "'";
+        if (std::system(command.c_str()) != 0)
+            throw std::runtime_error("cannot write the FTP test users' database");
+        std::filesystem::rename(part, database);
+    }
+    const std::filesystem::path target = std::filesystem::path("/etc/pam.d") / kPam_Service;
+    if (Bytes_Of(target) != service) {
+        const std::filesystem::path part = part_of(target);
+        Write_Text(part, service);
+        using std::filesystem::perms;
+        std::filesystem::permissions(part, perms::owner_read | perms::owner_write |
+                                               perms::group_read | perms::others_read);
+        std::filesystem::rename(part, target);
+    }
 }
 
 class Vsftpd : public Real_Ftp_Server {

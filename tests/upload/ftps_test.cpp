@@ -183,15 +183,8 @@ INSTANTIATE_TEST_SUITE_P(
                                                std::make_unique<Pyftpdlib_Tls>(pem));
                                        },
                                        "127.0.0.1"},
-                      Real_Server_Case{"proftpd", test::Start_Proftpd, "localhost"}),
-    [](const ::testing::TestParamInfo<Real_Server_Case>& info) { return info.param.name; });
-
-// Debian's vsftpd 3.0.3, unpacked and run here as root, logs in over TLS but
-// its privileged helper never answers PASV, in plain FTP as well; run with
-// --gtest_also_run_disabled_tests where it works.
-INSTANTIATE_TEST_SUITE_P(
-    DISABLED_Servers, Ftps_Real_Server,
-    ::testing::Values(Real_Server_Case{"vsftpd", test::Start_Vsftpd, "localhost"}),
+                      Real_Server_Case{"proftpd", test::Start_Proftpd, "localhost"},
+                      Real_Server_Case{"vsftpd", test::Start_Vsftpd, "localhost"}),
     [](const ::testing::TestParamInfo<Real_Server_Case>& info) { return info.param.name; });
 
 // ---- What the client refuses, before anything is sent --------------------
