@@ -180,6 +180,10 @@ void SFTP_Client::Open_Connection() {
     if (!s.tcp)
         throw FTP_Error(0, "cannot connect to " + Host_And_Port(Host, Port) + ": " + failure);
 
+    // Each SFTP request waits for its answer: small writes must not wait
+    // for the peer's delayed acknowledgement. libssh's own option for it
+    // only acts on connections libssh makes itself.
+    s.tcp->Send_Without_Delay();
     ssh_session ssh = s.ssh;
     socket_t fd = ::dup(s.tcp->Descriptor());
     if (fd < 0)
@@ -198,10 +202,6 @@ void SFTP_Client::Open_Connection() {
     ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, Known_Hosts_File.c_str());
     ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null");
     ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &no_config);
-    // Each SFTP request waits for its answer: small writes must not wait
-    // for the peer's delayed acknowledgement.
-    const int no_delay = 1;
-    ssh_options_set(ssh, SSH_OPTIONS_NODELAY, &no_delay);
     if (ssh_connect(ssh) != SSH_OK)
         s.Fail("cannot talk SSH with " + Host_And_Port(Host, Port));
     Check_Host_Key();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -182,6 +183,13 @@ bool Tcp_Socket::Peer_Closed() const {
     if (::poll(&entry, 1, 0) <= 0)
         return false;
     return (entry.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void Tcp_Socket::Send_Without_Delay() {
+    const int on = 1;
+    if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+        throw Socket_Error(std::string("cannot send small writes at once: ") +
+                           std::strerror(errno));
 }
 
 void Tcp_Socket::Shutdown() noexcept {

@@ -59,6 +59,11 @@ public:
 
     void Connect(const Endpoint& peer, Deadline deadline);
 
+    // Small writes leave at once instead of waiting for the peer's delayed
+    // acknowledgement of the last one: for protocols where each request
+    // waits for its answer.
+    void Send_Without_Delay();
+
     // The connect has completed: until then there is nobody to talk to.
     bool Established() const override { return established_; }
 

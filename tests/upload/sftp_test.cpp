@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -36,6 +38,25 @@ using test::Sshd;
 constexpr const char* kUser = test::kSftp_User;
 constexpr const char* kPassword = test::kSftp_Password;
 constexpr const char* kSshd = test::kSshd_Program;
+
+// Whether this process's TCP connections to the port hold back small writes
+// (Nagle's rule): one answer per connection found.
+std::vector<bool> Delays_Small_Writes_To(uint16_t port) {
+    std::vector<bool> found;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+            peer.sin_family != AF_INET || ntohs(peer.sin_port) != port)
+            continue;
+        int no_delay = 0;
+        socklen_t size = sizeof no_delay;
+        if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, &size) == 0)
+            found.push_back(no_delay == 0);
+    }
+    return found;
+}
 
 class Sftp_Server : public ::testing::Test {
 protected:
@@ -119,6 +140,11 @@ TEST_F(Sftp_Server, An_Unknown_Key_Is_Refused_Then_Trusted_And_Pictures_Arrive_W
     client.Connect();
     client.Login();
     EXPECT_TRUE(client.Logged_In());
+    // Each request waits for its answer: a request held back until the
+    // server acknowledges the last one costs 40 ms a step.
+    const std::vector<bool> delays = Delays_Small_Writes_To(port);
+    EXPECT_FALSE(delays.empty());
+    EXPECT_EQ(std::count(delays.begin(), delays.end(), true), 0);
     EXPECT_EQ(client.Get_Current_Dir(), "/");
     client.List_Dir();
     EXPECT_FALSE(Listing_Has_Folder(client.List_Result(), "RIDEV_2026_12_09_D0001"));
