@@ -2,10 +2,13 @@
 """Vistrel and Debian's Motion side by side on the same work: one live camera
 stream, served as MJPEG over loopback HTTP, read by each program in turn;
 motion detected five times a second and every picture with motion saved, with
-the date and time on it. Prints the CPU and peak memory of each program and
-their ratio.
+the date and time on it; then the same armed on a scene that never triggers
+(the calm case). Prints the CPU and peak memory of each program, their ratio,
+and Vistrel's CPU against the floor of its own work (the bare steps of its
+ticks at 5 Hz, from the tick benchmark of the same run) when given.
 
     bench/motion_compare.py build/vistrel [seconds] [width height fps]
+        [--floor-recording-us N] [--floor-calm-us N]
 
 The frames are made by a separate GStreamer process and handed out by a
 small relay in this script, so neither program pays for drawing them.
@@ -118,16 +121,19 @@ def count_pictures(folder):
     return sum(1 for _ in Path(folder).rglob("*.jpg"))
 
 
-def run_vistrel(program, relay, root, seconds, width, height, fps):
+def run_vistrel(program, relay, root, seconds, width, height, fps, calm=False):
+    root = root / ("vistrel-calm" if calm else "vistrel")
     data = root / "data" / "_data_Vistrel"
     data.mkdir(parents=True)
     pictures = root / "vistrel-pictures"
     # Armed for motion at launch, the default threshold, sampling every
-    # 200 ms, the stamp on, pictures at 640 x 480.
+    # 200 ms, the stamp on, pictures at 640 x 480. Calm: a threshold no
+    # measure reaches, so nothing is ever recorded.
+    threshold = "EDT_Seuil_Detect=101\r\n" if calm else ""
     (data / "datas.ini").write_bytes(
         f"[string]\r\nDED_Dest_Folder={pictures}\r\n"
         "[integer]\r\nRBT_Rec_Launch=2\r\nEDT_Timer_Refresh=200\r\nEDT_Delay_Avant_Rec=0\r\n"
-        "CKB_Add_Time_Date=1\r\nCBX_JPEG_Size=0\r\n".encode())
+        f"CKB_Add_Time_Date=1\r\nCBX_JPEG_Size=0\r\n{threshold}".encode())
     with Xvfb() as x:
         env = dict(os.environ, DISPLAY=x.display, HOME=str(root), XDG_DATA_HOME=str(root / "data"),
                    XDG_RUNTIME_DIR=str(root), VISTREL_WEB_BASE="http://127.0.0.1:9",
@@ -138,7 +144,9 @@ def run_vistrel(program, relay, root, seconds, width, height, fps):
     return result, count_pictures(pictures)
 
 
-def run_motion(relay, root, seconds, width, height):
+def run_motion(relay, root, seconds, width, height, calm=False):
+    root = root / ("motion-calm" if calm else "motion")
+    root.mkdir()
     pictures = root / "motion-pictures"
     pictures.mkdir()
     config = root / "motion.conf"
@@ -150,7 +158,8 @@ def run_motion(relay, root, seconds, width, height):
         "daemon off", "setup_mode off", "log_level 3", f"log_file {root / 'motion.log'}",
         f"target_dir {pictures}", f"netcam_url {relay.url()}",
         f"width {width}", f"height {height}", "framerate 5",
-        "threshold 300", "event_gap 60", "pre_capture 0", "post_capture 0",
+        # Calm: more changed pixels than the frame has, so nothing triggers.
+        f"threshold {int(width) * int(height) + 1 if calm else 300}", "event_gap 60", "pre_capture 0", "post_capture 0",
         "picture_output on", "picture_type jpeg", "picture_quality 80",
         "movie_output off", "stream_port 0", "webcontrol_port 0",
         f"pid_file {root / 'motion.pid'}", ""]))
@@ -167,24 +176,50 @@ def report(name, result, pictures):
     return used / elapsed
 
 
+def take_option(args, name):
+    if name not in args:
+        return None
+    at = args.index(name)
+    value = float(args[at + 1])
+    del args[at:at + 2]
+    return value
+
+
+def compare(title, vistrel, motion, floor_us):
+    print(title)
+    ours = report("Vistrel", *vistrel)
+    theirs = report("Motion", *motion)
+    if theirs > 0:
+        print(f"Vistrel / Motion CPU: {ours / theirs:.2f} (goal: 0.50 or less)")
+    if floor_us:
+        # The floor's steps once per 200 ms tick.
+        floor = floor_us * 5 / 1e6
+        print(f"Vistrel / its floor ({floor_us:.0f} µs a tick at 5 Hz = {100 * floor:.2f} % "
+              f"of one core): {ours / floor:.2f} (goal: 1.50 or less)")
+    print(f"Vistrel peak memory: {vistrel[0][2]:.1f} MB (goal: 67 MB or less)")
+
+
 def main():
-    program = sys.argv[1]
-    seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 60
-    width, height, fps = (sys.argv[3:6] if len(sys.argv) > 5 else ("1280", "720", "30"))
+    args = sys.argv[1:]
+    floor_recording = take_option(args, "--floor-recording-us")
+    floor_calm = take_option(args, "--floor-calm-us")
+    program = args[0]
+    seconds = float(args[1]) if len(args) > 1 else 60
+    width, height, fps = (args[2:5] if len(args) > 4 else ("1280", "720", "30"))
     relay = MjpegRelay(width, height, fps)
     try:
         with tempfile.TemporaryDirectory(prefix="vistrel-vs-motion-") as tmp:
             root = Path(tmp)
             vistrel = run_vistrel(program, relay, root, seconds, width, height, fps)
             motion = run_motion(relay, root, seconds, width, height)
+            vistrel_calm = run_vistrel(program, relay, root, seconds, width, height, fps, calm=True)
+            motion_calm = run_motion(relay, root, seconds, width, height, calm=True)
     finally:
         relay.close()
-    print(f"source {width}x{height} at {fps} fps over loopback HTTP, detecting at 5 fps, "
-          f"saving pictures, {seconds:.0f} s each")
-    ours = report("Vistrel", *vistrel)
-    theirs = report("Motion", *motion)
-    if theirs > 0:
-        print(f"Vistrel / Motion CPU: {ours / theirs:.2f} (goal: 0.50 or less)")
+    print(f"source {width}x{height} at {fps} fps over loopback HTTP, {seconds:.0f} s each")
+    compare("Detecting at 5 fps, saving pictures:", vistrel, motion, floor_recording)
+    print()
+    compare("Armed, calm scene (nothing saved):", vistrel_calm, motion_calm, floor_calm)
 
 
 if __name__ == "__main__":

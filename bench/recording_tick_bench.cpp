@@ -6,6 +6,7 @@
 // camera's conversion writes a new one; the floor takes its frames the same
 // way. Taking a frame from GStreamer is timed by the capture benchmark.
 #include "capture/image_view.h"
+#include "capture/mjpeg_decoder.h"
 #include "capture/motion_measure.h"
 #include "recording/episode_file_count.h"
 #include "recording/recording_controller.h"
@@ -255,16 +256,12 @@ void BM_Step_Motion(benchmark::State& state) {
         benchmark::DoNotOptimize(Calc_Coef_Correl(View_Of(a), View_Of(b), false));
 }
 
-// The floor: the bare work of a recorded picture done the fastest way —
-// a table-driven stretch, libjpeg from a ready buffer, and the bytes written
-// to a new file in one folder.
-// The bare steps of a recording tick done the fastest way: the same camera
+// The bare steps of a recording tick done the fastest way: the camera's
 // frame, the stamp drawn with a ready font at a known place, the stretch by
 // fixed tables, libjpeg from a ready buffer, a plain write, the motion
 // measure. No settings, no window, no folder checks, no upload list.
-void Run_Floor(benchmark::State& state, bool stamp) {
+template <class Grab> void Run_Floor(benchmark::State& state, bool stamp, Grab grab) {
     Folder folder;
-    Ready_Camera camera;
     QImage out(640, 480, QImage::Format_RGB32);
     std::vector<int> columns(640), rows(480);
     for (int i = 0; i < 640; ++i)
@@ -278,7 +275,7 @@ void Run_Floor(benchmark::State& state, bool stamp) {
     QImage previous;
     int n = 0;
     for (auto _ : state) {
-        QImage frame = camera.Grab_Frame();
+        QImage frame = grab();
         if (stamp) {
             QPainter painter(&frame);
             painter.setFont(font);
@@ -304,16 +301,60 @@ void Run_Floor(benchmark::State& state, bool stamp) {
 }
 
 void BM_Floor(benchmark::State& state) {
-    Run_Floor(state, true);
+    Ready_Camera camera;
+    Run_Floor(state, true, [&] { return camera.Grab_Frame(); });
 }
 void BM_Floor_No_Stamp(benchmark::State& state) {
-    Run_Floor(state, false);
+    Ready_Camera camera;
+    Run_Floor(state, false, [&] { return camera.Grab_Frame(); });
+}
+
+// Two frames of the whole-program benchmark's own camera stream (the moving
+// ball of videotestsrc, 1280 x 720, JPEG of quality 85), taken in turn.
+class Recorded_Stream {
+public:
+    Recorded_Stream() {
+        for (const char* name : {"a_00.jpg", "a_01.jpg"}) {
+            std::ifstream in(std::filesystem::path(VISTREL_TEST_DATA_DIR) / "replay" / name,
+                             std::ios::binary);
+            frames_.emplace_back(std::istreambuf_iterator<char>(in),
+                                 std::istreambuf_iterator<char>());
+        }
+    }
+    QImage Decode_Next() {
+        const std::string& jpeg = frames_[next_++ % frames_.size()];
+        return Decode_Mjpeg(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size());
+    }
+
+private:
+    std::vector<std::string> frames_;
+    size_t next_ = 0;
+};
+
+// The floor of the whole program's work in bench/motion_compare.py, per
+// tick: the camera's frame decoded, then a recorded picture's bare steps.
+void BM_Floor_Program_Recording(benchmark::State& state) {
+    Recorded_Stream stream;
+    Run_Floor(state, true, [&] { return stream.Decode_Next(); });
+}
+
+// The same for the armed, calm case: the frame decoded and measured.
+void BM_Floor_Program_Calm(benchmark::State& state) {
+    Recorded_Stream stream;
+    QImage previous = stream.Decode_Next();
+    for (auto _ : state) {
+        QImage frame = stream.Decode_Next();
+        benchmark::DoNotOptimize(Calc_Coef_Correl(View_Of(frame), View_Of(previous), false));
+        previous = std::move(frame);
+    }
 }
 
 } // namespace
 
 BENCHMARK(BM_Floor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Floor_No_Stamp)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Floor_Program_Recording)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Floor_Program_Calm)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick_Recording)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick_Recording_Paced)->UseManualTime()->Iterations(20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick_Recording_No_Stamp)->Unit(benchmark::kMicrosecond);

@@ -88,7 +88,13 @@ def main():
     subprocess.run([sys.executable, str(cpu), str(build / "vistrel"), cpu_seconds], check=True)
     print()
     compare = Path(__file__).with_name("motion_compare.py")
-    subprocess.run([sys.executable, str(compare), str(build / "vistrel"), cpu_seconds], check=True)
+    floors = []
+    for option, name in (("--floor-recording-us", "BM_Floor_Program_Recording"),
+                         ("--floor-calm-us", "BM_Floor_Program_Calm")):
+        if name in times:
+            floors += [option, f"{statistics.median(times[name]):.1f}"]
+    subprocess.run([sys.executable, str(compare), str(build / "vistrel"), cpu_seconds] + floors,
+                   check=True)
 
 
 if __name__ == "__main__":

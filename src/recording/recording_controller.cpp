@@ -60,13 +60,44 @@ void Recording_Controller::TMR_Refresh_IMGTimer() {
     }
 }
 
+namespace {
+
+// The detection panel is red while a tick runs and lime once the tick has
+// seen motion. Nothing is drawn before the tick returns, so the panel is told
+// its colour once, at the end, whichever way the tick ends: red and then
+// lime in the same tick restyled it twice for nothing.
+class Detect_Colour_At_End {
+public:
+    explicit Detect_Colour_At_End(Recording_View& view) : view_(view) {}
+    ~Detect_Colour_At_End() {
+        try {
+            view_.Set_Detect_Colour(colour_);
+        } catch (...) {
+        }
+    }
+    Detect_Colour_At_End(const Detect_Colour_At_End&) = delete;
+    Detect_Colour_At_End& operator=(const Detect_Colour_At_End&) = delete;
+    void Motion_Seen() { colour_ = kColour_Lime; }
+
+private:
+    Recording_View& view_;
+    uint32_t colour_ = kColour_Red;
+};
+
+} // namespace
+
 void Recording_Controller::Run_Tick() {
     const uint32_t tick_start = clock_.Tick_Count();
-    view_.Set_Detect_Colour(kColour_Red);
+    Detect_Colour_At_End detect_colour(view_);
     const Working_Settings settings = view_.Read_Parameters();
 
     img_webcam_ = camera_.Grab_Frame();
-    view_.Show_Live(img_webcam_);
+    // A stamped picture shows the frame once stamped, before anything is
+    // drawn: showing it here as well would scale it for the view twice.
+    const bool recording = state_.Rec_Continuous || state_.Rec_Motion;
+    bool live_pending = recording && view_.Add_Time_Date();
+    if (!live_pending)
+        view_.Show_Live(img_webcam_);
 
     // A new continuous episode on the first tick that sees "Rec" pressed.
     if (state_.Rec_Continuous && !state_.New_Folder_R_Done) {
@@ -79,9 +110,16 @@ void Recording_Controller::Run_Tick() {
     if (settings.Use_FTP && wake_upload_)
         wake_upload_();
 
-    if (state_.Rec_Continuous || state_.Rec_Motion)
-        Record_Picture(settings);
-    else if (state_.Rec_Armed)
+    if (recording) {
+        try {
+            Record_Picture(settings, live_pending);
+        } catch (...) {
+            // Failed before the stamp: the frame shows as it came.
+            if (live_pending)
+                view_.Show_Live(img_webcam_);
+            throw;
+        }
+    } else if (state_.Rec_Armed)
         Show_Waiting();
     else
         Show_Stopped();
@@ -93,7 +131,8 @@ void Recording_Controller::Run_Tick() {
         Calc_Coef_Correl(View_Of(img_new_), View_Of(img_old_), view_.Sensitivity_Dark());
     view_.Show_Detection("Detection : " + Float_To_Str(0, 1, measure) + "%");
     view_.Set_Gauge(static_cast<int>(std::trunc(measure)));
-    Decide(measure, settings);
+    if (Decide(measure, settings))
+        detect_colour.Motion_Seen();
 
     // The episode counter advances in the tick that saw the motion; its first
     // picture is the next tick's.
@@ -109,7 +148,7 @@ void Recording_Controller::Run_Tick() {
         " Processing time : " + Int_To_Str(static_cast<int32_t>(elapsed), 0) + "ms");
 }
 
-void Recording_Controller::Record_Picture(const Working_Settings& settings) {
+void Recording_Controller::Record_Picture(const Working_Settings& settings, bool& live_pending) {
     ++state_.Num_Image;
     const Local_Date_Time now = clock_.Now();
     const Picture_Destination dest =
@@ -140,8 +179,10 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings) {
     // The stamp and the shifted strip show even when the file could not be
     // written.
     const auto show = [&] {
-        if (request.add_time_date)
+        if (live_pending) {
             view_.Show_Live(img_webcam_);
+            live_pending = false;
+        }
         view_.Show_Previews(previews_);
     };
     episode_files_.Before_Own_Write(dest.full_folder, dest.file_name + ".jpg");
@@ -188,21 +229,22 @@ bool Delay_Passed(uint32_t now, uint32_t since, int32_t delay_ms) {
 
 } // namespace
 
-void Recording_Controller::Decide(double measure, const Working_Settings& settings) {
+bool Recording_Controller::Decide(double measure, const Working_Settings& settings) {
     // A measure of exactly 0 stands both for "no difference" and for "no
     // measurement", so it changes nothing.
     if (!(measure > 0))
-        return;
+        return false;
     const uint32_t now = clock_.Tick_Count();
     if (measure > settings.Threshold) {
-        view_.Set_Detect_Colour(kColour_Lime);
         if (state_.Rec_Armed && Delay_Passed(now, state_.Tick_Armed, settings.Delay_Start_ms)) {
             state_.Rec_Motion = true;
             state_.Tick_Last_Motion = now;
         }
-    } else if (Delay_Passed(now, state_.Tick_Last_Motion, settings.Delay_Stop_ms)) {
-        state_.Rec_Motion = false;
+        return true;
     }
+    if (Delay_Passed(now, state_.Tick_Last_Motion, settings.Delay_Stop_ms))
+        state_.Rec_Motion = false;
+    return false;
 }
 
 void Recording_Controller::Update_FTP_Test_Button() {

@@ -90,10 +90,12 @@ public:
 
 private:
     void Run_Tick();
-    void Record_Picture(const Working_Settings& settings);
+    // Shows the stamped frame when `live_pending`, and clears it then.
+    void Record_Picture(const Working_Settings& settings, bool& live_pending);
     void Show_Waiting();
     void Show_Stopped();
-    void Decide(double measure, const Working_Settings& settings);
+    // Whether the measure showed motion (above the threshold).
+    bool Decide(double measure, const Working_Settings& settings);
     void Update_FTP_Test_Button();
 
     Recording_View& view_;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace vistrel {
 namespace {
@@ -85,6 +86,62 @@ TEST_F(Controller, NoFrameEndsTheTickAfterTheGrab) {
     EXPECT_EQ(wakes, 0);
     EXPECT_EQ(tick.State().Num_Folder_R, 0);
     EXPECT_TRUE(files.Snapshot().empty());
+}
+
+// Nothing is drawn while a tick runs: the window is told each thing once a
+// tick, as it is to look when the tick ends. The live picture is the frame as
+// recorded (stamped when the stamp is on), the detection panel red, or lime
+// after motion.
+TEST_F(Controller, EachTickTellsTheWindowOnceWhatItShowsAtItsEnd) {
+    struct Case {
+        const char* name;
+        bool recording;
+        bool stamp;
+        bool motion;
+        bool folder_writable;
+        bool live_stamped;
+        uint32_t colour;
+    };
+    const Case cases[] = {
+        {"stopped, calm", false, true, false, true, false, kColour_Red},
+        {"stopped, motion", false, true, true, true, false, kColour_Lime},
+        {"recording, stamp, motion", true, true, true, true, true, kColour_Lime},
+        {"recording, stamp, calm", true, true, false, true, true, kColour_Red},
+        {"recording, no stamp", true, false, true, true, false, kColour_Lime},
+        {"recording, stamp, picture not written", true, true, true, false, true, kColour_Red},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Temp_Dir folder;
+        test::Fake_View v;
+        v.settings = test::Recording_Settings(folder.Folder());
+        v.add_time_date = c.stamp;
+        Upload_List queue;
+        Recording_Controller t{v, camera, clock, queue, nullptr};
+        t.Set_Stamp_Dpi(96);
+        if (c.recording)
+            t.BTN_Start_Stop_RecClick();
+        camera.frames = {calm_a, c.motion ? moving : calm_b};
+        t.TMR_Refresh_IMGTimer();
+        if (!c.folder_writable) {
+            fs::remove_all(folder.Path());
+            std::ofstream(folder.Path().string()) << "in the way";
+        }
+        v.detect_colours.clear();
+        v.live_shown = 0;
+        clock.ticks += 200;
+        t.TMR_Refresh_IMGTimer();
+        EXPECT_EQ(v.live_shown, 1);
+        EXPECT_EQ(v.live.size(), moving.size());
+        const QImage& sent = c.motion ? moving : calm_b;
+        EXPECT_EQ(v.live != sent, c.live_stamped);
+        // Above the stamp the picture is the camera's.
+        EXPECT_EQ(v.live.copy(0, 0, 320, 200), sent.copy(0, 0, 320, 200));
+        // A failed write shows the failure; an ended tick leaves the panel red.
+        EXPECT_EQ(v.detect_colours,
+                  std::vector<uint32_t>{c.folder_writable ? c.colour : kColour_Red});
+        EXPECT_EQ(v.save_problem.empty(), c.folder_writable);
+    }
 }
 
 TEST_F(Controller, EachStartOfContinuousRecordingOpensOneNewRFolder) {

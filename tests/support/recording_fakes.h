@@ -49,6 +49,7 @@ public:
     int jpeg_size_index = 0;
 
     uint32_t detect_colour = 0;
+    std::vector<uint32_t> detect_colours; // every colour told, in order
     uint32_t rec_colour = kColour_White;
     std::string rec_caption;
     std::string preview_caption;
@@ -61,6 +62,7 @@ public:
     int read_parameters_calls = 0;
     bool ftp_test_enabled = true;
     QImage live;
+    int live_shown = 0;
     std::string save_problem;
     std::vector<std::string> save_problem_changes; // each new text, in order
 
@@ -71,8 +73,14 @@ public:
     bool Add_Time_Date() const override { return add_time_date; }
     bool Sensitivity_Dark() const override { return sensitivity_dark; }
     int Jpeg_Size_Index() const override { return jpeg_size_index; }
-    void Set_Detect_Colour(uint32_t colour) override { detect_colour = colour; }
-    void Show_Live(const QImage& frame) override { live = frame; }
+    void Set_Detect_Colour(uint32_t colour) override {
+        detect_colour = colour;
+        detect_colours.push_back(colour);
+    }
+    void Show_Live(const QImage& frame) override {
+        live = frame.copy(); // the tick goes on with its frame
+        ++live_shown;
+    }
     void Show_File_Name(const std::string& text) override { file_name = text; }
     void Show_Folder_Name(const std::string& text) override { folder_name = text; }
     uint32_t Rec_Colour() const override { return rec_colour; }

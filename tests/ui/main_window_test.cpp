@@ -544,6 +544,41 @@ private slots:
                         .contains("EDT_Seuil_Detect=77\r\n"));
     }
 
+    // The two coloured panels change colour up to twice a tick; however
+    // that is done, each must look exactly as a style sheet of its own with
+    // that background made it look.
+    void coloured_panels_look_as_their_own_style_sheet_made_them() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.show();
+        QLabel* rec = w.Form().PNL_Rec;
+        QWidget* detect = w.Form().PNL_Status_Detect;
+        const auto as_own_sheet = [](QWidget* panel, uint32_t colour) {
+            const QString before = panel->styleSheet();
+            panel->setStyleSheet(
+                QStringLiteral("#%1 { background-color: %2; }")
+                    .arg(panel->objectName(), QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF),
+                                                     int((colour >> 16) & 0xFF))
+                                                  .name()));
+            const QImage look = panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            panel->setStyleSheet(before);
+            return look;
+        };
+        for (const uint32_t colour :
+             {kColour_Lime, kColour_White, kColour_Red, kColour_Lime, uint32_t(0x00FFFF)}) {
+            w.Set_Rec_Panel(colour, "Waiting for motion detection ...");
+            const QImage rec_look = rec->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(rec_look, as_own_sheet(rec, colour));
+            w.Set_Detect_Colour(colour);
+            const QImage detect_look =
+                detect->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(detect_look, as_own_sheet(detect, colour));
+            // And after a change back, as the next tick makes it.
+            QCOMPARE(rec->grab().toImage().convertToFormat(QImage::Format_RGB32), rec_look);
+        }
+    }
+
     void ticks_show_the_camera_or_say_there_is_none() {
         Harness h;
         TF_Main& w = h.Create();
