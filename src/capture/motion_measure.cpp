@@ -165,6 +165,35 @@ Moments Paired_Series_Moments(const Frame_View& current, const Frame_View& previ
 
 } // namespace
 
+namespace {
+
+double Level_Of(const Moments& m, bool reduce_for_darkness) {
+    if (m.n < 1)
+        return 0.0;
+
+    // n * covariance and n * variances, exact.
+    const int64_t cov = m.n * m.sum_pc - m.sum_p * m.sum_c;
+    const int64_t var_p = m.n * m.sum_pp - m.sum_p * m.sum_p;
+    const int64_t var_c = m.n * m.sum_cc - m.sum_c * m.sum_c;
+    if (var_p == 0 || var_c == 0)
+        return 0.0;
+
+    const long double r =
+        static_cast<long double>(cov) /
+        (std::sqrt(static_cast<long double>(var_p)) * std::sqrt(static_cast<long double>(var_c)));
+    double v = (1.0 - static_cast<double>(r)) * kPercent;
+    v = v * kGain;
+    if (reduce_for_darkness && m.sum_p < kDarkness_Limit * m.n && m.sum_c < kDarkness_Limit * m.n)
+        v = v / kGain;
+    if (v < 0.0)
+        v = 0.0;
+    if (v > 100.0)
+        v = 100.0;
+    return v;
+}
+
+} // namespace
+
 double Calc_Coef_Correl(const Frame_View& current, const Frame_View& previous,
                         bool reduce_for_darkness) noexcept {
     try {
@@ -172,32 +201,33 @@ double Calc_Coef_Correl(const Frame_View& current, const Frame_View& previous,
                                current.width == previous.width && current.height == previous.height;
         const Moments m = same_size ? Same_Size_Moments(current, previous)
                                     : Paired_Series_Moments(current, previous);
-        if (m.n < 1)
-            return 0.0;
-
-        // n * covariance and n * variances, exact.
-        const int64_t cov = m.n * m.sum_pc - m.sum_p * m.sum_c;
-        const int64_t var_p = m.n * m.sum_pp - m.sum_p * m.sum_p;
-        const int64_t var_c = m.n * m.sum_cc - m.sum_c * m.sum_c;
-        if (var_p == 0 || var_c == 0)
-            return 0.0;
-
-        const long double r =
-            static_cast<long double>(cov) / (std::sqrt(static_cast<long double>(var_p)) *
-                                             std::sqrt(static_cast<long double>(var_c)));
-        double v = (1.0 - static_cast<double>(r)) * kPercent;
-        v = v * kGain;
-        if (reduce_for_darkness && m.sum_p < kDarkness_Limit * m.n &&
-            m.sum_c < kDarkness_Limit * m.n)
-            v = v / kGain;
-        if (v < 0.0)
-            v = 0.0;
-        if (v > 100.0)
-            v = 100.0;
-        return v;
+        return Level_Of(m, reduce_for_darkness);
     } catch (...) {
         return 0.0;
     }
+}
+
+Luma_Samples Sample_Luma(const Frame_View& frame) {
+    Luma_Samples samples;
+    if (frame.Empty())
+        return samples;
+    samples.width = frame.width;
+    samples.height = frame.height;
+    Build_Series(frame, samples.values);
+    return samples;
+}
+
+double Calc_Coef_Correl(const Luma_Samples& current, const Luma_Samples& previous,
+                        bool reduce_for_darkness) noexcept {
+    // Both series go down the columns of their grids: for frames of one size
+    // that pairs the same grid points as the frames' own measure, and the
+    // sums do not depend on the order; other sizes pair by position, as
+    // there.
+    Moments m;
+    if (current.values.size() == previous.values.size())
+        for (size_t i = 0; i < current.values.size(); ++i)
+            m.Add(previous.values[i], current.values[i]);
+    return Level_Of(m, reduce_for_darkness);
 }
 
 } // namespace vistrel

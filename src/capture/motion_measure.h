@@ -6,6 +6,7 @@
 #include "capture/frame_view.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace vistrel {
 
@@ -44,6 +45,22 @@ int32_t Luma(uint8_t r, uint8_t g, uint8_t b) noexcept;
 // `reduce_for_darkness` the level is divided by 5 when both frames have a mean
 // luma below 50. Never throws.
 double Calc_Coef_Correl(const Frame_View& current, const Frame_View& previous,
+                        bool reduce_for_darkness) noexcept;
+
+// The luma of a frame's grid points, down each column first, and the frame's
+// size: all the measure reads of a frame. A tick keeps this of the previous
+// frame instead of the frame itself.
+struct Luma_Samples {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<int32_t> values;
+};
+
+// Empty for a frame without pixels. Throws std::bad_alloc only.
+Luma_Samples Sample_Luma(const Frame_View& frame);
+
+// The same level as of the two frames the samples were taken from.
+double Calc_Coef_Correl(const Luma_Samples& current, const Luma_Samples& previous,
                         bool reduce_for_darkness) noexcept;
 
 } // namespace vistrel

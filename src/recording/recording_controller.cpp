@@ -124,11 +124,12 @@ void Recording_Controller::Run_Tick() {
     else
         Show_Stopped();
 
-    img_old_ = img_new_;
-    img_new_ = img_webcam_;
+    // Of the previous frame only what the measure reads is kept: holding the
+    // frame itself would keep a third camera frame alive during the grab.
+    luma_old_ = std::move(luma_new_);
+    luma_new_ = Sample_Luma(View_Of(img_webcam_));
 
-    const double measure =
-        Calc_Coef_Correl(View_Of(img_new_), View_Of(img_old_), view_.Sensitivity_Dark());
+    const double measure = Calc_Coef_Correl(luma_new_, luma_old_, view_.Sensitivity_Dark());
     view_.Show_Detection("Detection : " + Float_To_Str(0, 1, measure) + "%");
     view_.Set_Gauge(static_cast<int>(std::trunc(measure)));
     if (Decide(measure, settings))

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "capture/frame_source.h"
+#include "capture/motion_measure.h"
 #include "recording/clock.h"
 #include "recording/episode_file_count.h"
 #include "recording/recording_state.h"
@@ -106,8 +107,8 @@ private:
 
     Recording_State state_;
     QImage img_webcam_;
-    QImage img_new_;
-    QImage img_old_;
+    Luma_Samples luma_new_; // of the frames the last two ticks measured
+    Luma_Samples luma_old_;
     Preview_Strip previews_;
     Snapshot_Writer snapshots_;
     Episode_File_Count episode_files_;

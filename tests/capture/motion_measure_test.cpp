@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cmath>
 #include <set>
+#include <string>
 
 namespace vistrel {
 namespace {
@@ -311,6 +312,48 @@ TEST(MotionMeasure, OnlyGridPixelsMatter) {
             if ((x - g.x0) % g.step != 0 || (y - g.y0) % g.step != 0)
                 b.At(x, y) = Grey(255 - (x % 256));
     EXPECT_LT(Calc_Coef_Correl(a.View(), b.View(), false), 1e-9);
+}
+
+// The tick keeps only the previous frame's samples: the level from samples
+// must be the frames' own level, bit for bit, in every case of the tables
+// above and in the dark.
+TEST(MotionMeasure, SamplesKeptOfAFrameGiveExactlyTheFramesOwnLevel) {
+    const Test_Frame a = Texture(320, 240, 1);
+    Test_Frame b = a;
+    for (int y = 100; y < 140; ++y)
+        for (int x = 100; x < 160; ++x)
+            b.At(x, y) = Grey(255);
+    Test_Frame negative = a;
+    for (auto& p : negative.pixels)
+        p = 0x00FFFFFFu - p;
+    const auto [dark_current, dark_previous] = One_Pixel_Change(0, 60);
+    const Sampling_Grid g = Grid_For(240, 320);
+    Test_Frame portrait = Texture(240, 320, 3);
+    portrait.At(g.x0, g.y0) = Grey(7);
+    struct Case {
+        const char* what;
+        Test_Frame current, previous;
+    };
+    const Case cases[] = {
+        {"a small change", b, a},
+        {"no change", a, a},
+        {"negative", negative, a},
+        {"dark", dark_current, dark_previous},
+        {"first tick", a, Test_Frame()},
+        {"other sample count", a, Texture(160, 120)},
+        {"other shape, same count", a, portrait},
+        {"no deviation", a, Test_Frame(320, 240, Grey(128))},
+        {"1280 x 720", Texture(1280, 720, 4), Texture(1280, 720, 5)},
+    };
+    for (const Case& c : cases)
+        for (const bool dark : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (dark ? ", dark rule" : ""));
+            const double kept = Calc_Coef_Correl(Sample_Luma(c.current.View()),
+                                                 Sample_Luma(c.previous.View()), dark);
+            EXPECT_EQ(kept, Calc_Coef_Correl(c.current.View(), c.previous.View(), dark));
+        }
+    EXPECT_TRUE(Sample_Luma(Test_Frame().View()).values.empty());
+    EXPECT_EQ(Sample_Luma(a.View()).values.size(), size_t(Grid_For(320, 240).Samples()));
 }
 
 } // namespace
