@@ -98,6 +98,44 @@ TEST(StretchNearest, LargeFrameIsSqueezedWholePickingSourcePixels) {
     }
 }
 
+// Pixel (x, y) of the stretch is source pixel (x * W / w, y * H / h), in
+// integers, for every size pair: ratios that divide and ratios that do not,
+// enlarging, the same size, and sources of other pixel formats.
+TEST(StretchNearest, EveryPixelIsTheSourcePixelOfItsIndexFormula) {
+    struct Case {
+        QSize from, to;
+        QImage::Format format;
+    };
+    const Case cases[] = {
+        {{1280, 720}, {640, 480}, QImage::Format_RGB32},
+        {{1280, 720}, {320, 240}, QImage::Format_RGB32},
+        {{1280, 720}, {560, 314}, QImage::Format_RGB32},
+        {{640, 480}, {640, 480}, QImage::Format_RGB32},
+        {{640, 480}, {40, 30}, QImage::Format_RGB32},
+        {{1920, 1080}, {160, 120}, QImage::Format_RGB32},
+        {{1280, 720}, {640, 480}, QImage::Format_RGB888},
+        {{100, 75}, {640, 480}, QImage::Format_RGB32},
+        {{641, 481}, {640, 480}, QImage::Format_RGB32},
+        {{1, 1}, {80, 60}, QImage::Format_RGB32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.from.width()) + "x" + std::to_string(c.from.height()) +
+                     " to " + std::to_string(c.to.width()) + "x" + std::to_string(c.to.height()));
+        const QImage src =
+            Noise_Image(c.from.width(), c.from.height(), 3).convertToFormat(c.format);
+        const QImage rgb = src.convertToFormat(QImage::Format_RGB32);
+        const QImage out = Stretch_Nearest(src, c.to);
+        ASSERT_EQ(out.size(), c.to);
+        int wrong = 0;
+        for (int y = 0; y < c.to.height(); ++y)
+            for (int x = 0; x < c.to.width(); ++x)
+                wrong +=
+                    out.pixel(x, y) != rgb.pixel(int(int64_t{x} * c.from.width() / c.to.width()),
+                                                 int(int64_t{y} * c.from.height() / c.to.height()));
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
 TEST(StretchNearest, ReusesItsBufferOnlyWhenNobodyElseHoldsIt) {
     const QImage src = Noise_Image(320, 240, 6);
     QImage out;
