@@ -144,6 +144,42 @@ TEST_F(Controller, EachTickTellsTheWindowOnceWhatItShowsAtItsEnd) {
     }
 }
 
+// A camera that notes, at each grab, whether anybody still holds the frame
+// it handed out before.
+class Watching_Camera : public Frame_Source {
+public:
+    std::vector<bool> last_still_held;
+    void Open_Capture() noexcept override {}
+    void Close_Capture() noexcept override {}
+    QImage Grab_Frame() override {
+        if (!last_.isNull())
+            last_still_held.push_back(!last_.isDetached());
+        last_ = test::Texture(int(last_still_held.size() % 3));
+        return last_;
+    }
+
+private:
+    QImage last_;
+};
+
+// Two camera frames alive at once would add a frame's size to the peak
+// memory, whatever the tick does with them.
+TEST_F(Controller, TheLastFrameIsLetGoBeforeTheNextIsTaken) {
+    for (const bool recording : {false, true}) {
+        SCOPED_TRACE(recording ? "recording" : "stopped");
+        Watching_Camera watching;
+        Recording_Controller t{view, watching, clock, files, nullptr};
+        if (recording)
+            t.BTN_Start_Stop_RecClick();
+        view.add_time_date = recording;
+        for (int i = 0; i < 4; ++i) {
+            clock.ticks += 200;
+            t.TMR_Refresh_IMGTimer();
+        }
+        EXPECT_EQ(watching.last_still_held, std::vector<bool>(3, false));
+    }
+}
+
 TEST_F(Controller, EachStartOfContinuousRecordingOpensOneNewRFolder) {
     tick.State().Num_Folder_R = 4; // as found on disk at start-up
     Tick(calm_a);
