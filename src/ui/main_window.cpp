@@ -6,6 +6,7 @@
 #include "settings/autostart_entry.h"
 #include "settings/data_folder.h"
 #include "settings/ini_store.h"
+#include "ui/cached_background.h"
 #include "ui/folder_edit.h"
 #include "ui/storage_dialog.h"
 #include "ui/taskbar_entry.h"
@@ -139,8 +140,11 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     Connect_Controls();
     // After the status bar panels exist, so that they take the form's font.
     QFile style(QStringLiteral(":/vistrel/vistrel.qss"));
-    if (style.open(QIODevice::ReadOnly))
+    if (style.open(QIODevice::ReadOnly)) {
         setStyleSheet(QString::fromUtf8(style.readAll()));
+        // The backdrop's gradient is opaque and the same at every tick.
+        backdrop_ = new Cached_Background(ui_->PNL_Global);
+    }
 
     // Created disabled; the first activation starts it.
     TMR_Refresh_IMG.setInterval(100);

@@ -92,6 +92,8 @@ struct Main_Window_Services {
     static Main_Window_Services Standard(std::unique_ptr<Frame_Source> camera);
 };
 
+class Cached_Background;
+
 class TF_Main : public QMainWindow, public Recording_View {
     Q_OBJECT
 
@@ -109,6 +111,8 @@ public:
     Working_Settings Working() const;
 
     Ui::F_Main& Form() { return *ui_; }
+    // Paints the window's backdrop from a picture; null without the look.
+    Cached_Background* Backdrop() { return backdrop_; }
     Recording_Controller& Controller() { return controller_; }
     Upload_List& Files() { return files_; }
     QTimer& Sampling_Timer() { return TMR_Refresh_IMG; }
@@ -228,6 +232,7 @@ private:
     void Update_Keeper();
 
     std::unique_ptr<Ui::F_Main> ui_;
+    Cached_Background* backdrop_ = nullptr; // owned by the backdrop widget
     Main_Window_Services services_;
     std::string data_folder_;
     Camera_Switch camera_;

@@ -3,6 +3,7 @@
 // with a scripted camera and clock.
 #include "settings/ini_store.h"
 #include "support/window_harness.h"
+#include "ui/cached_background.h"
 #include "ui/folder_edit.h"
 #include "ui/main_window.h"
 #include "ui/storage_dialog.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -577,6 +579,40 @@ private slots:
             // And after a change back, as the next tick makes it.
             QCOMPARE(rec->grab().toImage().convertToFormat(QImage::Format_RGB32), rec_look);
         }
+    }
+
+    // The backdrop is painted from a picture of it made once; the window
+    // must look exactly as when Qt paints the gradient itself, in every
+    // part Qt would paint again, and nowhere left unpainted.
+    void backdrop_from_its_picture_looks_as_qt_paints_it() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.show();
+        QVERIFY(w.Backdrop() != nullptr);
+        QImage frame(1280, 720, QImage::Format_RGB32);
+        for (int y = 0; y < 720; ++y)
+            for (int x = 0; x < 1280; ++x)
+                frame.setPixel(x, y, qRgb(x % 256, y % 256, (x + y) % 256));
+        h.camera->frames.push_back(frame);
+        w.TMR_Refresh_IMGTimer();
+        w.Set_Rec_Panel(kColour_Lime, "Waiting for motion detection ...");
+        const auto look = [&](QWidget* part) {
+            // Unpainted pixels would keep this colour.
+            QImage image(part->size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(QColor(255, 0, 255));
+            QPainter painter(&image);
+            part->render(&painter);
+            painter.end();
+            return image.convertToFormat(QImage::Format_RGB32);
+        };
+        QWidget* const parts[] = {&w, w.Form().PNL_Global, w.Form().IMG_WebCam, w.Form().PNL_Rec};
+        std::vector<QImage> cached;
+        for (QWidget* part : parts)
+            cached.push_back(look(part));
+        w.Backdrop()->Stop();
+        for (size_t i = 0; i < std::size(parts); ++i)
+            QCOMPARE(cached[i], look(parts[i]));
     }
 
     void ticks_show_the_camera_or_say_there_is_none() {

@@ -1,0 +1,55 @@
+#include "ui/cached_background.h"
+
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+#include <QWidget>
+
+namespace vistrel {
+
+Cached_Background::Cached_Background(QWidget* widget) : QObject(widget), widget_(widget) {
+    widget_->setAttribute(Qt::WA_OpaquePaintEvent);
+    widget_->installEventFilter(this);
+}
+
+void Cached_Background::Stop() {
+    widget_->removeEventFilter(this);
+    widget_->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    picture_ = QImage();
+    widget_->update();
+}
+
+bool Cached_Background::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != widget_)
+        return false;
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::StyleChange:
+    case QEvent::PaletteChange:
+        picture_ = QImage();
+        break;
+    case QEvent::Paint: {
+        if (picture_.size() != widget_->size()) {
+            // Drawn as Qt draws a styled background, once.
+            picture_ = QImage(widget_->size(), QImage::Format_RGB32);
+            picture_.fill(Qt::black);
+            QPainter painter(&picture_);
+            QStyleOption option;
+            option.initFrom(widget_);
+            widget_->style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, widget_);
+        }
+        QPainter painter(widget_);
+        const auto* paint = static_cast<QPaintEvent*>(event);
+        for (const QRect& r : paint->region())
+            painter.drawImage(r.topLeft(), picture_, r);
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
+} // namespace vistrel
