@@ -228,6 +228,7 @@ void TF_Main::Build_Status_Bar() {
         status_panels_[i] = panel;
     }
     Set_Panel_Colour(ui_->PNL_Status_Detect, detect_colour_);
+    shown_detect_colour_ = detect_colour_;
 }
 
 void TF_Main::Connect_Controls() {
@@ -512,10 +513,24 @@ void TF_Main::Set_Panel_Colour(QWidget* panel, uint32_t colour) {
 }
 
 void TF_Main::Set_Detect_Colour(uint32_t colour) {
-    if (colour == detect_colour_)
-        return;
     detect_colour_ = colour;
-    Set_Panel_Colour(ui_->PNL_Status_Detect, colour);
+    Show_Panel_Colours();
+}
+
+void TF_Main::Show_Panel_Colours() {
+    // Nobody sees the panels of a window in the tray or minimized, and the
+    // armed indicator blinks at every tick: their colours are painted when
+    // the window shows again.
+    if (!isVisible() || isMinimized())
+        return;
+    if (shown_detect_colour_ != detect_colour_) {
+        shown_detect_colour_ = detect_colour_;
+        Set_Panel_Colour(ui_->PNL_Status_Detect, detect_colour_);
+    }
+    if (shown_rec_colour_ != rec_colour_) {
+        shown_rec_colour_ = rec_colour_;
+        Set_Panel_Colour(ui_->PNL_Rec, rec_colour_);
+    }
 }
 
 void TF_Main::Show_Live(const QImage& frame) {
@@ -540,10 +555,8 @@ void TF_Main::Show_Folder_Name(const std::string& text) {
 
 void TF_Main::Set_Rec_Panel(uint32_t colour, const std::string& caption) {
     ui_->PNL_Rec->setText(QString::fromStdString(caption));
-    if (colour == rec_colour_)
-        return;
     rec_colour_ = colour;
-    Set_Panel_Colour(ui_->PNL_Rec, colour);
+    Show_Panel_Colours();
 }
 
 void TF_Main::Set_Preview_Caption(const std::string& caption) {
@@ -646,6 +659,7 @@ void TF_Main::showEvent(QShowEvent* e) {
         Restore_Placement();
     }
     QMainWindow::showEvent(e);
+    Show_Panel_Colours();
 }
 
 void TF_Main::closeEvent(QCloseEvent* e) {
@@ -672,6 +686,8 @@ void TF_Main::changeEvent(QEvent* e) {
     if (e->type() == QEvent::WindowStateChange && isMinimized())
         AEV_AppliMinimize();
     QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange)
+        Show_Panel_Colours();
 }
 
 void TF_Main::Restore_Placement() {

@@ -210,6 +210,7 @@ private:
     bool Tray_Icon_Shown() const;
     void Save_Placement();
     void Set_Panel_Colour(QWidget* panel, uint32_t colour);
+    void Show_Panel_Colours();
     void Show_Picture_Menu(const QPoint& at);
     void Use_Camera(const std::string& description);
     void Continue_Update_Check(const std::optional<std::string>& body);
@@ -253,6 +254,9 @@ private:
     std::array<QLabel*, 4> status_panels_{};
     uint32_t rec_colour_ = 16777215;
     uint32_t detect_colour_ = 255;
+    // What the two panels show; they catch up when the window is seen.
+    uint32_t shown_rec_colour_ = 16777215;
+    uint32_t shown_detect_colour_ = 0;
     std::array<qint64, 7> preview_keys_{};
     bool has_shown_frame_ = false;
 

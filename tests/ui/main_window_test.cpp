@@ -581,6 +581,40 @@ private slots:
         }
     }
 
+    // In the tray nobody sees the panels: their colours wait for the
+    // window, while the recording logic still reads the colour it set.
+    void panel_colours_wait_until_the_window_is_seen() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.show();
+        QLabel* rec = w.Form().PNL_Rec;
+        QWidget* detect = w.Form().PNL_Status_Detect;
+        w.Set_Rec_Panel(kColour_Lime, "Waiting for motion detection ...");
+        w.Set_Detect_Colour(kColour_Lime);
+        QCOMPARE(rec->property("panelColour").toString(), QString("#00ff00"));
+        const QString sheet = rec->styleSheet();
+        w.hide();
+        for (const uint32_t colour : {kColour_White, kColour_Lime, kColour_White}) {
+            w.Set_Rec_Panel(colour, "Waiting for motion detection ...");
+            w.Set_Detect_Colour(kColour_Red);
+            QCOMPARE(w.Rec_Colour(), colour);
+        }
+        QCOMPARE(rec->property("panelColour").toString(), QString("#00ff00"));
+        QCOMPARE(detect->property("panelColour").toString(), QString("#00ff00"));
+        QCOMPARE(rec->styleSheet(), sheet);
+        w.show();
+        QCOMPARE(rec->property("panelColour").toString(), QString("#ffffff"));
+        QCOMPARE(detect->property("panelColour").toString(), QString("#ff0000"));
+        // Minimized is unseen too; coming back paints the colour of now.
+        w.showMinimized();
+        w.Set_Rec_Panel(kColour_Red, "Recording in progress ...");
+        if (w.isMinimized())
+            QCOMPARE(rec->property("panelColour").toString(), QString("#ffffff"));
+        w.showNormal();
+        QCOMPARE(rec->property("panelColour").toString(), QString("#ff0000"));
+    }
+
     // The backdrop is painted from a picture of it made once; the window
     // must look exactly as when Qt paints the gradient itself, in every
     // part Qt would paint again, and nowhere left unpainted.
