@@ -46,6 +46,13 @@ void Stretch_Nearest_Into(const QImage& frame, QSize size, QImage& out);
 // live view.
 QImage Scale_For_Display(const QImage& frame, QSize box);
 
+// The image at half its size, smoothed exactly as QImage::scaled smooths it,
+// on the calling thread.
+QImage Halve_Smoothly(const QImage& image);
+
+// Halve_Smoothly(Stretch_Nearest(frame, target * 2)) in one pass.
+QImage Pick_And_Halve(const QImage& frame, QSize target);
+
 // Baseline JPEG of the picture at the given quality, libjpeg's defaults
 // otherwise. Throws std::runtime_error when the encoder fails.
 std::string Encode_Jpeg(const QImage& picture, int quality = kJpeg_Quality);

@@ -136,6 +136,61 @@ TEST(StretchNearest, EveryPixelIsTheSourcePixelOfItsIndexFormula) {
     }
 }
 
+// The halving done here must give Qt's own smooth pixels exactly: noise,
+// the brightest and darkest pixels (the sums' limits), sizes above and below
+// the size Qt splits across threads, odd sizes (left to Qt).
+TEST(HalveSmoothly, GivesExactlyQtsSmoothHalving) {
+    const auto white = [](int w, int h) {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        for (int x = 0; x < w; x += 3)
+            image.setPixel(x, 0, qRgb(0, 0, 0));
+        return image;
+    };
+    struct Case {
+        QSize size;
+        bool noise;
+    };
+    for (const Case c : {Case{{560, 314}, true}, Case{{1280, 720}, true}, Case{{200, 100}, true},
+                         Case{{2, 2}, true}, Case{{561, 314}, true}, Case{{560, 315}, true},
+                         Case{{560, 314}, false}, Case{{64, 2}, false}}) {
+        const QSize size = c.size;
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()) +
+                     (c.noise ? " noise" : " white"));
+        const QImage image = c.noise ? Noise_Image(size.width(), size.height(), 11)
+                                     : white(size.width(), size.height());
+        const QImage expected =
+            image.scaled(size / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage halved = Halve_Smoothly(image);
+        ASSERT_EQ(halved.size(), expected.size());
+        EXPECT_EQ(halved.convertToFormat(QImage::Format_RGB32),
+                  expected.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+// The live view's one pass must give what its two steps gave: pixels picked
+// to twice the view, then Qt's smooth halving.
+TEST(PickAndHalve, GivesThePickedPicturesSmoothHalfExactly) {
+    struct Case {
+        QSize frame, target;
+        QImage::Format format;
+    };
+    for (const Case& c : {Case{{1280, 720}, {280, 157}, QImage::Format_RGB32},
+                          Case{{1920, 1080}, {280, 157}, QImage::Format_RGB32},
+                          Case{{1280, 960}, {280, 210}, QImage::Format_RGB32},
+                          Case{{2000, 100}, {280, 14}, QImage::Format_RGB32},
+                          Case{{1280, 720}, {280, 157}, QImage::Format_RGB888}}) {
+        SCOPED_TRACE(std::to_string(c.frame.width()) + "x" + std::to_string(c.frame.height()));
+        const QImage frame =
+            Noise_Image(c.frame.width(), c.frame.height(), 5).convertToFormat(c.format);
+        const QImage expected =
+            Stretch_Nearest(frame, c.target * 2)
+                .scaled(c.target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        EXPECT_EQ(Pick_And_Halve(frame, c.target).convertToFormat(QImage::Format_RGB32),
+                  expected.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
 TEST(StretchNearest, ReusesItsBufferOnlyWhenNobodyElseHoldsIt) {
     const QImage src = Noise_Image(320, 240, 6);
     QImage out;
