@@ -7,6 +7,8 @@
 #include <QStyleOption>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace vistrel {
 
 Cached_Background::Cached_Background(QWidget* widget) : QObject(widget), widget_(widget) {
@@ -42,8 +44,14 @@ bool Cached_Background::eventFilter(QObject* watched, QEvent* event) {
         }
         QPainter painter(widget_);
         const auto* paint = static_cast<QPaintEvent*>(event);
+        // Qt hands a copy of more than 96 rows to its thread pool in pieces;
+        // bands of fewer rows are copied here, without waking it.
+        constexpr int kBand = 64;
         for (const QRect& r : paint->region())
-            painter.drawImage(r.topLeft(), picture_, r);
+            for (int top = r.top(); top <= r.bottom(); top += kBand) {
+                const QRect band(r.left(), top, r.width(), std::min(kBand, r.bottom() + 1 - top));
+                painter.drawImage(band.topLeft(), picture_, band);
+            }
         break;
     }
     default:
