@@ -479,8 +479,11 @@ void FTP_Client::Secure_Control(const std::shared_ptr<Tcp_Socket>& control) {
     // Nothing, not even the user name, goes to a server we cannot be sure of.
     const std::string pinned = Pinned_Certificate ? Pinned_Certificate(Host, Port) : std::string();
     const Certificate_Problem problem = Judge_Certificate(secured->Peer(), pinned);
-    if (problem != Certificate_Problem::None)
+    if (problem != Certificate_Problem::None) {
+        // Not even a QUIT: the connection is cut without a word.
+        Cut_Control(*secured, true);
         throw Certificate_Error(problem, secured->Peer(), Host, Port);
+    }
     tls_context_ = std::move(context);
     tls_sessions_ = std::move(sessions);
     server_fingerprint_ = secured->Peer().Certificate.Fingerprint;

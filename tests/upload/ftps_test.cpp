@@ -249,6 +249,11 @@ TEST(Ftps_Refusals, Nothing_Goes_To_A_Server_That_Cannot_Be_Trusted_And_The_Pict
         EXPECT_TRUE(server.Wait_Until_Closed(std::chrono::seconds(5)));
         EXPECT_FALSE(Sent_Credentials(server.Commands()))
             << testing::PrintToString(server.Commands());
+        // Not even a QUIT goes to a server that could not be trusted.
+        if (c.certificate != nullptr) {
+            EXPECT_EQ(server.Commands().back(), "AUTH TLS")
+                << testing::PrintToString(server.Commands());
+        }
         EXPECT_TRUE(server.Mismatches().empty()) << testing::PrintToString(server.Mismatches());
     }
 }
