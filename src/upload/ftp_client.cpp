@@ -562,8 +562,10 @@ void FTP_Client::Close_Control(bool owner) noexcept {
     }
     Status(Ftp_Status::hsDisconnecting, "Disconnecting.");
     // Nobody listens on a connection still being set up, or one the server
-    // closed.
-    if (control->Established() && !control->Peer_Closed()) {
+    // closed. A TLS connection takes no QUIT from here while another thread's
+    // operation may be reading it: TLS cannot write beside a reader.
+    if (control->Established() && !control->Peer_Closed() &&
+        (owner || control->Sends_Beside_Reader())) {
         try {
             control->Send_All("QUIT\r\n", After(kGrace));
             // A blocked operation reads this connection itself; it is about to

@@ -342,6 +342,58 @@ TEST(Ftps_Close, Closing_During_A_Handshake_That_Never_Ends_Returns_At_Once) {
     EXPECT_TRUE(failed);
 }
 
+// A store over TLS whose server hangs as the transfer begins: each way of
+// closing from another thread ends it at once, and no thread is left in TLS.
+TEST(Ftps_Close, Closing_From_Another_Thread_Cuts_A_Hung_Encrypted_Store_At_Once) {
+    const Trust_Store trust;
+    const test::Temp_Dir local;
+    local.Write("big.jpg", std::string(8 << 20, 'x'));
+    const std::string picture = local.File("big.jpg");
+    const std::pair<const char*, std::function<void(FTP_Client&)>> closes[] = {
+        {"abort", [](FTP_Client& c) { c.Abort_Transfer(); }},
+        {"disconnect", [](FTP_Client& c) { c.Disconnect(); }},
+        {"the close step",
+         [](FTP_Client& c) {
+             c.Abort_Transfer();
+             c.Disconnect();
+             c.Close_For_Good();
+         }},
+    };
+    for (const auto& [name, close] : closes) {
+        SCOPED_TRACE(name);
+        test::Pyftpdlib_Server server({}, trust.Server_File());
+        FTP_Client client;
+        client.Set_Server("ftps://localhost:" + std::to_string(server.Port()));
+        client.Set_Credentials(test::Pyftpdlib_Server::kUser, test::Pyftpdlib_Server::kPassword);
+        client.Read_Timeout = client.Stall_Timeout = std::chrono::seconds(30);
+        std::atomic<bool> paused{false};
+        client.OnStatus = [&](Ftp_Status, const std::string& text) {
+            if (text.starts_with("Transferring") && !paused.exchange(true))
+                server.Pause();
+        };
+        client.Connect();
+        client.Login();
+        std::atomic<bool> failed{false};
+        std::thread storing([&] {
+            try {
+                client.Put_File(picture, "big.jpg", false);
+            } catch (const FTP_Error&) {
+                failed = true;
+            }
+        });
+        while (!paused)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto closing = Steady_Clock::now();
+        close(client);
+        storing.join();
+        EXPECT_LT(Steady_Clock::now() - closing, std::chrono::seconds(2));
+        EXPECT_TRUE(failed);
+        EXPECT_FALSE(client.Is_Connected());
+        server.Resume();
+    }
+}
+
 // ---- The verdict and the pins file ---------------------------------------
 
 TEST(Judge_Certificate, Dates_First_Then_The_System_Then_The_Pin) {
