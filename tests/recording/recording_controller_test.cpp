@@ -165,18 +165,25 @@ private:
 // Two camera frames alive at once would add a frame's size to the peak
 // memory, whatever the tick does with them.
 TEST_F(Controller, TheLastFrameIsLetGoBeforeTheNextIsTaken) {
+    // As the window: the frame is drawn, not kept.
+    struct Drawing_View : test::Fake_View {
+        void Show_Live(const QImage&) override { ++live_shown; }
+    };
     for (const bool recording : {false, true}) {
         SCOPED_TRACE(recording ? "recording" : "stopped");
+        Drawing_View drawing;
+        drawing.settings = view.settings;
+        drawing.add_time_date = recording;
         Watching_Camera watching;
-        Recording_Controller t{view, watching, clock, files, nullptr};
+        Recording_Controller t{drawing, watching, clock, files, nullptr};
         if (recording)
             t.BTN_Start_Stop_RecClick();
-        view.add_time_date = recording;
         for (int i = 0; i < 4; ++i) {
             clock.ticks += 200;
             t.TMR_Refresh_IMGTimer();
         }
         EXPECT_EQ(watching.last_still_held, std::vector<bool>(3, false));
+        EXPECT_EQ(drawing.live_shown, 4);
     }
 }
 

@@ -78,7 +78,7 @@ public:
         detect_colours.push_back(colour);
     }
     void Show_Live(const QImage& frame) override {
-        live = frame.copy(); // the tick goes on with its frame
+        live = frame;
         ++live_shown;
     }
     void Show_File_Name(const std::string& text) override { file_name = text; }
