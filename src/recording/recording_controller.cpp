@@ -129,8 +129,9 @@ void Recording_Controller::Run_Tick() {
 
     // Of the previous frame only what the measure reads is kept: holding the
     // frame itself would keep a third camera frame alive during the grab.
+    Luma_Samples luma = Sample_Luma(View_Of(img_webcam_));
     luma_old_ = std::move(luma_new_);
-    luma_new_ = Sample_Luma(View_Of(img_webcam_));
+    luma_new_ = std::move(luma);
 
     const double measure = Calc_Coef_Correl(luma_new_, luma_old_, view_.Sensitivity_Dark());
     view_.Show_Detection("Detection : " + Float_To_Str(0, 1, measure) + "%");

@@ -73,7 +73,8 @@ public:
 
     Recording_State& State() { return state_; }
     const Recording_State& State() const { return state_; }
-    // The last frame as the motion measure compares it: without the stamp.
+    // The frame of the last tick, as the motion measure sampled it: without
+    // the stamp. Null after a tick whose grab failed.
     const QImage& Live_Frame() const { return img_webcam_; }
     const Preview_Strip& Previews() const { return previews_; }
 

@@ -33,17 +33,26 @@ bool Cached_Background::eventFilter(QObject* watched, QEvent* event) {
         picture_ = QImage();
         break;
     case QEvent::Paint: {
+        const auto* paint = static_cast<QPaintEvent*>(event);
+        QPainter painter(widget_);
+        QStyleOption option;
+        option.initFrom(widget_);
+        // On a scaled screen the gradient is drawn as Qt draws it, at the
+        // screen's own resolution: a picture would have to be made at that
+        // resolution and copied at fractions of a pixel.
+        if (widget_->devicePixelRatioF() != 1.0) {
+            picture_ = QImage();
+            painter.setClipRegion(paint->region());
+            widget_->style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, widget_);
+            break;
+        }
         if (picture_.size() != widget_->size()) {
             // Drawn as Qt draws a styled background, once.
             picture_ = QImage(widget_->size(), QImage::Format_RGB32);
             picture_.fill(Qt::black);
-            QPainter painter(&picture_);
-            QStyleOption option;
-            option.initFrom(widget_);
-            widget_->style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, widget_);
+            QPainter picture_painter(&picture_);
+            widget_->style()->drawPrimitive(QStyle::PE_Widget, &option, &picture_painter, widget_);
         }
-        QPainter painter(widget_);
-        const auto* paint = static_cast<QPaintEvent*>(event);
         // Qt hands a copy of more than 96 rows to its thread pool in pieces;
         // bands of fewer rows are copied here, without waking it.
         constexpr int kBand = 64;

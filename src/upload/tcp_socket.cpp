@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace vistrel {
@@ -187,9 +188,10 @@ bool Tcp_Socket::Peer_Closed() const {
 
 void Tcp_Socket::Send_Without_Delay() {
     const int on = 1;
-    if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
-        throw Socket_Error(std::string("cannot send small writes at once: ") +
-                           std::strerror(errno));
+    if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
+        const std::error_code error(errno, std::generic_category());
+        throw Socket_Error("cannot send small writes at once: " + error.message());
+    }
 }
 
 void Tcp_Socket::Shutdown() noexcept {

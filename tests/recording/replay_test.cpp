@@ -5,7 +5,7 @@
 // shown pixel as they were.
 //
 // To record the figures again (only when a change of output is intended):
-//   VISTREL_REPLAY_RECORD=1 build/tests/vistrel_unit_tests --gtest_filter='Replay.*'
+//   VISTREL_REPLAY_RECORD=1 build/tests/vistrel_replay_tests
 #include "capture/gst_sample_converter.h"
 #include "recording/recording_controller.h"
 #include "recording/snapshot.h"
