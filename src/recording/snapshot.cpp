@@ -218,14 +218,20 @@ QImage Scale_For_Display(const QImage& frame, QSize box) {
     return frame.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-QImage Pick_And_Halve(const QImage& frame, QSize target) {
-    if (frame.format() != QImage::Format_RGB32)
-        return Halve_Smoothly(Stretch_Nearest(frame, target * 2));
+QImage Pick_And_Halve(const QImage& given, QSize target) {
+    const QImage frame = given.format() == QImage::Format_RGB32
+                             ? given
+                             : given.convertToFormat(QImage::Format_RGB32);
     QImage out(target, QImage::Format_RGB32);
-    if (out.isNull())
+    if (out.isNull() || frame.isNull())
         return out;
     // The picked pixels go straight into their quarters, without the
-    // picture twice the view's size in between.
+    // picture twice the view's size in between. Qt's smooth scaling of an
+    // exact halving weighs the four pixels under each new one a quarter each
+    // in its fixed point, with nothing lost before the end: each colour is
+    // the four's sum divided by 4, rounded down. Done here on the calling
+    // thread, where Qt would split a large image across its thread pool and
+    // wake it at every tick, and at a fraction of the cost.
     const std::vector<int> columns = Index_Table(frame.width(), 2 * target.width());
     const std::vector<int> rows = Index_Table(frame.height(), 2 * target.height());
     for (int y = 0; y < target.height(); ++y) {
@@ -238,30 +244,6 @@ QImage Pick_And_Halve(const QImage& frame, QSize target) {
             const int left = columns[size_t(2 * x)], right = columns[size_t(2 * x + 1)];
             to[x] = Quarter_Sum(top[left], top[right], bottom[left], bottom[right]);
         }
-    }
-    return out;
-}
-
-QImage Halve_Smoothly(const QImage& image) {
-    const QSize half = image.size() / 2;
-    if (image.width() % 2 != 0 || image.height() % 2 != 0 || half.isEmpty() ||
-        image.format() != QImage::Format_RGB32)
-        return image.scaled(half, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QImage out(half, QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
-    // Qt's smooth scaling of an exact halving weighs the four pixels under
-    // each new one a quarter each in its fixed point, with nothing lost
-    // before the end: each colour is the four's sum divided by 4, rounded
-    // down. Done here on the calling thread, where Qt would split a large
-    // image across its thread pool and wake it at every tick, and at a
-    // fraction of the cost.
-    for (int y = 0; y < half.height(); ++y) {
-        const auto* top = reinterpret_cast<const uint32_t*>(image.constScanLine(2 * y));
-        const auto* bottom = reinterpret_cast<const uint32_t*>(image.constScanLine(2 * y + 1));
-        auto* to = reinterpret_cast<uint32_t*>(out.scanLine(y));
-        for (int x = 0; x < half.width(); ++x)
-            to[x] = Quarter_Sum(top[2 * x], top[2 * x + 1], bottom[2 * x], bottom[2 * x + 1]);
     }
     return out;
 }

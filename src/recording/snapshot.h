@@ -46,11 +46,8 @@ void Stretch_Nearest_Into(const QImage& frame, QSize size, QImage& out);
 // live view.
 QImage Scale_For_Display(const QImage& frame, QSize box);
 
-// The image at half its size, smoothed exactly as QImage::scaled smooths it,
-// on the calling thread.
-QImage Halve_Smoothly(const QImage& image);
-
-// Halve_Smoothly(Stretch_Nearest(frame, target * 2)) in one pass.
+// Stretch_Nearest(frame, target * 2) smoothed to `target` exactly as
+// QImage::scaled smooths it, in one pass on the calling thread.
 QImage Pick_And_Halve(const QImage& frame, QSize target);
 
 // Baseline JPEG of the picture at the given quality, libjpeg's defaults
