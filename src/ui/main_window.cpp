@@ -8,6 +8,7 @@
 #include "settings/ini_store.h"
 #include "ui/cached_background.h"
 #include "ui/folder_edit.h"
+#include "ui/panel_colour.h"
 #include "ui/storage_dialog.h"
 #include "ui/taskbar_entry.h"
 #include "ui/update_dialog.h"
@@ -145,6 +146,8 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
         // The backdrop's gradient is opaque and the same at every tick.
         backdrop_ = new Cached_Background(ui_->PNL_Global);
     }
+    // Absolute in its panel: fixed, a new picture asks for no layout.
+    ui_->IMG_WebCam->setFixedSize(ui_->IMG_WebCam->size());
 
     // Created disabled; the first activation starts it.
     TMR_Refresh_IMG.setInterval(100);
@@ -227,8 +230,10 @@ void TF_Main::Build_Status_Bar() {
         ui_->STB_Main->addWidget(panel, widths[i] > 0 ? 0 : 1);
         status_panels_[i] = panel;
     }
-    Set_Panel_Colour(ui_->PNL_Status_Detect, detect_colour_);
+    detect_panel_colour_ = new Panel_Colour(ui_->PNL_Status_Detect);
+    detect_panel_colour_->Set(Colour_Of(detect_colour_));
     shown_detect_colour_ = detect_colour_;
+    rec_panel_colour_ = new Panel_Colour(ui_->PNL_Rec);
 }
 
 void TF_Main::Connect_Controls() {
@@ -493,25 +498,6 @@ int TF_Main::Jpeg_Size_Index() const {
     return ui_->CBX_JPEG_Size->currentIndex();
 }
 
-void TF_Main::Set_Panel_Colour(QWidget* panel, uint32_t colour) {
-    // The panel's own style sheet holds a rule for each colour it has shown,
-    // chosen by a property: a change of colour then only polishes the panel
-    // again, where a new sheet would be parsed and the panel and the panels
-    // inside polished (six times the cost, up to twice a tick). Named, so
-    // that the panels inside keep their own colour.
-    const QString name = Colour_Of(colour).name();
-    const QString rule = QStringLiteral("#%1[panelColour=\"%2\"] { background-color: %2; }\n")
-                             .arg(panel->objectName(), name);
-    panel->setProperty("panelColour", name);
-    if (!panel->styleSheet().contains(rule)) {
-        panel->setStyleSheet(panel->styleSheet() + rule);
-        return;
-    }
-    panel->style()->unpolish(panel);
-    panel->style()->polish(panel);
-    panel->update();
-}
-
 void TF_Main::Set_Detect_Colour(uint32_t colour) {
     detect_colour_ = colour;
     Show_Panel_Colours();
@@ -525,11 +511,11 @@ void TF_Main::Show_Panel_Colours() {
         return;
     if (shown_detect_colour_ != detect_colour_) {
         shown_detect_colour_ = detect_colour_;
-        Set_Panel_Colour(ui_->PNL_Status_Detect, detect_colour_);
+        detect_panel_colour_->Set(Colour_Of(detect_colour_));
     }
     if (shown_rec_colour_ != rec_colour_) {
         shown_rec_colour_ = rec_colour_;
-        Set_Panel_Colour(ui_->PNL_Rec, rec_colour_);
+        rec_panel_colour_->Set(Colour_Of(rec_colour_));
     }
 }
 
@@ -554,7 +540,11 @@ void TF_Main::Show_Folder_Name(const std::string& text) {
 }
 
 void TF_Main::Set_Rec_Panel(uint32_t colour, const std::string& caption) {
-    ui_->PNL_Rec->setText(QString::fromStdString(caption));
+    // The same caption at every tick; set again, the label would ask its
+    // panel to lay out again.
+    const QString text = QString::fromStdString(caption);
+    if (text != ui_->PNL_Rec->text())
+        ui_->PNL_Rec->setText(text);
     rec_colour_ = colour;
     Show_Panel_Colours();
 }
@@ -594,7 +584,7 @@ void TF_Main::Show_Previews(const Preview_Strip& previews) {
 }
 
 void TF_Main::Show_Detection(const std::string& text) {
-    status_panels_[1]->setText(QString::fromStdString(text));
+    Set_Ticking_Text(status_panels_[1], text);
 }
 
 void TF_Main::Set_Gauge(int value) {
@@ -602,7 +592,16 @@ void TF_Main::Set_Gauge(int value) {
 }
 
 void TF_Main::Show_Processing_Time(const std::string& text) {
-    status_panels_[0]->setText(QString::fromStdString(text));
+    Set_Ticking_Text(status_panels_[0], text);
+}
+
+void TF_Main::Set_Ticking_Text(QLabel* panel, const std::string& text) {
+    // A panel whose height may follow its text asks the status bar to lay
+    // out again at every new text, and the status bar then repaints all of
+    // itself. Once laid out, the panel keeps the height it was given.
+    if (panel->isVisible() && panel->minimumHeight() != panel->maximumHeight())
+        panel->setFixedHeight(panel->height());
+    panel->setText(QString::fromStdString(text));
 }
 
 void TF_Main::Enable_FTP_Test(bool enabled) {

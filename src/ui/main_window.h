@@ -93,6 +93,7 @@ struct Main_Window_Services {
 };
 
 class Cached_Background;
+class Panel_Colour;
 
 class TF_Main : public QMainWindow, public Recording_View {
     Q_OBJECT
@@ -203,13 +204,13 @@ protected:
 
 private:
     void Build_Status_Bar();
+    void Set_Ticking_Text(QLabel* panel, const std::string& text);
     void Connect_Controls();
     void Restore_Placement();
     // Whether the icon is in a notification area now, so that hiding the
     // window leaves a way back to it.
     bool Tray_Icon_Shown() const;
     void Save_Placement();
-    void Set_Panel_Colour(QWidget* panel, uint32_t colour);
     void Show_Panel_Colours();
     void Show_Picture_Menu(const QPoint& at);
     void Use_Camera(const std::string& description);
@@ -257,6 +258,8 @@ private:
     // What the two panels show; they catch up when the window is seen.
     uint32_t shown_rec_colour_ = 16777215;
     uint32_t shown_detect_colour_ = 0;
+    Panel_Colour* rec_panel_colour_ = nullptr;    // owned by the panel
+    Panel_Colour* detect_panel_colour_ = nullptr; // owned by the panel
     std::array<qint64, 7> preview_keys_{};
     bool has_shown_frame_ = false;
 

@@ -24,6 +24,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 
 static void Init_Resources() {
@@ -34,6 +36,25 @@ namespace vistrel {
 namespace {
 
 using test::Harness;
+
+// Counts the events each watched object receives, by type.
+class Event_Counter : public QObject {
+public:
+    int Count(QObject* object, QEvent::Type type) const {
+        const auto found = counts_.find({object, type});
+        return found == counts_.end() ? 0 : found->second;
+    }
+    void Clear() { counts_.clear(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        ++counts_[{watched, event->type()}];
+        return false;
+    }
+
+private:
+    std::map<std::pair<QObject*, QEvent::Type>, int> counts_;
+};
 
 const char* const kFresh_File = "[string]\r\n"
                                 "DED_Dest_Folder=%1\r\n"
@@ -579,6 +600,121 @@ private slots:
             // And after a change back, as the next tick makes it.
             QCOMPARE(rec->grab().toImage().convertToFormat(QImage::Format_RGB32), rec_look);
         }
+    }
+
+    // What a tick changes is repainted alone, and nothing is laid out again.
+    // A panel polished again for its new colour changed its font twice, and
+    // a text or picture that could change a widget's size asked for a new
+    // layout: the status bar, or the picture, the panels and thumbnails
+    // around the blinking indicator, were then all repainted at every tick.
+    void a_tick_repaints_only_what_it_changed() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        Ui::F_Main& f = w.Form();
+        auto* const time_panel = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_0"));
+        auto* const measure_panel = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_1"));
+        auto* const last_panel = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_3"));
+        QImage frame(640, 480, QImage::Format_RGB32);
+        struct Case {
+            const char* what;
+            std::function<void(int)> change;
+            QWidget* changed;
+        };
+        const Case cases[] = {
+            {"the armed indicator blinks",
+             [&](int step) {
+                 w.Set_Rec_Panel(step % 2 != 0 ? kColour_Lime : kColour_White,
+                                 "Waiting for motion detection ...");
+             },
+             f.PNL_Rec},
+            {"the detection colour",
+             [&](int step) { w.Set_Detect_Colour(step % 2 != 0 ? kColour_Lime : kColour_Red); },
+             f.PNL_Status_Detect},
+            {"the processing time",
+             [&](int step) {
+                 w.Show_Processing_Time(" Processing time : " + std::to_string(step) + "ms");
+             },
+             time_panel},
+            {"the measure",
+             [&](int step) {
+                 w.Show_Detection("Detection : " + std::to_string(step * 11) + ".5%");
+             },
+             measure_panel},
+            {"the live picture",
+             [&](int step) {
+                 frame.fill(step % 2 != 0 ? Qt::gray : Qt::darkCyan);
+                 w.Show_Live(frame);
+             },
+             f.IMG_WebCam},
+        };
+        QWidget* const watched[] = {f.PNL_Rec,    f.PNL_Status_Detect, time_panel,    measure_panel,
+                                    f.IMG_WebCam, f.IMG_Pre_1,         f.PNL_IMG_Pre, last_panel};
+        QObject* const laid_out[] = {&w, f.PNL_Global, f.PNL_Before, f.STB_Main};
+        // Whatever lies on a changed widget (the thumbnails on the armed
+        // indicator) is painted again over it, of course.
+        const auto Window_Rect = [&w](QWidget* widget) {
+            return QRect(widget->mapTo(&w, QPoint()), widget->size());
+        };
+        Event_Counter counter;
+        for (QWidget* widget : watched)
+            widget->installEventFilter(&counter);
+        for (QObject* object : laid_out)
+            object->installEventFilter(&counter);
+        // Settle what the first showing and the first colours do once.
+        for (int step : {0, 1})
+            for (const Case& c : cases)
+                c.change(step);
+        QTest::qWait(50);
+        for (const Case& c : cases)
+            for (int step = 2; step < 5; ++step) {
+                counter.Clear();
+                c.change(step);
+                QTRY_VERIFY2(counter.Count(c.changed, QEvent::Paint) > 0, c.what);
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
+                for (QWidget* widget : watched)
+                    if (!Window_Rect(widget).intersects(Window_Rect(c.changed)))
+                        QVERIFY2(counter.Count(widget, QEvent::Paint) == 0,
+                                 qPrintable(
+                                     QString("%1 repainted %2").arg(c.what, widget->objectName())));
+                for (QObject* object : laid_out)
+                    QVERIFY2(
+                        counter.Count(object, QEvent::LayoutRequest) == 0,
+                        qPrintable(QString("%1 laid out %2").arg(c.what, object->objectName())));
+            }
+    }
+
+    // The widgets a tick writes into keep their sizes once laid out; fixed
+    // as they are, they must be where and as large as the layout makes them.
+    void widgets_a_tick_writes_into_keep_the_layouts_sizes() {
+        Harness h;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.Show_Processing_Time(" Processing time : 12ms");
+        w.Show_Detection("Detection : 99.5%");
+        const auto places = [&w] {
+            std::vector<QRect> rects;
+            for (QWidget* widget : w.findChildren<QWidget*>())
+                if (widget->isVisible())
+                    rects.emplace_back(widget->mapTo(&w, QPoint()), widget->size());
+            return rects;
+        };
+        const std::vector<QRect> fixed = places();
+        for (int panel : {0, 1}) {
+            auto* label = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel));
+            label->setMinimumHeight(0);
+            label->setMaximumHeight(QWIDGETSIZE_MAX);
+        }
+        w.Form().IMG_WebCam->setMinimumSize(0, 0);
+        w.Form().IMG_WebCam->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        QCOMPARE(places(), fixed);
     }
 
     // In the tray nobody sees the panels: their colours wait for the
