@@ -5,6 +5,7 @@
 #include "capture/frame_source.h"
 
 #include <memory>
+#include <utility>
 
 namespace vistrel {
 
@@ -17,6 +18,7 @@ public:
         camera_->Open_Capture();
     }
     QImage Grab_Frame() override { return camera_->Grab_Frame(); }
+    void Take_Back(QImage frame) noexcept override { camera_->Take_Back(std::move(frame)); }
     void Close_Capture() noexcept override {
         open_ = false;
         camera_->Close_Capture();

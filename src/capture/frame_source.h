@@ -27,6 +27,10 @@ public:
     // (no camera, nothing received yet, or the camera is being reopened).
     virtual QImage Grab_Frame() = 0;
 
+    // The caller is done with a frame it grabbed. A source may make the next
+    // frame in its memory, when nobody else holds it by then.
+    virtual void Take_Back(QImage frame) noexcept { (void)frame; }
+
     // Releases the camera. Never throws.
     virtual void Close_Capture() noexcept = 0;
 };

@@ -198,6 +198,7 @@ void Gst_Frame_Source::Close_Capture() noexcept {
     if (pipelines_.joinable())
         pipelines_.join();
     last_sample_.reset();
+    converter_.Take_Back(QImage());
 }
 
 QImage Gst_Frame_Source::Grab_Frame() {

@@ -39,6 +39,7 @@ public:
 
     void Open_Capture() noexcept override;
     QImage Grab_Frame() override;
+    void Take_Back(QImage frame) noexcept override { converter_.Take_Back(std::move(frame)); }
     void Close_Capture() noexcept override;
 
 private:

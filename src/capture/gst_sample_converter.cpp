@@ -33,7 +33,7 @@ QImage Gst_Sample_Converter::Convert(GstSample* sample) {
     const gst::Mapped_Buffer bytes(buffer, GST_MAP_READ);
     if (!bytes.Ok())
         throw std::runtime_error("camera sample cannot be read");
-    return Decode_Mjpeg(bytes.Data(), bytes.Size());
+    return Decode_Mjpeg(bytes.Data(), bytes.Size(), std::move(spare_));
 }
 
 QImage Gst_Sample_Converter::Convert_Raw(GstCaps* caps, GstBuffer* buffer) {
@@ -43,7 +43,7 @@ QImage Gst_Sample_Converter::Convert_Raw(GstCaps* caps, GstBuffer* buffer) {
     const int width = GST_VIDEO_INFO_WIDTH(&in);
     const int height = GST_VIDEO_INFO_HEIGHT(&in);
 
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image = Frame_Memory(std::move(spare_), width, height);
     if (image.isNull())
         throw std::runtime_error("no memory for the camera frame");
     GstVideoInfo out;

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <gst/video/video.h>
+#include <utility>
 
 namespace vistrel {
 
@@ -16,6 +17,10 @@ public:
     // Throws std::runtime_error for a sample it cannot turn into a frame.
     QImage Convert(GstSample* sample);
 
+    // A frame the caller is done with: the next one is made in its memory
+    // when nobody else holds it then.
+    void Take_Back(QImage frame) noexcept { spare_ = std::move(frame); }
+
 private:
     QImage Convert_Raw(GstCaps* caps, GstBuffer* buffer);
     GstVideoConverter* Converter_For(const GstVideoInfo& in, const GstVideoInfo& out);
@@ -24,6 +29,7 @@ private:
     // format, so the last one is kept until the format changes.
     gst::Converter_Ptr converter_;
     GstVideoInfo converter_input_{};
+    QImage spare_;
 };
 
 } // namespace vistrel

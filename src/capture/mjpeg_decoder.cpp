@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include <jpeglib.h>
 // jerror.h after jpeglib.h: it needs its types.
@@ -63,7 +64,14 @@ private:
 
 } // namespace
 
-QImage Decode_Mjpeg(const uint8_t* data, size_t size) {
+QImage Frame_Memory(QImage spare, int width, int height) {
+    if (spare.width() == width && spare.height() == height &&
+        spare.format() == QImage::Format_RGB32 && spare.isDetached())
+        return spare;
+    return QImage(width, height, QImage::Format_RGB32);
+}
+
+QImage Decode_Mjpeg(const uint8_t* data, size_t size, QImage spare) {
     if (data == nullptr || size == 0)
         throw Jpeg_Error("JPEG frame: empty");
     Decompressor d;
@@ -77,8 +85,10 @@ QImage Decode_Mjpeg(const uint8_t* data, size_t size) {
     d->do_fancy_upsampling = FALSE;
     jpeg_start_decompress(d.Get());
 
-    QImage image(static_cast<int>(d->output_width), static_cast<int>(d->output_height),
-                 QImage::Format_RGB32);
+    // Every row is written whole, the X bytes as 0xff: a reused picture
+    // keeps nothing of the frame before.
+    QImage image = Frame_Memory(std::move(spare), static_cast<int>(d->output_width),
+                                static_cast<int>(d->output_height));
     if (image.isNull())
         throw Jpeg_Error("JPEG frame: no memory for the picture");
     // Several rows per call let libjpeg-turbo upsample a whole band at once.

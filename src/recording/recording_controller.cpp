@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vistrel {
@@ -91,9 +92,10 @@ void Recording_Controller::Run_Tick() {
     Detect_Colour_At_End detect_colour(view_);
     const Working_Settings settings = view_.Read_Parameters();
 
-    // The last frame goes before the next is made: two camera frames alive
-    // at once would add one frame's size to the program's peak memory.
-    img_webcam_ = QImage();
+    // The last frame goes back before the next is made, which may be made
+    // in its memory: two camera frames alive at once would add one frame's
+    // size to the program's peak memory.
+    camera_.Take_Back(std::exchange(img_webcam_, QImage()));
     img_webcam_ = camera_.Grab_Frame();
     // A stamped picture shows the frame once stamped, before anything is
     // drawn: showing it here as well would scale it for the view twice.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <string>
 
@@ -90,6 +91,59 @@ INSTANTIATE_TEST_SUITE_P(
                     Bad_Case{"Cut_In_The_Middle", Valid_Jpeg().substr(0, Valid_Jpeg().size() / 2)},
                     Bad_Case{"Without_Start_Marker", Valid_Jpeg().substr(2)}),
     [](const testing::TestParamInfo<Bad_Case>& info) { return std::string(info.param.name); });
+
+// A frame is made in the memory of the one before when that one fits and
+// nobody else holds it; the pixels are the same either way, and nothing of
+// the old frame shows through.
+struct Spare_Case {
+    const char* name;
+    QSize size;
+    QImage::Format format;
+    bool shared;
+    bool reused;
+};
+
+void PrintTo(const Spare_Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Mjpeg_Decoder_Spare : public testing::TestWithParam<Spare_Case> {};
+
+TEST_P(Mjpeg_Decoder_Spare, Reuses_Only_A_Fitting_Frame_Nobody_Holds) {
+    const Spare_Case& c = GetParam();
+    const std::string jpeg = Encode_Jpeg(Quadrant_Picture(66, 50));
+    const QImage fresh = Decode(jpeg);
+    for (const uint32_t fill : {0x00000000u, 0xA5C3E1F7u}) {
+        SCOPED_TRACE(fill);
+        QImage spare(c.size, c.format);
+        spare.fill(fill);
+        const uchar* const memory = spare.constBits();
+        const QImage holder = c.shared ? spare : QImage();
+        const QImage before = holder.copy();
+        const QImage decoded = Decode_Mjpeg(reinterpret_cast<const uint8_t*>(jpeg.data()),
+                                            jpeg.size(), std::move(spare));
+        EXPECT_EQ(decoded.constBits() == memory, c.reused);
+        ASSERT_EQ(decoded.format(), QImage::Format_RGB32);
+        ASSERT_EQ(decoded.size(), fresh.size());
+        // Byte for byte, the unused fourth byte of each pixel too.
+        for (int y = 0; y < fresh.height(); ++y)
+            ASSERT_EQ(std::memcmp(decoded.constScanLine(y), fresh.constScanLine(y),
+                                  size_t(fresh.width()) * 4),
+                      0)
+                << "row " << y;
+        EXPECT_EQ(holder, before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Mjpeg_Decoder_Spare,
+    testing::Values(Spare_Case{"Fits", {66, 50}, QImage::Format_RGB32, false, true},
+                    Spare_Case{"Held_Elsewhere", {66, 50}, QImage::Format_RGB32, true, false},
+                    Spare_Case{"Other_Width", {64, 50}, QImage::Format_RGB32, false, false},
+                    Spare_Case{"Other_Height", {66, 48}, QImage::Format_RGB32, false, false},
+                    Spare_Case{"Other_Format", {66, 50}, QImage::Format_ARGB32, false, false},
+                    Spare_Case{"None", {0, 0}, QImage::Format_RGB32, false, false}),
+    [](const testing::TestParamInfo<Spare_Case>& info) { return std::string(info.param.name); });
 
 TEST(Mjpeg_Decoder, Null_Data_Throws) {
     EXPECT_THROW(Decode_Mjpeg(nullptr, 10), Jpeg_Error);

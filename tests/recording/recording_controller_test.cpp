@@ -145,10 +145,12 @@ TEST_F(Controller, EachTickTellsTheWindowOnceWhatItShowsAtItsEnd) {
 }
 
 // A camera that notes, at each grab, whether anybody still holds the frame
-// it handed out before.
+// it handed out before, and whether a frame given back has no other holder,
+// so that the next could be made in its memory.
 class Watching_Camera : public Frame_Source {
 public:
     std::vector<bool> last_still_held;
+    std::vector<bool> given_back_alone;
     void Open_Capture() noexcept override {}
     void Close_Capture() noexcept override {}
     QImage Grab_Frame() override {
@@ -156,6 +158,13 @@ public:
             last_still_held.push_back(!last_.isDetached());
         last_ = test::Texture(int(last_still_held.size() % 3));
         return last_;
+    }
+    void Take_Back(QImage frame) noexcept override {
+        if (frame.isNull())
+            return;
+        // Its own copy aside (a stamp drew on a copy of it).
+        last_ = QImage();
+        given_back_alone.push_back(frame.isDetached());
     }
 
 private:
@@ -182,7 +191,8 @@ TEST_F(Controller, TheLastFrameIsLetGoBeforeTheNextIsTaken) {
             clock.ticks += 200;
             t.TMR_Refresh_IMGTimer();
         }
-        EXPECT_EQ(watching.last_still_held, std::vector<bool>(3, false));
+        EXPECT_EQ(watching.last_still_held, std::vector<bool>());
+        EXPECT_EQ(watching.given_back_alone, std::vector<bool>(3, true));
         EXPECT_EQ(drawing.live_shown, 4);
     }
 }

@@ -79,6 +79,8 @@ public:
         gst_buffer_unref(buffer);
         return converter_.Convert(sample.get());
     }
+    // As the program's camera: each frame is made in the memory of the last.
+    void Take_Back(QImage frame) noexcept override { converter_.Take_Back(std::move(frame)); }
 
 private:
     std::vector<fs::path> files_;
