@@ -16,6 +16,10 @@ Cached_Background::Cached_Background(QWidget* widget) : QObject(widget), widget_
     widget_->installEventFilter(this);
 }
 
+void Cached_Background::Paints_Over(QWidget* child) {
+    covered_by_.emplace_back(child);
+}
+
 void Cached_Background::Stop() {
     widget_->removeEventFilter(this);
     widget_->setAttribute(Qt::WA_OpaquePaintEvent, false);
@@ -53,12 +57,19 @@ bool Cached_Background::eventFilter(QObject* watched, QEvent* event) {
             QPainter picture_painter(&picture_);
             widget_->style()->drawPrimitive(QStyle::PE_Widget, &option, &picture_painter, widget_);
         }
+        // Under the live picture the copy was more than half of all the
+        // painting of a tick, for pixels nobody sees.
+        QRegion region = paint->region();
+        for (const QPointer<QWidget>& child : covered_by_)
+            if (child && child->isVisible())
+                region -= QRect(child->mapTo(widget_, QPoint()), child->size());
         // Qt hands a copy of more than 96 rows to its thread pool in pieces;
         // bands of fewer rows are copied here, without waking it.
         constexpr int kBand = 64;
-        for (const QRect& r : paint->region())
+        for (const QRect& r : region)
             for (int top = r.top(); top <= r.bottom(); top += kBand) {
                 const QRect band(r.left(), top, r.width(), std::min(kBand, r.bottom() + 1 - top));
+                painter.setClipRect(band);
                 painter.drawImage(band.topLeft(), picture_, band);
             }
         break;

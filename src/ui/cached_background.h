@@ -6,6 +6,8 @@
 
 #include <QImage>
 #include <QObject>
+#include <QPointer>
+#include <vector>
 
 class QWidget;
 
@@ -19,6 +21,11 @@ public:
     // size or style changes.
     explicit Cached_Background(QWidget* widget);
 
+    // A child whose own opaque background covers all of its rectangle
+    // (the live picture): the picture is not copied under it, where Qt would
+    // paint over it at once.
+    void Paints_Over(QWidget* child);
+
     // Stops using the picture: Qt paints the background again (for tests
     // that compare both).
     void Stop();
@@ -29,6 +36,7 @@ protected:
 private:
     QWidget* widget_;
     QImage picture_;
+    std::vector<QPointer<QWidget>> covered_by_;
 };
 
 } // namespace vistrel

@@ -145,6 +145,8 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
         setStyleSheet(QString::fromUtf8(style.readAll()));
         // The backdrop's gradient is opaque and the same at every tick.
         backdrop_ = new Cached_Background(ui_->PNL_Global);
+        // Black under the picture from the sheet's rule on it.
+        backdrop_->Paints_Over(ui_->IMG_WebCam);
     }
     // Absolute in its panel: fixed, a new picture asks for no layout.
     ui_->IMG_WebCam->setFixedSize(ui_->IMG_WebCam->size());
