@@ -114,6 +114,8 @@ public:
     Ui::F_Main& Form() { return *ui_; }
     // Paints the window's backdrop from a picture; null without the look.
     Cached_Background* Backdrop() { return backdrop_; }
+    // Paints the armed indicator's colour (for tests).
+    const Panel_Colour* Rec_Panel_Colour() const { return rec_panel_colour_; }
     Recording_Controller& Controller() { return controller_; }
     Upload_List& Files() { return files_; }
     QTimer& Sampling_Timer() { return TMR_Refresh_IMG; }

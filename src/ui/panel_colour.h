@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QObject>
+#include <QString>
+#include <vector>
 
 class QWidget;
 
@@ -17,12 +20,27 @@ public:
     // The panel's background from now on: one repaint of the panel alone.
     void Set(const QColor& colour);
 
+    // How many looks of the panel are kept ready (for tests).
+    size_t Looks_Kept() const { return looks_.size(); }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The panel as Qt paints it in one colour with one text, children aside.
+    struct Look {
+        QColor colour;
+        QString text;
+        QImage image;
+    };
+    const Look* Ready_Look() const;
+    void Prepare_Look();
+    QString Text() const;
+
     QWidget* panel_;
     QColor colour_;
+    std::vector<Look> looks_;
+    bool rendering_ = false;
 };
 
 } // namespace vistrel

@@ -6,6 +6,7 @@
 #include "ui/cached_background.h"
 #include "ui/folder_edit.h"
 #include "ui/main_window.h"
+#include "ui/panel_colour.h"
 #include "ui/storage_dialog.h"
 #include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -575,6 +577,7 @@ private slots:
         TF_Main& w = h.Create();
         h.Activate();
         w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
         QLabel* rec = w.Form().PNL_Rec;
         QWidget* detect = w.Form().PNL_Status_Detect;
         const auto as_own_sheet = [](QWidget* panel, uint32_t colour) {
@@ -588,11 +591,39 @@ private slots:
             panel->setStyleSheet(before);
             return look;
         };
-        for (const uint32_t colour :
-             {kColour_Lime, kColour_White, kColour_Red, kColour_Lime, uint32_t(0x00FFFF)}) {
-            w.Set_Rec_Panel(colour, "Waiting for motion detection ...");
+        // What the screen shows of the panel, children and all.
+        const auto on_screen = [&w, rec] {
+            QCoreApplication::processEvents();
+            const QPoint at = rec->mapTo(&w, QPoint());
+            return w.screen()
+                ->grabWindow(w.winId(), at.x(), at.y(), rec->width(), rec->height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        const struct {
+            uint32_t colour;
+            const char* caption;
+        } shown[] = {{kColour_Lime, "Waiting for motion detection ..."},
+                     {kColour_White, "Waiting for motion detection ..."},
+                     {kColour_Lime, "Waiting for motion detection ..."},
+                     {kColour_Red, "Recording in progress ..."},
+                     {kColour_Lime, "Recording in progress ..."},
+                     {uint32_t(0x00FFFF), "Waiting for motion detection ..."},
+                     {kColour_White, "Recording stopped"}};
+        for (const auto& [colour, caption] : shown) {
+            w.Set_Rec_Panel(colour, caption);
             const QImage rec_look = rec->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            // Drawn from the look kept for this colour and caption: exactly
+            // as Qt paints the panel, on the screen too. A scaled screen
+            // keeps none (the panel is painted as Qt paints it).
+            const bool unscaled = rec->devicePixelRatioF() == 1.0;
+            QCOMPARE(w.Rec_Panel_Colour()->Looks_Kept() > 0, unscaled);
+            // (Qt's offscreen screen gives no picture of a scaled window.)
+            if (unscaled)
+                QCOMPARE(on_screen(), rec_look);
             QCOMPARE(rec_look, as_own_sheet(rec, colour));
+            if (unscaled)
+                QCOMPARE(on_screen(), rec_look);
             w.Set_Detect_Colour(colour);
             const QImage detect_look =
                 detect->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -658,16 +689,17 @@ private slots:
         const auto Window_Rect = [&w](QWidget* widget) {
             return QRect(widget->mapTo(&w, QPoint()), widget->size());
         };
-        Event_Counter counter;
-        for (QWidget* widget : watched)
-            widget->installEventFilter(&counter);
-        for (QObject* object : laid_out)
-            object->installEventFilter(&counter);
         // Settle what the first showing and the first colours do once.
         for (int step : {0, 1})
             for (const Case& c : cases)
                 c.change(step);
         QTest::qWait(50);
+        // Last, so that it sees every event before the window's own filters.
+        Event_Counter counter;
+        for (QWidget* widget : watched)
+            widget->installEventFilter(&counter);
+        for (QObject* object : laid_out)
+            object->installEventFilter(&counter);
         for (const Case& c : cases)
             for (int step = 2; step < 5; ++step) {
                 counter.Clear();
