@@ -14,15 +14,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The picture as Format_RGB32 of the size its header gives. Throws
-// Jpeg_Error for anything libjpeg cannot read, and for a frame cut short
-// (libjpeg would otherwise pad it with grey, which reads as motion).
 // The frame's pixels: `spare`'s own when it has the size and format and
 // nobody else holds it, new ones otherwise. Reusing the last frame's memory
 // spares the kernel clearing fresh pages for every frame.
 QImage Frame_Memory(QImage spare, int width, int height);
 
-// Decodes into `spare`'s memory when it fits (see Frame_Memory).
+// The picture as Format_RGB32 of the size its header gives, in `spare`'s
+// memory when it fits (see Frame_Memory). Throws Jpeg_Error for anything
+// libjpeg cannot read, and for a frame cut short (libjpeg would otherwise
+// pad it with grey, which reads as motion).
 QImage Decode_Mjpeg(const uint8_t* data, size_t size, QImage spare = QImage());
 
 } // namespace vistrel

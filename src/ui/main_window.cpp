@@ -542,11 +542,7 @@ void TF_Main::Show_Folder_Name(const std::string& text) {
 }
 
 void TF_Main::Set_Rec_Panel(uint32_t colour, const std::string& caption) {
-    // The same caption at every tick; set again, the label would ask its
-    // panel to lay out again.
-    const QString text = QString::fromStdString(caption);
-    if (text != ui_->PNL_Rec->text())
-        ui_->PNL_Rec->setText(text);
+    ui_->PNL_Rec->setText(QString::fromStdString(caption));
     rec_colour_ = colour;
     Show_Panel_Colours();
 }
@@ -600,7 +596,8 @@ void TF_Main::Show_Processing_Time(const std::string& text) {
 void TF_Main::Set_Ticking_Text(QLabel* panel, const std::string& text) {
     // A panel whose height may follow its text asks the status bar to lay
     // out again at every new text, and the status bar then repaints all of
-    // itself. Once laid out, the panel keeps the height it was given.
+    // itself. Once laid out, the panel keeps the height it was given; a
+    // later change of its font would not be followed.
     if (panel->isVisible() && panel->minimumHeight() != panel->maximumHeight())
         panel->setFixedHeight(panel->height());
     panel->setText(QString::fromStdString(text));

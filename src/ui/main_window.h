@@ -114,8 +114,9 @@ public:
     Ui::F_Main& Form() { return *ui_; }
     // Paints the window's backdrop from a picture; null without the look.
     Cached_Background* Backdrop() { return backdrop_; }
-    // Paints the armed indicator's colour (for tests).
-    const Panel_Colour* Rec_Panel_Colour() const { return rec_panel_colour_; }
+    // Paint the two coloured panels' colours (for tests).
+    Panel_Colour* Rec_Panel_Colour() { return rec_panel_colour_; }
+    Panel_Colour* Detect_Panel_Colour() { return detect_panel_colour_; }
     Recording_Controller& Controller() { return controller_; }
     Upload_List& Files() { return files_; }
     QTimer& Sampling_Timer() { return TMR_Refresh_IMG; }

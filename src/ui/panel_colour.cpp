@@ -59,15 +59,16 @@ QString Panel_Colour::Text() const {
 const Panel_Colour::Look* Panel_Colour::Ready_Look() const {
     const QString text = Text();
     for (const Look& look : looks_)
-        if (look.colour == colour_ && look.text == text && look.image.size() == panel_->size() &&
+        if (look.colour == colour_ && look.text == text &&
+            look.active == panel_->isActiveWindow() && look.image.size() == panel_->size() &&
             look.image.format() == Screen_Format(panel_))
             return &look;
     return nullptr;
 }
 
 void Panel_Colour::Prepare_Look() {
-    // The blinking indicator drew its text again at every tick, the most
-    // costly painting of a calm tick: each of its few looks is drawn once.
+    // The blinking indicator drew its text again at every tick: each of its
+    // few looks is drawn once.
     const QImage::Format format = Screen_Format(panel_);
     if (format == QImage::Format_Invalid || panel_->size().isEmpty() || Ready_Look() != nullptr)
         return;
@@ -84,7 +85,7 @@ void Panel_Colour::Prepare_Look() {
     rendering_ = true;
     panel_->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
     rendering_ = false;
-    looks_.push_back({colour_, text, std::move(image)});
+    looks_.push_back({colour_, text, panel_->isActiveWindow(), std::move(image)});
 }
 
 bool Panel_Colour::eventFilter(QObject* watched, QEvent* event) {
@@ -97,8 +98,9 @@ bool Panel_Colour::eventFilter(QObject* watched, QEvent* event) {
             painter.drawImage(0, 0, look->image);
             return true;
         }
-        // Before the panel's own painting, which draws its frame and text on
-        // top.
+        // Before the panel's own painting, which draws its text and native
+        // frame on top. A style sheet border would be painted over: the
+        // panels have none (see the window's sheet).
         painter.fillRect(panel_->rect(), colour_);
         return false;
     }
@@ -107,7 +109,7 @@ bool Panel_Colour::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::PaletteChange:
     case QEvent::LayoutDirectionChange:
     case QEvent::EnabledChange:
-    case QEvent::ActivationChange:
+    case QEvent::ContentsRectChange:
         looks_.clear();
         return false;
     default:

@@ -27,10 +27,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // The panel as Qt paints it in one colour with one text, children aside.
+    // The panel as Qt paints it in one colour with one text, children aside,
+    // in its window's active or inactive colours.
     struct Look {
         QColor colour;
         QString text;
+        bool active = false;
         QImage image;
     };
     const Look* Ready_Look() const;

@@ -145,8 +145,8 @@ TEST_F(Controller, EachTickTellsTheWindowOnceWhatItShowsAtItsEnd) {
 }
 
 // A camera that notes, at each grab, whether anybody still holds the frame
-// it handed out before, and whether a frame given back has no other holder,
-// so that the next could be made in its memory.
+// it handed out before and did not give back, and whether each frame given
+// back has no other holder, so that the next could be made in its memory.
 class Watching_Camera : public Frame_Source {
 public:
     std::vector<bool> last_still_held;
@@ -156,7 +156,7 @@ public:
     QImage Grab_Frame() override {
         if (!last_.isNull())
             last_still_held.push_back(!last_.isDetached());
-        last_ = test::Texture(int(last_still_held.size() % 3));
+        last_ = test::Texture(grabs_++ % 3);
         return last_;
     }
     void Take_Back(QImage frame) noexcept override {
@@ -169,6 +169,7 @@ public:
 
 private:
     QImage last_;
+    int grabs_ = 0;
 };
 
 // Two camera frames alive at once would add a frame's size to the peak
