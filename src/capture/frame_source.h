@@ -29,7 +29,7 @@ public:
 
     // The caller is done with a frame it grabbed. A source may make the next
     // frame in its memory, when nobody else holds it by then.
-    virtual void Take_Back(QImage frame) noexcept { (void)frame; }
+    virtual void Take_Back(QImage /*frame*/) noexcept {}
 
     // Releases the camera. Never throws.
     virtual void Close_Capture() noexcept = 0;

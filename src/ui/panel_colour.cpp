@@ -57,11 +57,14 @@ QString Panel_Colour::Text() const {
 }
 
 const Panel_Colour::Look* Panel_Colour::Ready_Look() const {
+    // Asked at every paint of the panel: what all looks are compared with is
+    // found once.
     const QString text = Text();
+    const QImage::Format format = Screen_Format(panel_);
+    const bool active = panel_->isActiveWindow();
     for (const Look& look : looks_)
-        if (look.colour == colour_ && look.text == text &&
-            look.active == panel_->isActiveWindow() && look.image.size() == panel_->size() &&
-            look.image.format() == Screen_Format(panel_))
+        if (look.colour == colour_ && look.text == text && look.active == active &&
+            look.image.size() == panel_->size() && look.image.format() == format)
             return &look;
     return nullptr;
 }
