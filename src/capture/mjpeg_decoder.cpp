@@ -1,15 +1,11 @@
 #include "capture/mjpeg_decoder.h"
 
+#include "capture/jpeg_error_guard.h"
+
 #include <QtEndian>
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <string>
 #include <utility>
-
-#include <jpeglib.h>
-// jerror.h after jpeglib.h: it needs its types.
-#include <jerror.h>
 
 namespace vistrel {
 
@@ -22,45 +18,66 @@ constexpr J_COLOR_SPACE kRgb32_Space = JCS_EXT_BGRX;
 constexpr J_COLOR_SPACE kRgb32_Space = JCS_EXT_XRGB;
 #endif
 
-[[noreturn]] void Throw_Jpeg_Error(j_common_ptr cinfo) {
-    char text[JMSG_LENGTH_MAX];
-    (*cinfo->err->format_message)(cinfo, text);
-    throw Jpeg_Error(std::string("JPEG frame: ") + text);
-}
+// Several rows per call let libjpeg-turbo upsample a whole band at once.
+constexpr JDIMENSION kRows_Per_Call = 16;
 
-// libjpeg must not exit() the program over a bad frame. The library is built
-// with unwind tables, so the exception crosses its frames and the owner below
-// still destroys the decompressor.
-void Error_Exit(j_common_ptr cinfo) {
-    Throw_Jpeg_Error(cinfo);
-}
-
-// Warnings about stray bytes are common in camera streams and harmless; a
-// frame that ends early is not.
-void Emit_Message(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
-        Throw_Jpeg_Error(cinfo);
-}
-
+// The decompressor and its error manager, released whichever way decoding
+// ends. The functions below that call libjpeg jump back to their own start
+// on an error (see jpeg_error_guard.h); the failure is thrown from here.
 class Decompressor {
 public:
-    Decompressor() {
-        info_.err = jpeg_std_error(&errors_);
-        errors_.error_exit = Error_Exit;
-        errors_.emit_message = Emit_Message;
-        jpeg_create_decompress(&info_);
-    }
+    Decompressor() { info_.err = Use_Guard(guard_); }
     ~Decompressor() { jpeg_destroy_decompress(&info_); }
     Decompressor(const Decompressor&) = delete;
     Decompressor& operator=(const Decompressor&) = delete;
 
-    jpeg_decompress_struct* operator->() { return &info_; }
-    jpeg_decompress_struct* Get() { return &info_; }
+    jpeg_decompress_struct* Info() { return &info_; }
+    Jpeg_Error_Guard& Guard() { return guard_; }
+
+    [[noreturn]] void Throw() const {
+        throw Jpeg_Error(std::string(guard_.damaged ? "JPEG frame damaged: " : "JPEG frame: ") +
+                         guard_.message);
+    }
 
 private:
-    jpeg_error_mgr errors_{};
+    Jpeg_Error_Guard guard_;
     jpeg_decompress_struct info_{};
 };
+
+bool Start(jpeg_decompress_struct* info, Jpeg_Error_Guard& guard, const uint8_t* data,
+           size_t size) {
+    if (setjmp(guard.jump))
+        return false;
+    jpeg_create_decompress(info);
+    jpeg_mem_src(info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(info, TRUE);
+    info->out_color_space = kRgb32_Space;
+    // The fast settings take about a third less time on every tick. What they
+    // lose (a little precision, slightly softer colour edges) does not show
+    // in pictures of at most 640 x 480 that are saved again as JPEG.
+    info->dct_method = JDCT_IFAST;
+    info->do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(info);
+    return true;
+}
+
+// Every row is written whole, the X bytes as 0xff: a reused picture keeps
+// nothing of the frame before.
+bool Read_Rows(jpeg_decompress_struct* info, Jpeg_Error_Guard& guard, uchar* pixels,
+               qsizetype bytes_per_line) {
+    if (setjmp(guard.jump))
+        return false;
+    JSAMPROW rows[kRows_Per_Call];
+    while (info->output_scanline < info->output_height) {
+        const JDIMENSION first = info->output_scanline;
+        const JDIMENSION count = std::min(kRows_Per_Call, info->output_height - first);
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = pixels + bytes_per_line * static_cast<qsizetype>(first + i);
+        jpeg_read_scanlines(info, rows, count);
+    }
+    jpeg_finish_decompress(info);
+    return true;
+}
 
 } // namespace
 
@@ -75,32 +92,14 @@ QImage Decode_Mjpeg(const uint8_t* data, size_t size, QImage spare) {
     if (data == nullptr || size == 0)
         throw Jpeg_Error("JPEG frame: empty");
     Decompressor d;
-    jpeg_mem_src(d.Get(), data, static_cast<unsigned long>(size));
-    jpeg_read_header(d.Get(), TRUE);
-    d->out_color_space = kRgb32_Space;
-    // The fast settings take about a third less time on every tick. What they
-    // lose (a little precision, slightly softer colour edges) does not show
-    // in pictures of at most 640 x 480 that are saved again as JPEG.
-    d->dct_method = JDCT_IFAST;
-    d->do_fancy_upsampling = FALSE;
-    jpeg_start_decompress(d.Get());
-
-    // Every row is written whole, the X bytes as 0xff: a reused picture
-    // keeps nothing of the frame before.
-    QImage image = Frame_Memory(std::move(spare), static_cast<int>(d->output_width),
-                                static_cast<int>(d->output_height));
+    if (!Start(d.Info(), d.Guard(), data, size))
+        d.Throw();
+    QImage image = Frame_Memory(std::move(spare), static_cast<int>(d.Info()->output_width),
+                                static_cast<int>(d.Info()->output_height));
     if (image.isNull())
         throw Jpeg_Error("JPEG frame: no memory for the picture");
-    // Several rows per call let libjpeg-turbo upsample a whole band at once.
-    std::array<JSAMPROW, 16> rows{};
-    while (d->output_scanline < d->output_height) {
-        const auto first = static_cast<int>(d->output_scanline);
-        const auto count = std::min<JDIMENSION>(rows.size(), d->output_height - first);
-        for (JDIMENSION i = 0; i < count; ++i)
-            rows[i] = image.scanLine(first + static_cast<int>(i));
-        jpeg_read_scanlines(d.Get(), rows.data(), count);
-    }
-    jpeg_finish_decompress(d.Get());
+    if (!Read_Rows(d.Info(), d.Guard(), image.bits(), image.bytesPerLine()))
+        d.Throw();
     return image;
 }
 

@@ -21,8 +21,10 @@ QImage Frame_Memory(QImage spare, int width, int height);
 
 // The picture as Format_RGB32 of the size its header gives, in `spare`'s
 // memory when it fits (see Frame_Memory). Throws Jpeg_Error for anything
-// libjpeg cannot read, and for a frame cut short (libjpeg would otherwise
-// pad it with grey, which reads as motion).
+// libjpeg cannot read, and for a frame whose data is damaged: cut short
+// (even when the camera still ended it with an end marker, as UVC cameras
+// that lose packets do) or holding codes no table has. libjpeg would fill
+// what it could not read with grey or garbage, which reads as motion.
 QImage Decode_Mjpeg(const uint8_t* data, size_t size, QImage spare = QImage());
 
 } // namespace vistrel

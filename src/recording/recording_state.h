@@ -20,9 +20,11 @@ struct Recording_State {
     bool New_Folder_R_Done = false;
     bool New_Folder_D_Done = false;
 
-    int32_t Num_Folder_R = 0;
-    int32_t Num_Folder_D = 0;
-    int32_t Num_Image = 0;
+    // The episode and picture counters go on from 4294967295 to 0: a day
+    // folder holding D2147483647 is no reason for anything to fail.
+    uint32_t Num_Folder_R = 0;
+    uint32_t Num_Folder_D = 0;
+    uint32_t Num_Image = 0;
 };
 
 } // namespace vistrel

@@ -1,5 +1,6 @@
 #include "recording/snapshot.h"
 
+#include "capture/jpeg_error_guard.h"
 #include "settings/file_helpers.h"
 #include "settings/text_helpers.h"
 
@@ -11,15 +12,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <stdexcept>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace vistrel {
 
@@ -40,33 +38,80 @@ QFont Stamp_Font(double dpi) {
     return font;
 }
 
-// libjpeg reports errors by calling error_exit, which must not return; jump
-// back out of the C code rather than unwinding through it.
-struct Jpeg_Error_Manager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
+// Where the encoder writes: one block of memory, grown with realloc and
+// owned by whoever holds this, whichever way the encoding ends. libjpeg's
+// own memory destination frees its block when it grows it but leaves the
+// caller's pointer at the freed one until the encoding ends, so that after
+// an error there the caller cannot tell which block is left to free.
+struct Memory_Destination {
+    jpeg_destination_mgr pub{}; // first: libjpeg's pointer to it is one to this
+    unsigned char* data = nullptr;
+    size_t capacity = 0;
+    size_t size = 0;
+    size_t limit = SIZE_MAX;
+
+    Memory_Destination() = default;
+    ~Memory_Destination() { std::free(data); }
+    Memory_Destination(const Memory_Destination&) = delete;
+    Memory_Destination& operator=(const Memory_Destination&) = delete;
 };
 
-void Jpeg_Error_Exit(j_common_ptr cinfo) {
-    auto* err = reinterpret_cast<Jpeg_Error_Manager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
+// A 640 x 480 picture at quality 80 mostly fits; larger ones grow the block.
+constexpr size_t kFirst_Output_Block = 64 * 1024;
+
+Memory_Destination& Destination_Of(j_compress_ptr cinfo) {
+    return *reinterpret_cast<Memory_Destination*>(cinfo->dest);
 }
 
-// Compresses BGRx rows (QImage's RGB32 on little-endian). Kept free of C++
-// objects with destructors, since a libjpeg error longjmps out of it.
-bool Compress_Bgrx(const QImage& picture, int quality, unsigned char** out, unsigned long* size,
-                   Jpeg_Error_Manager& err) {
-    jpeg_compress_struct cinfo;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = Jpeg_Error_Exit;
-    if (setjmp(err.jump)) {
+void Start_Output(j_compress_ptr cinfo) {
+    Memory_Destination& dest = Destination_Of(cinfo);
+    if (dest.data == nullptr) {
+        dest.capacity = std::min(kFirst_Output_Block, dest.limit);
+        dest.data = static_cast<unsigned char*>(std::malloc(std::max<size_t>(dest.capacity, 1)));
+        if (dest.data == nullptr)
+            ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    }
+    dest.pub.next_output_byte = dest.data;
+    dest.pub.free_in_buffer = dest.capacity;
+}
+
+boolean Grow_Output(j_compress_ptr cinfo) {
+    Memory_Destination& dest = Destination_Of(cinfo);
+    const size_t grown = dest.capacity > dest.limit / 2 ? dest.limit : dest.capacity * 2;
+    if (grown <= dest.capacity)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+    // On failure realloc leaves the block as it was, still ours to free.
+    auto* bigger = static_cast<unsigned char*>(std::realloc(dest.data, grown));
+    if (bigger == nullptr)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+    dest.data = bigger;
+    dest.pub.next_output_byte = bigger + dest.capacity;
+    dest.pub.free_in_buffer = grown - dest.capacity;
+    dest.capacity = grown;
+    return TRUE;
+}
+
+void End_Output(j_compress_ptr cinfo) {
+    Memory_Destination& dest = Destination_Of(cinfo);
+    dest.size = dest.capacity - dest.pub.free_in_buffer;
+}
+
+// Compresses BGRx rows (QImage's RGB32 on little-endian) into `dest`; false
+// with the guard's message when libjpeg fails. Holds no C++ object with a
+// destructor: a libjpeg error jumps back to its start.
+bool Compress_Bgrx(const QImage& picture, int quality, Memory_Destination& dest,
+                   Jpeg_Error_Guard& guard) {
+    jpeg_compress_struct cinfo{};
+    cinfo.err = Use_Guard(guard);
+    if (setjmp(guard.jump)) {
         jpeg_destroy_compress(&cinfo);
         return false;
     }
     jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, out, size);
+    dest.pub.init_destination = Start_Output;
+    dest.pub.empty_output_buffer = Grow_Output;
+    dest.pub.term_destination = End_Output;
+    cinfo.dest = &dest.pub;
     cinfo.image_width = static_cast<JDIMENSION>(picture.width());
     cinfo.image_height = static_cast<JDIMENSION>(picture.height());
     // libjpeg-turbo reads the 32-bit rows directly; the file is the one that
@@ -111,10 +156,10 @@ QSize Output_Size(int jpeg_size_index) {
     return {width, width * 3 / 4};
 }
 
-std::string Time_Stamp_Text(const Local_Date_Time& when, int32_t num_image) {
+std::string Time_Stamp_Text(const Local_Date_Time& when, uint32_t num_image) {
     return "Vistrel | " + Padded(when.day, 2) + "/" + Padded(when.month, 2) + "/" +
            Padded(when.year, 4) + "  " + Padded(when.hour, 2) + ":" + Padded(when.minute, 2) + ":" +
-           Padded(when.second, 2) + "  " + Padded(num_image, 5);
+           Padded(when.second, 2) + "  " + Pad_Left(std::to_string(num_image), 5, "0");
 }
 
 double Screen_Dpi() {
@@ -124,7 +169,7 @@ double Screen_Dpi() {
     return 96.0;
 }
 
-void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, int32_t num_image, double dpi) {
+void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, uint32_t num_image, double dpi) {
     if (frame.isNull())
         return;
     const QFont font = Stamp_Font(dpi);
@@ -249,19 +294,21 @@ QImage Pick_And_Halve(const QImage& given, QSize target) {
 }
 
 std::string Encode_Jpeg(const QImage& picture, int quality) {
+    return Encode_Jpeg_Within(picture, quality, SIZE_MAX);
+}
+
+std::string Encode_Jpeg_Within(const QImage& picture, int quality, size_t max_bytes) {
     const QImage source = picture.format() == QImage::Format_RGB32
                               ? picture
                               : picture.convertToFormat(QImage::Format_RGB32);
     if (source.isNull())
         throw std::runtime_error("no picture to encode");
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    Jpeg_Error_Manager err{};
-    const bool ok = Compress_Bgrx(source, quality, &buffer, &size, err);
-    const std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
-    if (!ok)
-        throw std::runtime_error(std::string("JPEG encoding failed: ") + err.message);
-    return std::string(reinterpret_cast<const char*>(buffer), size);
+    Memory_Destination dest;
+    dest.limit = max_bytes;
+    Jpeg_Error_Guard guard;
+    if (!Compress_Bgrx(source, quality, dest, guard))
+        throw std::runtime_error(std::string("JPEG encoding failed: ") + guard.message);
+    return std::string(reinterpret_cast<const char*>(dest.data), dest.size);
 }
 
 void Preview_Strip::Push(const QImage& picture) {

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QSize>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,7 +22,7 @@ inline constexpr int kJpeg_Quality = 80;
 QSize Output_Size(int jpeg_size_index);
 
 // "Vistrel | 07/03/2024  14:05:09  00012"
-std::string Time_Stamp_Text(const Local_Date_Time& when, int32_t num_image);
+std::string Time_Stamp_Text(const Local_Date_Time& when, uint32_t num_image);
 
 // Pixels per point of the screen; 96 dots per inch when there is no screen.
 double Screen_Dpi();
@@ -29,7 +30,7 @@ double Screen_Dpi();
 // Burns the stamp into the bottom of the frame in bold white sans-serif of 16
 // points at `dpi`, centred as the text "Vistrel | 25/11/2014  22:11:00 12345"
 // would be.
-void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, int32_t num_image, double dpi);
+void Draw_Time_Stamp(QImage& frame, const Local_Date_Time& when, uint32_t num_image, double dpi);
 
 // The first row of a frame of that height the stamp may touch.
 int Time_Stamp_Top(int frame_height, double dpi);
@@ -54,6 +55,11 @@ QImage Pick_And_Halve(const QImage& frame, QSize target);
 // otherwise. Throws std::runtime_error when the encoder fails.
 std::string Encode_Jpeg(const QImage& picture, int quality = kJpeg_Quality);
 
+// The same with the buffer for the file held below `max_bytes`: a file that
+// fills it fails as when memory runs out, after the buffer has grown as far
+// as it may (the tests reach that failure through it).
+std::string Encode_Jpeg_Within(const QImage& picture, int quality, size_t max_bytes);
+
 // The seven preview thumbnails, newest first.
 class Preview_Strip {
 public:
@@ -73,7 +79,7 @@ struct Snapshot_Request {
     std::string full_folder; // ends in "/"
     std::string file_name;   // without ".jpg"
     Local_Date_Time when;
-    int32_t num_image = 0;
+    uint32_t num_image = 0;
     bool add_time_date = false; // CKB_Add_Time_Date
     int jpeg_size_index = 0;    // CBX_JPEG_Size
     double dpi = 96.0;

@@ -2,6 +2,8 @@
 
 #include "settings/text_helpers.h"
 
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 
@@ -13,9 +15,26 @@ std::string Padded(int32_t value, int32_t width) {
     return Pad_Left(Int_To_Str(value, 0), width, "0");
 }
 
+// The counters are unsigned: 2147483648 and above are written as they are.
+std::string Padded_Counter(uint32_t value, int32_t width) {
+    return Pad_Left(std::to_string(value), width, "0");
+}
+
+// The number after an episode folder's letter, read as Str_To_Int reads
+// numbers but over the whole range of the counters.
+uint32_t Episode_Number(const std::string& text) {
+    // Str_To_Float reads a comma as a point, where Str_To_Int sees no number.
+    if (text.find(',') != std::string::npos)
+        return 0;
+    const double number = std::trunc(Str_To_Float(text));
+    if (!(number >= 0 && number <= static_cast<double>(UINT32_MAX)))
+        return 0;
+    return static_cast<uint32_t>(number);
+}
+
 // Opens the next episode folder when the current one is full, and returns the
 // episode folder name to use.
-std::string Episode_For_Picture(const std::string& letter, int32_t& folder_number,
+std::string Episode_For_Picture(const std::string& letter, uint32_t& folder_number,
                                 Recording_State& state, const Working_Settings& settings,
                                 const std::string& day_relative, File_Counter& counter) {
     const int32_t count = counter.Count_Files(settings.Dest_Folder + day_relative +
@@ -34,13 +53,13 @@ std::string Day_Folder_Name(const Local_Date_Time& date) {
            Padded(date.day, 2) + "/";
 }
 
-std::string Episode_Folder_Name(const std::string& letter, int32_t number) {
-    return letter + Padded(number, 4) + "/";
+std::string Episode_Folder_Name(const std::string& letter, uint32_t number) {
+    return letter + Padded_Counter(number, 4) + "/";
 }
 
-std::string Picture_File_Name(int hour, int minute, int second, int32_t num_image) {
+std::string Picture_File_Name(int hour, int minute, int second, uint32_t num_image) {
     return "I_" + Padded(hour, 2) + "_" + Padded(minute, 2) + "_" + Padded(second, 2) + "__" +
-           Padded(num_image, 5);
+           Padded_Counter(num_image, 5);
 }
 
 int32_t Listing_File_Counter::Count_Files(const std::string& folder) {
@@ -87,7 +106,7 @@ Episode_Counters Scan_Episode_Counters(const std::string& base_folder,
             const std::string name = it->path().filename().string();
             if (name.empty() || !it->is_directory(type_ec))
                 continue;
-            const int32_t number = Str_To_Int(name.substr(1));
+            const uint32_t number = Episode_Number(name.substr(1));
             if (name[0] == 'D' && number > found.highest_d)
                 found.highest_d = number;
             if (name[0] == 'R' && number > found.highest_r)

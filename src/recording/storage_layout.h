@@ -17,10 +17,10 @@ namespace vistrel {
 std::string Day_Folder_Name(const Local_Date_Time& date);
 
 // "D0003/" for the letter "D" and the number 3; longer numbers are kept whole.
-std::string Episode_Folder_Name(const std::string& letter, int32_t number);
+std::string Episode_Folder_Name(const std::string& letter, uint32_t number);
 
 // "I_14_05_09__00012", without the ".jpg".
-std::string Picture_File_Name(int hour, int minute, int second, int32_t num_image);
+std::string Picture_File_Name(int hour, int minute, int second, uint32_t num_image);
 
 struct Picture_Destination {
     std::string relative_folder; // day folder + episode folder, ends in "/"
@@ -56,15 +56,15 @@ Picture_Destination Next_Picture_Destination(Recording_State& state,
                                              const Local_Date_Time& now);
 
 struct Episode_Counters {
-    int32_t highest_d = 0;
-    int32_t highest_r = 0;
+    uint32_t highest_d = 0;
+    uint32_t highest_r = 0;
 };
 
 // The highest D and R episode numbers among the folders of the day folder of
 // `today` under `base_folder`, so that a restarted program never reuses an
 // episode number of the same day. Only directories whose names start with an
-// upper-case "D" or "R" count; a name that is no number after its letter
-// counts as 0. A missing day folder gives zeros.
+// upper-case "D" or "R" count; a name that is no number after its letter,
+// or one beyond 4294967295, counts as 0. A missing day folder gives zeros.
 Episode_Counters Scan_Episode_Counters(const std::string& base_folder,
                                        const Local_Date_Time& today) noexcept;
 

@@ -9,6 +9,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 
 namespace vistrel {
 
@@ -49,6 +51,46 @@ std::string Time_Text(const ASN1_TIME* time) {
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
     return text;
 }
+
+// OpenSSL writes to the socket with write(), which raises SIGPIPE once the
+// server has reset the connection, and SIGPIPE ends the program. This holds
+// it back for the calling thread during one TLS call and drops the one that
+// call raised; errno stays as the call left it.
+class Sigpipe_Held {
+public:
+    Sigpipe_Held() noexcept {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        was_pending_ = Pending();
+        held_ = ::pthread_sigmask(SIG_BLOCK, &pipe_, &before_) == 0;
+    }
+    ~Sigpipe_Held() {
+        if (!held_)
+            return;
+        const int saved_errno = errno;
+        if (!was_pending_ && Pending()) {
+            const timespec now{0, 0};
+            while (::sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+        errno = saved_errno;
+    }
+    Sigpipe_Held(const Sigpipe_Held&) = delete;
+    Sigpipe_Held& operator=(const Sigpipe_Held&) = delete;
+
+private:
+    static bool Pending() noexcept {
+        sigset_t pending;
+        sigemptyset(&pending);
+        return ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    }
+
+    sigset_t pipe_{};
+    sigset_t before_{};
+    bool was_pending_ = false;
+    bool held_ = false;
+};
 
 std::string Last_Error_Text() {
     const unsigned long error = ERR_get_error();
@@ -164,8 +206,12 @@ template <class Call> int Tls_Stream::Drive(Call call, Deadline deadline, const 
     for (;;) {
         socket_->Throw_If_Shut_Down();
         ERR_clear_error();
-        errno = 0;
-        const int result = call();
+        int result = 0;
+        {
+            const Sigpipe_Held held;
+            errno = 0;
+            result = call();
+        }
         if (result > 0)
             return result;
         const int error = SSL_get_error(ssl_, result);
@@ -197,7 +243,9 @@ void Tls_Stream::Fail(int result, int error, const char* what) {
 void Tls_Stream::Handshake(Deadline deadline) {
     if (handshaken_)
         return;
-    Drive([this] { return SSL_connect(ssl_); }, deadline, "no TLS handshake with the server");
+    const char* const what = "no TLS handshake with the server";
+    if (Drive([this] { return SSL_connect(ssl_); }, deadline, what) == 0)
+        throw Socket_Error(std::string(what) + ": the server closed the TLS connection");
     handshaken_ = true;
     peer_.Resumed = SSL_session_reused(ssl_) == 1;
     const long verdict = SSL_get_verify_result(ssl_);
@@ -215,12 +263,17 @@ void Tls_Stream::Handshake(Deadline deadline) {
 size_t Tls_Stream::Send_Some(std::string_view bytes, Deadline deadline) {
     if (bytes.empty())
         return 0;
-    return static_cast<size_t>(Drive(
+    const int sent = Drive(
         [&] {
             return SSL_write(ssl_, bytes.data(),
                              static_cast<int>(std::min<size_t>(bytes.size(), 1 << 30)));
         },
-        deadline, "the peer accepted no data"));
+        deadline, "the peer accepted no data");
+    // Nothing sent because the server has closed the TLS connection: a caller
+    // that sends the rest again would try for ever.
+    if (sent <= 0)
+        throw Socket_Error("the peer accepted no data: the server closed the TLS connection");
+    return static_cast<size_t>(sent);
 }
 
 size_t Tls_Stream::Receive(char* buffer, size_t capacity, Deadline deadline) {

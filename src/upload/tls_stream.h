@@ -6,6 +6,7 @@
 
 #include "upload/tcp_socket.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -114,7 +115,8 @@ private:
     const std::shared_ptr<const Tls_Context> context_;
     const std::shared_ptr<Tls_Session_Slot> sessions_;
     SSL* ssl_;
-    bool handshaken_ = false;
+    // Read by Established() from threads other than the one that talks.
+    std::atomic<bool> handshaken_{false};
     Tls_Peer peer_;
 };
 

@@ -5,6 +5,7 @@
 // the camera.
 #include "capture/gst_frame_source.h"
 #include "recording/recording_controller.h"
+#include "recording/snapshot.h"
 
 #include "support/fake_ftp_server.h"
 #include "support/jpeg_reader.h"
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <netinet/in.h>
@@ -198,6 +200,47 @@ TEST(Camera_Fault, Recording_Resumes_By_Itself_When_The_Stream_Comes_Back) {
         EXPECT_EQ(QSize(decoded.width, decoded.height), QSize(320, 240)) << picture.Path;
     }
     camera.Close_Capture();
+}
+
+// A USB camera that loses packets hands over frames cut short that still end
+// in an end marker. Here every other frame is such a one: decoded as libjpeg
+// would fill it, its missing half reads as motion and opens an episode. Each
+// must count as no frame, so that only the whole frames are compared.
+TEST(Camera_Fault, Frames_Cut_Short_Are_No_Frames_And_Open_No_Episode) {
+    const test::Temp_Dir dir;
+    const std::string whole = Encode_Jpeg(test::Texture(0));
+    dir.Write("frame0.jpg", whole);
+    dir.Write("frame1.jpg", whole.substr(0, whole.size() / 2) + "\xff\xd9");
+    Gst_Frame_Source source("multifilesrc location=\"" + dir.Folder() +
+                                "frame%d.jpg\" index=0 stop-index=1 loop=true caps=image/jpeg"
+                                " ! identity sleep-time=20000",
+                            kReopen_Delay);
+    Counted_Camera camera(source);
+    test::Fake_View view;
+    test::Fake_Clock clock;
+    Upload_List files;
+    Recording_Controller tick(view, camera, clock, files, nullptr);
+    view.settings = test::Recording_Settings(dir.Folder() + "pictures/");
+    view.settings.Delay_Start_ms = 0;
+    tick.Set_Stamp_Dpi(96);
+    camera.Open_Capture();
+    tick.BTN_Start_Stop_Rec_DetectClick();
+
+    int ticks = 0;
+    for (const auto deadline = Steady::now() + kPatience;
+         Steady::now() < deadline && (camera.failed < 5 || camera.grabbed < 5);) {
+        clock.ticks += 50;
+        tick.TMR_Refresh_IMGTimer();
+        ++ticks;
+        std::this_thread::sleep_for(kTick_Period);
+    }
+    camera.Close_Capture();
+    ASSERT_GE(camera.grabbed, 5) << "too few whole frames in " << ticks << " ticks";
+    ASSERT_GE(camera.failed, 5) << "frames cut short were taken as frames";
+    EXPECT_FALSE(tick.State().Rec_Motion);
+    EXPECT_EQ(tick.State().Num_Folder_D, 0u);
+    EXPECT_TRUE(files.Snapshot().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "pictures"));
 }
 
 } // namespace

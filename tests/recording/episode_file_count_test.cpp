@@ -206,7 +206,7 @@ protected:
 TEST_F(Episode_Count, Rolls_Over_Where_The_Listing_Would_While_Another_Program_Changes_The_Folder) {
     std::mt19937 random(20261209);
     std::unique_ptr<Other_Program> other;
-    int followed = 0;
+    uint32_t followed = 0;
     for (int picture = 0; picture < 600 && !HasFailure(); ++picture) {
         // Follows whichever episode folder is being filled.
         if (state.Num_Folder_R != followed) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 
 namespace vistrel {
 namespace {
@@ -54,6 +55,9 @@ TEST(TimeStampText, PadsEveryNumberAndNeverCutsOne) {
     EXPECT_EQ(Time_Stamp_Text(kMarch7, 12), "Vistrel | 07/03/2024  14:05:09  00012");
     EXPECT_EQ(Time_Stamp_Text({2026, 12, 31, 0, 0, 0}, 123456),
               "Vistrel | 31/12/2026  00:00:00  123456");
+    // The picture counter is unsigned: as large as it gets, written in full.
+    EXPECT_EQ(Time_Stamp_Text(kMarch7, 2147483648u), "Vistrel | 07/03/2024  14:05:09  2147483648");
+    EXPECT_EQ(Time_Stamp_Text(kMarch7, 4294967295u), "Vistrel | 07/03/2024  14:05:09  4294967295");
 }
 
 TEST(StretchNearest, SmallFrameRepeatsEachPixelAsATwoByTwoBlock) {
@@ -292,6 +296,22 @@ TEST(EncodeJpeg, ThirtyTwoBitRowsGiveTheBytesOfRgbRows) {
         const QImage picture = Noise_Image(size.width(), size.height(), 3);
         EXPECT_EQ(Encode_Jpeg(picture), Encode_Rgb_Rows(picture)) << size.width();
     }
+}
+
+// The encoder's buffer grows while the file does. A failure after it has
+// grown (here: memory held to a ceiling) throws, and frees what is left once
+// (the sanitizer pass sees a double free or a leak); with room to spare the
+// file is the same as without a ceiling.
+TEST(EncodeJpeg, FailureAfterTheBufferGrewThrowsAndFreesItOnce) {
+    const QImage noise = Noise_Image(640, 480, 4);
+    const std::string whole = Encode_Jpeg(noise);
+    // Past twice the first block of 64 KiB, the buffer grows twice.
+    ASSERT_GT(whole.size(), size_t{128 * 1024}) << "too small to grow the buffer twice";
+    for (const size_t ceiling : {size_t{100}, whole.size() / 2, whole.size()}) {
+        SCOPED_TRACE(ceiling);
+        EXPECT_THROW(Encode_Jpeg_Within(noise, kJpeg_Quality, ceiling), std::runtime_error);
+    }
+    EXPECT_EQ(Encode_Jpeg_Within(noise, kJpeg_Quality, whole.size() + 1), whole);
 }
 
 TEST(PreviewStrip, KeepsTheSevenNewestNewestFirst) {

@@ -21,15 +21,18 @@ TEST(StorageNames, AreBuiltFromPaddedNumbers) {
     EXPECT_EQ(Day_Folder_Name({2026, 12, 31, 0, 0, 0}), "RIDEV_2026_12_31/");
     struct Episode {
         const char* letter;
-        int32_t number;
+        uint32_t number;
         const char* expected;
     };
-    for (const Episode& e : {Episode{"D", 3, "D0003/"}, Episode{"R", 1, "R0001/"},
-                             Episode{"D", 0, "D0000/"}, Episode{"D", 12345, "D12345/"}})
+    for (const Episode& e :
+         {Episode{"D", 3, "D0003/"}, Episode{"R", 1, "R0001/"}, Episode{"D", 0, "D0000/"},
+          Episode{"D", 12345, "D12345/"}, Episode{"D", 2147483647u, "D2147483647/"},
+          Episode{"D", 2147483648u, "D2147483648/"}, Episode{"R", 4294967295u, "R4294967295/"}})
         EXPECT_EQ(Episode_Folder_Name(e.letter, e.number), e.expected);
     EXPECT_EQ(Picture_File_Name(14, 5, 9, 12), "I_14_05_09__00012");
     EXPECT_EQ(Picture_File_Name(0, 0, 0, 0), "I_00_00_00__00000");
     EXPECT_EQ(Picture_File_Name(23, 59, 59, 123456), "I_23_59_59__123456");
+    EXPECT_EQ(Picture_File_Name(23, 59, 59, 4294967295u), "I_23_59_59__4294967295");
 }
 
 class PictureDestination : public ::testing::Test {

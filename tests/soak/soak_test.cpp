@@ -132,7 +132,7 @@ TEST(Soak, HundredThousandTicksLoseNothingAndLeakNothing) {
         // (other tests use some too); pacing the uploads keeps well below.
         constexpr auto kUpload_Spacing = 3500us;
         auto next_upload = std::chrono::steady_clock::now();
-        int32_t recorded = 0;
+        uint32_t recorded = 0;
 
         const auto started = std::chrono::steady_clock::now();
         tick.BTN_Start_Stop_Rec_DetectClick();
