@@ -15,6 +15,7 @@
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace vistrel {
 namespace {
@@ -115,7 +116,6 @@ TEST_F(Recording_On_A_Small_Disk,
     Keeper_Inputs inputs;
     inputs.dest_folder = view.settings.Dest_Folder;
     inputs.keep_free_bytes = 256 * 1024;
-    inputs.uploading = true;
     inputs.fixed_picture = view.settings.Dest_Folder + "Img_.jpg";
     Keeper_Hooks hooks;
     hooks.queued_pictures = [this] {
@@ -171,6 +171,81 @@ TEST_F(Recording_On_A_Small_Disk,
         if (path.rfind(tick.Last_Episode_Folder(), 0) == 0) {
             EXPECT_TRUE(fs::exists(path)) << path;
         }
+}
+
+// The keeper on a real file system: the free space statvfs gives, syncfs, and
+// the same folders named through a bind mount.
+class Keeper_On_A_Small_Disk : public ::testing::Test {
+protected:
+    test::Temp_Dir dir;
+    Small_Disk disk{dir.Path() / "disk", "1m"};
+    std::string dest = (dir.Path() / "disk" / "cam").string() + "/";
+    fs::path bound = dir.Path() / "bound";
+    bool bind_mounted = false;
+
+    void SetUp() override {
+        if (!disk.Mounted())
+            GTEST_SKIP() << "mounting a tmpfs needs root";
+        // Thirty pictures of 20 KB in three episodes: 600 KB of the 1 MB.
+        for (int e = 1; e <= 3; ++e)
+            for (int i = 0; i < 10; ++i) {
+                const fs::path path = Picture(e, i);
+                fs::create_directories(path.parent_path());
+                std::ofstream(path) << std::string(20000, 'p');
+            }
+        fs::create_directories(bound);
+        bind_mounted = ::mount(dest.c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) == 0;
+        ASSERT_TRUE(bind_mounted);
+    }
+    void TearDown() override {
+        if (bind_mounted)
+            ::umount2(bound.c_str(), MNT_DETACH);
+    }
+    // Under `base`: the destination itself, or the bind mount of it.
+    static fs::path Picture(int episode, int i, const std::string& base) {
+        return fs::path(base) / "RIDEV_2026_12_01" / ("D000" + std::to_string(episode)) /
+               ("I_10_00_0" + std::to_string(episode) + "__" + std::to_string(10000 + i) + ".jpg");
+    }
+    fs::path Picture(int episode, int i) const { return Picture(episode, i, dest); }
+    size_t Left(int episode) const {
+        size_t left = 0;
+        for (int i = 0; i < 10; ++i)
+            left += fs::exists(Picture(episode, i)) ? 1 : 0;
+        return left;
+    }
+};
+
+TEST_F(Keeper_On_A_Small_Disk, Keeps_What_A_Bind_Mount_Names_And_No_Target_Above_Half_The_Disk) {
+    Keeper_Hooks hooks;
+    const std::string via = bound.string() + "/";
+    hooks.queued_pictures = [&] {
+        std::unordered_set<std::string> queued;
+        for (int i = 0; i < 10; ++i)
+            queued.insert(Picture(2, i, via).string());
+        return queued;
+    };
+    Keeper_Inputs inputs;
+    inputs.dest_folder = dest;
+    inputs.current_episode = via + "RIDEV_2026_12_01/D0001/";
+
+    // More than half of this disk: taken as no target.
+    inputs.keep_free_bytes = disk.Size() / 2 + 4096;
+    Keep_Free_Outcome outcome = Keep_Free_Space([&] { return inputs; }, hooks);
+    EXPECT_EQ(outcome.state, Keeper_State::Target_Too_Big);
+    EXPECT_EQ(outcome.disk_bytes, disk.Size());
+    EXPECT_EQ(Left(1) + Left(2) + Left(3), 30u);
+
+    // Half: the oldest two episodes are kept, named as they are through the
+    // bind mount; the third gives what is missing.
+    inputs.keep_free_bytes = disk.Size() / 2;
+    outcome = Keep_Free_Space([&] { return inputs; }, hooks);
+    EXPECT_EQ(outcome.state, Keeper_State::Room);
+    EXPECT_EQ(Left(1), 10u) << "the episode being recorded went";
+    EXPECT_EQ(Left(2), 10u) << "queued pictures went";
+    EXPECT_LT(Left(3), 10u);
+    struct statvfs info {};
+    ASSERT_EQ(::statvfs(dest.c_str(), &info), 0);
+    EXPECT_GE(static_cast<uint64_t>(info.f_bavail) * info.f_frsize, inputs.keep_free_bytes);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "recording/storage_keeper.h"
 
+#include "recording/keeping_fixture.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr uint64_t kPicture_Bytes = 1000;
+using test::Keeping;
 
 TEST(Storage_Names, Only_The_Programs_Own_Forms_Are_Recognised) {
     struct Case {
@@ -58,68 +59,6 @@ TEST(Storage_Names, Only_The_Programs_Own_Forms_Are_Recognised) {
     }
 }
 
-// A destination on a "disk" of a given size: what its files take is used.
-class Keeping : public ::testing::Test {
-public: // the cases of a table arrange it
-    test::Temp_Dir dir;
-    std::string dest = dir.Folder() + "cam/";
-    uint64_t capacity = 0;
-    uint64_t unit = 0; // what one picture takes on the disk
-    Keeper_Inputs inputs;
-    std::set<std::string> queued;
-    Keeper_Hooks hooks;
-
-    void SetUp() override {
-        std::ofstream(dir.Path() / "probe") << std::string(kPicture_Bytes, 'p');
-        unit = Allocated(dir.Path() / "probe");
-        ASSERT_GT(unit, 0u);
-        inputs.dest_folder = dest;
-        hooks.free_bytes = [this](const std::string&) -> std::optional<uint64_t> {
-            const uint64_t used = Used();
-            return used >= capacity ? 0 : capacity - used;
-        };
-        hooks.queued_pictures = [this] {
-            return std::unordered_set<std::string>(queued.begin(), queued.end());
-        };
-    }
-
-    // What the files take on the disk, as freeing them gives it back.
-    static uint64_t Allocated(const fs::path& file) {
-        struct stat st {};
-        return ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)
-                   ? static_cast<uint64_t>(st.st_blocks) * 512
-                   : 0;
-    }
-    uint64_t Used() const {
-        uint64_t used = 0;
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(dest, ec))
-            used += Allocated(e.path());
-        return used;
-    }
-
-    // "RIDEV_2026_12_01/D0001/I_10_00_00__00001.jpg" and the like.
-    std::string Put(const std::string& relative, uint64_t bytes = kPicture_Bytes) {
-        const fs::path path = dest + relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << std::string(bytes, 'p');
-        return path.string();
-    }
-
-    std::set<std::string> Left() const {
-        std::set<std::string> left;
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(dest, ec))
-            left.insert(e.path().lexically_relative(dest).string() +
-                        (e.is_directory(ec) && !e.is_symlink(ec) ? "/" : ""));
-        return left;
-    }
-
-    Keep_Free_Outcome Pass() {
-        return Keep_Free_Space([this] { return inputs; }, hooks);
-    }
-};
-
 TEST_F(Keeping, The_Oldest_Day_Then_The_Oldest_Episode_Go_First_Picture_By_Picture) {
     // Day 1: a continuous episode in the morning, a motion episode at noon.
     // The numbers do not tell the order: R and D count apart.
@@ -130,7 +69,9 @@ TEST_F(Keeping, The_Oldest_Day_Then_The_Oldest_Episode_Go_First_Picture_By_Pictu
     Put("RIDEV_2026_12_01/R0007/I_09_00_01__00003.jpg");
     Put("RIDEV_2026_12_02/D0001/I_08_00_00__00001.jpg");
     Put("RIDEV_2025_12_31/D0099/I_23_59_59__00001.jpg"); // last year: the oldest of all
-    inputs.keep_free_bytes = 3 * unit;
+    // Just under three pictures, so that what a pass frees beyond the target
+    // stays within the third.
+    inputs.keep_free_bytes = 3 * unit * 20 / 21;
 
     struct Step {
         uint64_t capacity; // in pictures
@@ -209,15 +150,53 @@ TEST_F(Keeping, Never_Deletes_What_It_Must_Keep) {
         {"the episode being recorded, named without the final slash or through ..",
          [&](Keeping& k) { k.inputs.current_episode = k.dest + "x/../" + old_day + "R0002"; },
          {old_day, old_day + "R0002/", old_day + "R0002/I_11_00_00__00003.jpg"}},
-        {"pictures still queued while uploading is on",
+        {"pictures still queued, whether uploading is on or off",
+         [&](Keeping& k) { k.queued.insert(k.dest + old_day + "D0001/I_10_00_01__00002.jpg"); },
+         {old_day, old_day + "D0001/", old_day + "D0001/I_10_00_01__00002.jpg"}},
+        {"a queued picture named through a link to the destination",
          [&](Keeping& k) {
-             k.inputs.uploading = true;
-             k.queued.insert(k.dest + old_day + "D0001/I_10_00_01__00002.jpg");
+             fs::create_directory_symlink(k.dest, k.dir.Path() / "via");
+             k.queued.insert(k.dir.Folder() + "via/" + old_day + "D0001/I_10_00_01__00002.jpg");
          },
          {old_day, old_day + "D0001/", old_day + "D0001/I_10_00_01__00002.jpg"}},
-        {"but not once uploading is off",
-         [&](Keeping& k) { k.queued.insert(k.dest + old_day + "D0001/I_10_00_01__00002.jpg"); },
-         {}},
+        {"the episode being recorded, named through a link to the destination",
+         [&](Keeping& k) {
+             fs::create_directory_symlink(k.dest, k.dir.Path() / "via");
+             k.inputs.current_episode = k.dir.Folder() + "via/" + old_day + "R0002/";
+         },
+         {old_day, old_day + "R0002/", old_day + "R0002/I_11_00_00__00003.jpg"}},
+        {"the episode being recorded, named through a link to its day folder",
+         [&](Keeping& k) {
+             fs::create_directory_symlink(k.dest + old_day, k.dir.Path() / "today");
+             k.inputs.current_episode = k.dir.Folder() + "today/R0002";
+         },
+         {old_day, old_day + "R0002/", old_day + "R0002/I_11_00_00__00003.jpg"}},
+        {"the day folder of an episode not begun yet, though it looks empty",
+         [&](Keeping& k) {
+             fs::create_directories(k.dest + "RIDEV_2026_12_02");
+             k.inputs.current_episode = k.dest + "RIDEV_2026_12_02/D0004/";
+         },
+         {"RIDEV_2026_12_02/"}},
+        {"the same, named through a link to the destination",
+         [&](Keeping& k) {
+             fs::create_directories(k.dest + "RIDEV_2026_12_02");
+             fs::create_directory_symlink(k.dest, k.dir.Path() / "via");
+             k.inputs.current_episode = k.dir.Folder() + "via/RIDEV_2026_12_02/D0004/";
+         },
+         {"RIDEV_2026_12_02/"}},
+        {"the empty day folder of the episode being recorded, once its pictures went",
+         [&](Keeping& k) {
+             k.inputs.current_episode = k.dest + old_day + "D0007/";
+             fs::create_directories(k.inputs.current_episode);
+         },
+         {old_day, old_day + "D0007/"}},
+        {"a picture of the episode being recorded hard-linked into an old one",
+         [&](Keeping& k) {
+             k.inputs.current_episode = k.dest + old_day + "R0002/";
+             fs::create_hard_link(k.dest + old_day + "R0002/I_11_00_00__00003.jpg",
+                                  k.dest + old_day + "D0001/I_09_00_00__00000.jpg");
+         },
+         {old_day, old_day + "R0002/", old_day + "R0002/I_11_00_00__00003.jpg"}},
         {"the fixed-name picture, wherever its name puts it",
          [&](Keeping& k) {
              k.inputs.fixed_picture = k.dest + old_day + "D0001/I_10_00_00__00001.jpg";
@@ -244,6 +223,8 @@ TEST_F(Keeping, Never_Deletes_What_It_Must_Keep) {
         SCOPED_TRACE(c.what);
         fs::remove_all(dest);
         fs::remove_all(dir.Path() / "elsewhere");
+        fs::remove(dir.Path() / "via");
+        fs::remove(dir.Path() / "today");
         inputs = {};
         inputs.dest_folder = dest;
         queued.clear();
@@ -269,7 +250,7 @@ TEST_F(Keeping, Deletes_Nothing_When_Off_Or_When_The_Free_Space_Is_Unknown) {
     inputs.keep_free_bytes = 0;
     EXPECT_EQ(Pass().files_deleted, 0u);
     inputs.keep_free_bytes = 10 * unit;
-    hooks.free_bytes = [](const std::string&) { return std::optional<uint64_t>(); };
+    hooks.measure = [](const std::string&) { return std::optional<Disk_Space>(); };
     EXPECT_EQ(Pass().files_deleted, 0u);
     EXPECT_EQ(Left().size(), 3u);
 }
@@ -290,13 +271,13 @@ TEST_F(Keeping, The_Keeper_Runs_A_Pass_Off_The_Callers_Thread_And_Stops_Promptly
     for (int i = 0; i < 20; ++i)
         Put("RIDEV_2026_12_01/D0001/I_10_00_00__" + std::to_string(10000 + i) + ".jpg");
     capacity = 25 * unit;
-    inputs.keep_free_bytes = 10 * unit;
+    inputs.keep_free_bytes = 10 * unit * 20 / 21;
     const std::thread::id caller = std::this_thread::get_id();
     std::thread::id pass_thread;
-    auto free_bytes = hooks.free_bytes;
-    hooks.free_bytes = [&, free_bytes](const std::string& f) {
+    auto measure = hooks.measure;
+    hooks.measure = [&, measure](const std::string& f) {
         pass_thread = std::this_thread::get_id();
-        return free_bytes(f);
+        return measure(f);
     };
     {
         Storage_Keeper keeper(hooks, std::chrono::hours(1));
@@ -323,8 +304,10 @@ TEST_F(Keeping, Counts_What_It_Deleted_Where_The_Free_Space_Shows_It_Late) {
     ASSERT_EQ(::stat((dest + "RIDEV_2026_12_01/D0001/I_10_00_00__10000.jpg").c_str(), &one), 0);
     const uint64_t takes = static_cast<uint64_t>(one.st_blocks) * 512;
     ASSERT_GT(takes, 0u);
-    hooks.free_bytes = [](const std::string&) { return std::optional<uint64_t>(1000); };
-    inputs.keep_free_bytes = 1000 + 3 * takes;
+    hooks.measure = [](const std::string&) { return Disk_Space{1000, 1000000000}; };
+    // Just under three pictures more than is free, what a pass frees beyond
+    // the target included.
+    inputs.keep_free_bytes = (1000 + 3 * takes) * 20 / 21;
     const Keep_Free_Outcome outcome = Pass();
     EXPECT_EQ(outcome.files_deleted, 3u);
     EXPECT_TRUE(outcome.enough_room);
@@ -332,15 +315,14 @@ TEST_F(Keeping, Counts_What_It_Deleted_Where_The_Free_Space_Shows_It_Late) {
 
 TEST_F(Keeping, Closing_Stops_A_Long_Pass_At_Once) {
     for (int i = 0; i < 200; ++i)
-        Put("RIDEV_2026_12_01/D0001/I_10_00_00__" + std::to_string(10000 + i) + ".jpg");
+        Put("RIDEV_2026_12_01/D" + std::to_string(1000 + i) + "/I_10_00_00__00001.jpg");
     capacity = 200 * unit;
     inputs.keep_free_bytes = capacity; // everything would have to go
     std::atomic<bool> started{false};
-    auto free_bytes = hooks.free_bytes;
-    hooks.free_bytes = [&, free_bytes](const std::string& f) {
+    hooks.queued_pictures = [&] {
         started = true;
-        std::this_thread::sleep_for(20ms); // a slow disk: the pass would take seconds
-        return free_bytes(f);
+        std::this_thread::sleep_for(20ms); // a long queue: the pass would take seconds
+        return std::unordered_set<std::string>();
     };
     std::optional<Storage_Keeper> keeper;
     keeper.emplace(hooks, 1h);
