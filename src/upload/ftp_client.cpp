@@ -278,12 +278,17 @@ class FTP_Client::Local_File {
 public:
     explicit Local_File(const std::string& path)
         : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        if (fd_ < 0)
-            throw FTP_Error(0, "cannot open " + path + ": " + std::strerror(errno));
+        if (fd_ < 0) {
+            const int error = errno;
+            throw FTP_Error(0, "cannot open " + path + ": " + std::strerror(error), {},
+                            error == ENOENT || error == ENOTDIR ? Failure_Kind::Local_File_Gone
+                                                                : Failure_Kind::Connection);
+        }
         struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd_);
-            throw FTP_Error(0, "cannot open " + path + ": not a file");
+            throw FTP_Error(0, "cannot open " + path + ": not a file", {},
+                            Failure_Kind::Local_File_Gone);
         }
     }
     ~Local_File() { ::close(fd_); }
@@ -459,7 +464,7 @@ void FTP_Client::Secure_Control(const std::shared_ptr<Tcp_Socket>& control) {
     const Ftp_Reply consent = Command(*control, "AUTH TLS", {});
     if (consent.Code != 234)
         throw FTP_Error(consent.Code, "The server does not offer encryption (AUTH TLS refused)",
-                        "AUTH");
+                        "AUTH", Reply_Failure_Kind(consent.Code, "AUTH"));
     // Bytes after the consent came in clear: taken as replies under TLS they
     // would be anybody's.
     if (control_lines_.Holds_Bytes())
@@ -636,7 +641,8 @@ void FTP_Client::Login() {
     if (reply.Code == 331) {
         reply = Command(control, "PASS " + Password, {230, 332});
         if (reply.Code == 332) // an account would be needed, and none is configured
-            throw FTP_Error(reply.Code, reply.Joined_Text(), "PASS");
+            throw FTP_Error(reply.Code, reply.Joined_Text(), "PASS",
+                            Reply_Failure_Kind(reply.Code, "PASS"));
     }
     const Ftp_Reply features = Command(control, "FEAT", {});
     features_.clear();
@@ -761,7 +767,8 @@ Ftp_Reply FTP_Client::Command(Byte_Stream& control, const std::string& line,
                         word);
     }
     if (accepted.size() != 0 && !Is_One_Of(reply.Code, accepted))
-        throw FTP_Error(reply.Code, reply.Joined_Text(), word);
+        throw FTP_Error(reply.Code, reply.Joined_Text(), word,
+                        Reply_Failure_Kind(reply.Code, word));
     return reply;
 }
 
@@ -880,7 +887,8 @@ std::string FTP_Client::Transfer(Byte_Stream& control, const std::string& comman
                                                  : std::initializer_list<int>{125, 150, 154})) {
         Close_Data(data);
         Status(Ftp_Status::ftpAborted, "Transfer refused.");
-        throw FTP_Error(first.Code, first.Joined_Text(), word);
+        throw FTP_Error(first.Code, first.Joined_Text(), word,
+                        Reply_Failure_Kind(first.Code, word));
     }
 
     std::string received;
@@ -930,7 +938,7 @@ std::string FTP_Client::Transfer(Byte_Stream& control, const std::string& comman
                         word);
     }
     if (!Is_One_Of(last.Code, {226, 225, 250}))
-        throw FTP_Error(last.Code, last.Joined_Text(), word);
+        throw FTP_Error(last.Code, last.Joined_Text(), word, Reply_Failure_Kind(last.Code, word));
     return received;
 }
 

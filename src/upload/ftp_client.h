@@ -74,6 +74,13 @@ uint16_t Parse_EPSV(const std::string& text);
 // of RFC 959's classes, and a preliminary reply only to a transfer.
 bool Reply_In_Step(int code, bool preliminary_allowed);
 
+// What a reply outside those a command accepts means for the picture being
+// sent: a final no (5xx) to a folder or a store refuses the picture; one to
+// the login or to the protection of the connection refuses us, whatever the
+// picture; anything else (a 4xx, a final no to a step every picture takes)
+// is worth trying again.
+Failure_Kind Reply_Failure_Kind(int code, const std::string& command);
+
 // The lines of a listing, split at CR LF, CR or LF.
 std::vector<std::string> Split_Listing(const std::string& bytes);
 

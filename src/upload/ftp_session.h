@@ -8,20 +8,40 @@
 
 namespace vistrel {
 
+// What a failure means for the picture being sent, whatever the protocol.
+enum class Failure_Kind {
+    // The connection could not be made, broke or timed out, or the server
+    // asked to try later: the picture is tried again.
+    Connection,
+    // The server's final no to this picture or to its folder (a name it does
+    // not allow, a plain file where the folder should be, no right, quota):
+    // counted against the picture.
+    Refused,
+    // The server refuses us rather than the picture (a certificate or host
+    // key we do not trust, the login, the protection of the data): nothing
+    // will go until the settings change, so the next tries are spaced out.
+    Server_Refused,
+    // The picture's own file cannot be read any more.
+    Local_File_Gone,
+};
+
 // A failed FTP operation: the server's reply code and text, or code 0 for a
 // local failure (no connection, time-out, broken connection, unreadable file).
 class FTP_Error : public std::runtime_error {
 public:
-    FTP_Error(int code, const std::string& message, std::string command = {})
-        : std::runtime_error(message), code_(code), command_(std::move(command)) {}
+    FTP_Error(int code, const std::string& message, std::string command = {},
+              Failure_Kind kind = Failure_Kind::Connection)
+        : std::runtime_error(message), code_(code), command_(std::move(command)), kind_(kind) {}
 
     int Code() const { return code_; }
     // The command whose reply failed ("STOR", "MKD", ...); empty when none.
     const std::string& Command() const { return command_; }
+    Failure_Kind Kind() const { return kind_; }
 
 private:
     int code_;
     std::string command_;
+    Failure_Kind kind_;
 };
 
 class Ftp_Session {

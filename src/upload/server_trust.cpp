@@ -56,8 +56,8 @@ std::string Certificate_Problem_Text(Certificate_Problem problem, const Tls_Peer
 
 Certificate_Error::Certificate_Error(Certificate_Problem problem, const Tls_Peer& peer,
                                      std::string host, uint16_t port)
-    : FTP_Error(0, Certificate_Problem_Text(problem, peer), "AUTH"), problem_(problem), peer_(peer),
-      host_(std::move(host)), port_(port) {}
+    : FTP_Error(0, Certificate_Problem_Text(problem, peer), "AUTH", Failure_Kind::Server_Refused),
+      problem_(problem), peer_(peer), host_(std::move(host)), port_(port) {}
 
 std::string Host_And_Port(const std::string& host, uint16_t port) {
     const bool v6 = host.find(':') != std::string::npos;

@@ -4,6 +4,9 @@
 #include "upload/ftp_client.h"
 #include "upload/name_lookup.h"
 #include "upload/server_trust.h"
+#include "upload/sftp_handles.h"
+#include "upload/sftp_status.h"
+#include "upload/ssh_agent_socket.h"
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
@@ -17,22 +20,19 @@ namespace vistrel {
 
 namespace {
 
-// The C library's memory under RAII, each with its own release.
-struct Char_Release {
-    void operator()(char* p) const { ssh_string_free_char(p); }
-};
-using Ssh_Text = std::unique_ptr<char, Char_Release>;
-struct Key_Release {
-    void operator()(ssh_key k) const { ssh_key_free(k); }
-};
-using Ssh_Key = std::unique_ptr<std::remove_pointer_t<ssh_key>, Key_Release>;
-struct Attributes_Release {
-    void operator()(sftp_attributes a) const { sftp_attributes_free(a); }
-};
-using Sftp_Attributes = std::unique_ptr<std::remove_pointer_t<sftp_attributes>, Attributes_Release>;
+// libssh's own limit, a backstop that must come after the watchdog's: where
+// libssh gives up first, a silent server reads as a refused login or request.
+long Backstop_Seconds(Milliseconds limit) {
+    return std::max<long>(1, static_cast<long>((limit.count() + 999) / 1000)) + 5;
+}
 
-long Whole_Seconds(Milliseconds limit) {
-    return std::max<long>(1, static_cast<long>((limit.count() + 999) / 1000));
+// What the server's own answer to the last request says of the picture; a
+// session that was cut or lost tells nothing about it. A template, as the
+// session's type is the client's own.
+template <class Ssh_Session> Failure_Kind Answer_Kind(const Ssh_Session& s) {
+    if (s.dead || ssh_is_connected(s.ssh) != 1 || s.sftp == nullptr)
+        return Failure_Kind::Connection;
+    return Sftp_Status_Failure_Kind(sftp_get_error(s.sftp));
 }
 
 } // namespace
@@ -40,9 +40,11 @@ long Whole_Seconds(Milliseconds limit) {
 Host_Key_Error::Host_Key_Error(Host_Key_Problem problem, std::string host, uint16_t port,
                                std::string key_type, std::string fingerprint,
                                std::string known_hosts_entry)
-    : FTP_Error(0, problem == Host_Key_Problem::Unknown
-                       ? "The server's host key is unknown; run the connection test to trust it"
-                       : "The server's host key has changed; it is refused"),
+    : FTP_Error(0,
+                problem == Host_Key_Problem::Unknown
+                    ? "The server's host key is unknown; run the connection test to trust it"
+                    : "The server's host key has changed; it is refused",
+                {}, Failure_Kind::Server_Refused),
       problem_(problem), host_(std::move(host)), port_(port), key_type_(std::move(key_type)),
       fingerprint_(std::move(fingerprint)), entry_(std::move(known_hosts_entry)) {}
 
@@ -63,6 +65,9 @@ struct SFTP_Client::Session {
     // descriptor, and this one stays open until the session is released, so
     // a cut never reaches a descriptor that was reused.
     std::unique_ptr<Tcp_Socket> tcp; // first: released last
+    // The SSH agent, reached the same way and for the same reason.
+    std::unique_ptr<Agent_Socket> agent;
+    ssh_callbacks_struct callbacks{};
     ssh_session ssh = ssh_new();
     sftp_session sftp = nullptr;
     std::atomic<bool> dead{false}; // cut from another thread: only releasing is left
@@ -70,6 +75,7 @@ struct SFTP_Client::Session {
     Session() {
         if (ssh == nullptr)
             throw FTP_Error(0, "cannot make an SSH session");
+        Never_Prompt_On(ssh, callbacks);
     }
     ~Session() {
         if (sftp != nullptr)
@@ -190,7 +196,7 @@ void SFTP_Client::Open_Connection() {
         throw FTP_Error(0, "cannot connect to " + Host_And_Port(Host, Port));
     ssh_options_set(ssh, SSH_OPTIONS_FD, &fd); // closed by libssh with the session
     const unsigned int port = Port;
-    const long connect_seconds = Whole_Seconds(Connect_Timeout);
+    const long connect_seconds = Backstop_Seconds(Connect_Timeout);
     const bool no_config = false;
     ssh_options_set(ssh, SSH_OPTIONS_HOST, Host.c_str());
     ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
@@ -202,11 +208,14 @@ void SFTP_Client::Open_Connection() {
     ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, Known_Hosts_File.c_str());
     ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null");
     ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &no_config);
-    if (ssh_connect(ssh) != SSH_OK)
+    Waiting greeting(watchdog_, Connect_Timeout,
+                     "no SSH greeting and key exchange from " + Host_And_Port(Host, Port));
+    const int connected = ssh_connect(ssh);
+    greeting.Answered();
+    if (connected != SSH_OK)
         s.Fail("cannot talk SSH with " + Host_And_Port(Host, Port));
     Check_Host_Key();
-    // Every later wait for the server, a transfer's acknowledgements too.
-    const long reply_seconds = Whole_Seconds(std::max(Read_Timeout, Stall_Timeout));
+    const long reply_seconds = Backstop_Seconds(std::max(Read_Timeout, Stall_Timeout));
     ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &reply_seconds);
 }
 
@@ -262,18 +271,29 @@ void SFTP_Client::Login() {
 
 void SFTP_Client::Authenticate() {
     Session& s = Open_Session();
-    const int result = Password.empty() ? ssh_userauth_publickey_auto(s.ssh, nullptr, nullptr)
-                                        : ssh_userauth_password(s.ssh, nullptr, Password.c_str());
+    if (Password.empty())
+        Open_Agent();
+    // The agent may be waiting for a PIN: the limit holds for it as well.
+    const int result = Ask("the login (from the server or the SSH agent)", [&] {
+        const Sigpipe_Held agent_may_be_cut;
+        return Password.empty() ? ssh_userauth_publickey_auto(s.ssh, nullptr, nullptr)
+                                : ssh_userauth_password(s.ssh, nullptr, Password.c_str());
+    });
     if (result != SSH_AUTH_SUCCESS) {
         if (s.dead || ssh_is_connected(s.ssh) != 1)
             s.Fail("the connection was lost while logging in");
-        throw FTP_Error(530, Password.empty() ? "no key of the user's was accepted"
-                                              : "the user name or the password was refused");
+        throw FTP_Error(0,
+                        Password.empty() ? "no key of the user's was accepted"
+                                         : "the user name or the password was refused",
+                        "PASS", Failure_Kind::Server_Refused);
     }
-    s.sftp = sftp_new(s.ssh);
-    if (s.sftp == nullptr || sftp_init(s.sftp) != SSH_OK)
+    // Kept by the session at once, so that a late answer leaves nothing behind.
+    const bool opened =
+        Ask("the SFTP channel's opening", [&] { return (s.sftp = sftp_new(s.ssh)) != nullptr; });
+    if (!opened || Ask("INIT", [&] { return sftp_init(s.sftp); }) != SSH_OK)
         s.Fail("the server offers no SFTP");
-    const Ssh_Text home(sftp_canonicalize_path(s.sftp, "."));
+    const Ssh_Text home(
+        Ask("REALPATH", [&] { return Ssh_Text(sftp_canonicalize_path(s.sftp, ".")); }));
     if (!home)
         s.Fail("cannot find the login directory");
     login_dir_ = home.get();
@@ -281,6 +301,24 @@ void SFTP_Client::Authenticate() {
         login_dir_ += '/';
     folder_.clear();
     logged_in_ = true;
+}
+
+void SFTP_Client::Open_Agent() {
+    Session& s = *session_;
+    const std::string path = Agent_Socket_Path();
+    if (path.empty())
+        return; // libssh reads the same variable: it finds no agent either
+    {
+        std::lock_guard lock(cut_mutex_);
+        s.agent = std::make_unique<Agent_Socket>();
+        if (closed_for_good_ || s.dead)
+            s.agent->Shutdown();
+    }
+    // libssh closes what it is given with the session; ours stays open
+    // until the session is released, for the same reason as the TCP one.
+    const int handed = s.agent->Connect_For_Library(path, After(Connect_Timeout));
+    if (handed >= 0 && ssh_set_agent_socket(s.ssh, handed) != SSH_OK)
+        ::close(handed);
 }
 
 std::string SFTP_Client::Remote_Path(const std::string& name) const {
@@ -299,26 +337,29 @@ void SFTP_Client::Change_Dir_Up() {
 
 void SFTP_Client::Change_Dir(const std::string& name) {
     Session& s = Open_Session();
-    const Sftp_Attributes found(sftp_stat(s.sftp, (login_dir_ + name).c_str()));
+    const Sftp_Attributes found(Ask(
+        "STAT", [&] { return Sftp_Attributes(sftp_stat(s.sftp, (login_dir_ + name).c_str())); }));
     if (!found || found->type != SSH_FILEXFER_TYPE_DIRECTORY)
-        throw FTP_Error(550, "no folder " + name + " in the login directory", "CWD");
+        throw FTP_Error(0, "no folder " + name + " in the login directory", "CWD",
+                        found ? Failure_Kind::Refused : Answer_Kind(s));
     folder_ = name;
 }
 
 void SFTP_Client::Make_Dir(const std::string& name) {
     Session& s = Open_Session();
-    if (sftp_mkdir(s.sftp, Remote_Path(name).c_str(), 0755) != 0)
-        throw FTP_Error(550, "cannot make the folder " + name, "MKD");
+    if (Ask("MKDIR", [&] { return sftp_mkdir(s.sftp, Remote_Path(name).c_str(), 0755); }) != 0)
+        throw FTP_Error(0, "cannot make the folder " + name, "MKD", Answer_Kind(s));
 }
 
 void SFTP_Client::List_Dir() {
     Session& s = Open_Session();
     list_result_.clear();
     const std::string path = folder_.empty() ? login_dir_ : login_dir_ + folder_;
-    sftp_dir dir = sftp_opendir(s.sftp, path.c_str());
-    if (dir == nullptr)
+    Sftp_Dir dir(Ask("OPENDIR", [&] { return Sftp_Dir(sftp_opendir(s.sftp, path.c_str())); }));
+    if (!dir)
         s.Fail("cannot list " + path);
-    while (const Sftp_Attributes entry{sftp_readdir(s.sftp, dir)}) {
+    while (const Sftp_Attributes entry{
+        Ask("READDIR", [&] { return Sftp_Attributes(sftp_readdir(s.sftp, dir.get())); })}) {
         // The listing rule reads Unix long lines: what matters is the kind
         // and the name after the eight fields.
         const bool folder = entry->type == SSH_FILEXFER_TYPE_DIRECTORY;
@@ -326,8 +367,8 @@ void SFTP_Client::List_Dir() {
                                "rwxr-xr-x 1 user group 0 Jan 1 00:00 " +
                                (entry->name ? entry->name : ""));
     }
-    const bool complete = sftp_dir_eof(dir) == 1;
-    sftp_closedir(dir);
+    const bool complete = sftp_dir_eof(dir.get()) == 1;
+    Ask("CLOSE", [&] { return sftp_closedir(dir.release()); });
     if (!complete)
         s.Fail("the listing of " + path + " broke off");
 }
@@ -336,8 +377,12 @@ void SFTP_Client::Put_File(const std::string& local_path, const std::string& rem
                            bool append) {
     Session& s = Open_Session();
     const int local = ::open(local_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (local < 0)
-        throw FTP_Error(0, "cannot read " + local_path + ": " + std::strerror(errno));
+    if (local < 0) {
+        const int error = errno;
+        throw FTP_Error(0, "cannot read " + local_path + ": " + std::strerror(error), {},
+                        error == ENOENT || error == ENOTDIR ? Failure_Kind::Local_File_Gone
+                                                            : Failure_Kind::Connection);
+    }
     struct Local_Closer {
         int fd;
         ~Local_Closer() { ::close(fd); }
@@ -348,19 +393,22 @@ void SFTP_Client::Put_File(const std::string& local_path, const std::string& rem
     const std::string target = Remote_Path(remote_name);
     const std::string written = append ? target : target + ".part";
     Status("Transferring: " + remote_name);
-    sftp_file remote = sftp_open(s.sftp, written.c_str(),
-                                 O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
-    if (remote == nullptr) {
-        // Only the server's own refusal of this file drops the picture, as a
-        // 5xx answer to STOR does; a lost or silent connection keeps it.
-        if (!s.dead && ssh_is_connected(s.ssh) == 1 &&
-            sftp_get_error(s.sftp) == SSH_FX_PERMISSION_DENIED)
-            throw FTP_Error(553, "the server refuses to write " + written, "STOR");
+    Sftp_File remote(Ask("OPEN", [&] {
+        return Sftp_File(sftp_open(s.sftp, written.c_str(),
+                                   O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644));
+    }));
+    if (!remote) {
+        // Only the server's own refusal of this file counts against the
+        // picture, as a 5xx answer to STOR does; a lost or silent connection
+        // does not.
+        if (const Failure_Kind kind = Answer_Kind(s); kind != Failure_Kind::Connection)
+            throw FTP_Error(0, "the server refuses to write " + written, "STOR", kind);
         Disconnect();
         throw FTP_Error(0, "cannot write " + written);
     }
     char buffer[32768];
     bool ok = true;
+    bool read_failed = false;
     std::string failure;
     for (;;) {
         const ssize_t got = ::read(local, buffer, sizeof buffer);
@@ -368,45 +416,48 @@ void SFTP_Client::Put_File(const std::string& local_path, const std::string& rem
             continue;
         if (got < 0) {
             ok = false;
+            read_failed = true;
             failure = "cannot read " + local_path;
             break;
         }
         if (got == 0)
             break;
         // Each piece waits for the server's acknowledgement at most the
-        // session's time limit: a server that takes longer has stalled.
-        if (sftp_write(remote, buffer, static_cast<size_t>(got)) != got) {
+        // stall limit: a server that takes longer has stalled.
+        if (Within(watchdog_, Stall_Timeout, "WRITE", [&] {
+                return sftp_write(remote.get(), buffer, static_cast<size_t>(got));
+            }) != got) {
             ok = false;
             failure = "the transfer of " + remote_name + " broke off or stalled";
             break;
         }
     }
-    if (sftp_close(remote) != SSH_NO_ERROR && ok) {
+    if (Ask("CLOSE", [&] { return sftp_close(remote.release()); }) != SSH_NO_ERROR && ok) {
         ok = false;
         failure = "the server did not take " + remote_name;
     }
     if (ok && !append) {
         // libssh offers no posix-rename: a picture of the same name, rare,
         // is removed first, so the rename cannot fail on it.
-        sftp_unlink(s.sftp, target.c_str());
-        if (sftp_rename(s.sftp, written.c_str(), target.c_str()) != 0) {
+        Ask("REMOVE", [&] { return sftp_unlink(s.sftp, target.c_str()); });
+        if (Ask("RENAME", [&] { return sftp_rename(s.sftp, written.c_str(), target.c_str()); }) !=
+            0) {
             ok = false;
             failure = "cannot rename " + remote_name + ".part into place";
         }
     }
     if (!ok) {
-        const bool refused = !s.dead && ssh_is_connected(s.ssh) == 1 &&
-                             sftp_get_error(s.sftp) != SSH_FX_OK &&
-                             sftp_get_error(s.sftp) != SSH_FX_CONNECTION_LOST &&
-                             sftp_get_error(s.sftp) != SSH_FX_NO_CONNECTION;
+        // A local read error is no answer of the server's.
+        const Failure_Kind kind = read_failed ? Failure_Kind::Connection : Answer_Kind(s);
+        const bool refused = kind != Failure_Kind::Connection;
         if (refused && !append)
-            sftp_unlink(s.sftp, written.c_str());
+            Ask("REMOVE", [&] { return sftp_unlink(s.sftp, written.c_str()); });
         Status("Transfer aborted.");
         // A session a write broke off in is out of step: the next run starts
         // a new one.
         if (!refused)
             Disconnect();
-        throw FTP_Error(refused ? 451 : 0, failure, "STOR");
+        throw FTP_Error(0, failure, "STOR", kind);
     }
     Status("Transfer complete.");
 }
@@ -419,6 +470,8 @@ void SFTP_Client::Cut_Locked() noexcept {
     session_->dead = true;
     if (session_->tcp)
         session_->tcp->Shutdown();
+    if (session_->agent)
+        session_->agent->Shutdown();
 }
 
 void SFTP_Client::Cut() noexcept {

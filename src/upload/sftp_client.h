@@ -6,6 +6,7 @@
 #pragma once
 
 #include "upload/ftp_session.h"
+#include "upload/ssh_deadline.h"
 #include "upload/tcp_socket.h"
 
 #include <atomic>
@@ -68,9 +69,11 @@ public:
     std::string Username;
     std::string Password; // empty: the SSH agent and ~/.ssh/id_* keys
     std::string Known_Hosts_File;
-    Milliseconds Lookup_Timeout{10000};  // resolving the host name
-    Milliseconds Connect_Timeout{15000}; // the TCP connect, and the key exchange
-    Milliseconds Read_Timeout{60000};    // any answer of the server
+    Milliseconds Lookup_Timeout{10000}; // resolving the host name
+    // The TCP connect and the key exchange; the connect to the SSH agent.
+    Milliseconds Connect_Timeout{15000};
+    // Any answer of the server; the whole login, the SSH agent's part too.
+    Milliseconds Read_Timeout{60000};
     // The longest one piece of a transfer (32 KiB) may wait for the
     // server's acknowledgement.
     Milliseconds Stall_Timeout{60000};
@@ -105,6 +108,11 @@ private:
     void Open_Connection();
     void Check_Host_Key();
     void Authenticate();
+    void Open_Agent();
+    // One request and its reply under the reply limit.
+    template <typename Call> auto Ask(const char* request, Call call) {
+        return Within(watchdog_, Read_Timeout, request, std::move(call));
+    }
     void Cut() noexcept;
     void Cut_Locked() noexcept;
     Session& Open_Session();
@@ -120,6 +128,9 @@ private:
     std::string login_dir_;
     std::string folder_; // the folder entered below the login directory, or ""
     std::vector<std::string> list_result_;
+    // Cuts the session when a request to the server outlives its limit.
+    // Last: its thread, which reaches the members above, ends first.
+    Watchdog watchdog_{[this] { Cut(); }};
 };
 
 } // namespace vistrel

@@ -18,7 +18,7 @@ void Upload_List::Restore(const std::vector<Journaled>& entries, uint64_t next_j
     std::lock_guard lock(Files_Lock);
     std::deque<Slot> restored;
     for (const Journaled& journaled : entries) {
-        restored.push_back({journaled.entry, journaled.journal_id, false});
+        restored.push_back({journaled.entry, journaled.journal_id, false, journaled.refusals});
         restored.back().entry.Sent = false;
     }
     // Before the entries of this run, which keep their places after them.
@@ -28,7 +28,16 @@ void Upload_List::Restore(const std::vector<Journaled>& entries, uint64_t next_j
     appended_ += entries.size();
     unsent_ += entries.size();
     next_unsent_ = first_id_;
+    first_refused_.reset();
     next_journal_id_ = std::max(next_journal_id_, next_journal_id);
+}
+
+void Upload_List::Begin_Run() {
+    std::lock_guard lock(Files_Lock);
+    ++run_;
+    if (first_refused_ && *first_refused_ < next_unsent_)
+        next_unsent_ = std::max(*first_refused_, first_id_);
+    first_refused_.reset();
 }
 
 void Upload_List::Attach_Journal(Upload_Journal* journal) {
@@ -39,10 +48,11 @@ void Upload_List::Attach_Journal(Upload_Journal* journal) {
 std::optional<Upload_List::Taken> Upload_List::Take_First_Unsent() {
     std::lock_guard lock(Files_Lock);
     // Entries are only appended and only put back at the front of the waiting
-    // ones, so the first waiting entry is found from the cursor on.
+    // ones, so the first waiting entry is found from the cursor on; those
+    // behind it that were refused during this run wait for the next.
     for (Entry_Id id = next_unsent_; id < first_id_ + Files.size(); ++id) {
         Slot& slot = Files[static_cast<size_t>(id - first_id_)];
-        if (!slot.entry.Sent) {
+        if (!slot.entry.Sent && slot.refused_in_run != run_) {
             slot.entry.Sent = true;
             --unsent_;
             next_unsent_ = id + 1;
@@ -64,6 +74,29 @@ void Upload_List::Put_Back(Entry_Id id) {
     ++unsent_;
     if (id < next_unsent_)
         next_unsent_ = id;
+}
+
+uint32_t Upload_List::Refuse(Entry_Id id) {
+    std::lock_guard lock(Files_Lock);
+    if (id < first_id_ || id >= first_id_ + Files.size())
+        return 0;
+    Slot& slot = Files[static_cast<size_t>(id - first_id_)];
+    if (slot.finished)
+        return slot.refusals;
+    // One run counts once, however often it is refused in it.
+    if (slot.refused_in_run != run_) {
+        ++slot.refusals;
+        slot.refused_in_run = run_;
+        if (journal_)
+            journal_->Refused(slot.journal_id, slot.refusals);
+    }
+    if (slot.entry.Sent) {
+        slot.entry.Sent = false;
+        ++unsent_;
+    }
+    if (!first_refused_ || id < *first_refused_)
+        first_refused_ = id;
+    return slot.refusals;
 }
 
 void Upload_List::Finish(Entry_Id id) {
@@ -110,6 +143,23 @@ Upload_List::Visit_Unfinished(Entry_Id from, size_t most,
         const Slot& slot = Files[static_cast<size_t>(id - first_id_)];
         if (!slot.finished) {
             visit(slot.journal_id, slot.entry);
+            ++visited;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Upload_List::Entry_Id>
+Upload_List::Visit_Journaled(Entry_Id from, size_t most,
+                             const std::function<void(const Journaled&)>& visit) const {
+    std::lock_guard lock(Files_Lock);
+    Entry_Id id = std::max(from, first_id_);
+    for (size_t visited = 0; id < first_id_ + Files.size(); ++id) {
+        if (visited == most)
+            return id;
+        const Slot& slot = Files[static_cast<size_t>(id - first_id_)];
+        if (!slot.finished) {
+            visit({slot.journal_id, slot.entry, slot.refusals});
             ++visited;
         }
     }

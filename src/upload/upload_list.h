@@ -30,6 +30,8 @@ public:
     virtual void Appended(uint64_t journal_id, const TFichier& entry) noexcept = 0;
     // The entry needs no more sending.
     virtual void Finished(uint64_t journal_id) noexcept = 0;
+    // The server has refused the entry `refusals` times in all.
+    virtual void Refused(uint64_t journal_id, uint32_t refusals) noexcept = 0;
 };
 
 class Upload_List {
@@ -46,6 +48,7 @@ public:
     struct Journaled {
         uint64_t journal_id;
         TFichier entry;
+        uint32_t refusals = 0; // by the server, in earlier runs
     };
     // Entries left unsent by an earlier run, before anything is appended:
     // they come first, in the order given, under their journal ids, and the
@@ -56,13 +59,22 @@ public:
     // Every later change is told to `journal` (nullptr: to nobody).
     void Attach_Journal(Upload_Journal* journal);
 
-    // The first entry not yet taken, now marked as taken; nothing when every
-    // entry was taken.
+    // A new run of the worker: the entries refused during the last one are
+    // offered again.
+    void Begin_Run();
+
+    // The first entry neither taken nor refused during this run, now marked
+    // as taken; nothing when there is none.
     std::optional<Taken> Take_First_Unsent();
 
     // The run that took the entry could not finish it: it becomes the first
     // entry to send again.
     void Put_Back(Entry_Id id);
+
+    // The server refused the entry the run took: it waits again, in its
+    // place, but only the next run offers it. Gives how many times it was
+    // refused in all, this one included.
+    uint32_t Refuse(Entry_Id id);
 
     // The entry needs no more sending (it arrived, or the server refused it
     // for good); finished entries at the front are released.
@@ -81,6 +93,10 @@ public:
     std::optional<Entry_Id>
     Visit_Unfinished(Entry_Id from, size_t most,
                      const std::function<void(uint64_t, const TFichier&)>& visit) const;
+    // The same, with each entry's count of refusals.
+    std::optional<Entry_Id>
+    Visit_Journaled(Entry_Id from, size_t most,
+                    const std::function<void(const Journaled&)>& visit) const;
 
     // A copy of the entries still held, for display and tests.
     std::vector<TFichier> Snapshot() const;
@@ -90,12 +106,18 @@ private:
         TFichier entry;
         uint64_t journal_id = 0;
         bool finished = false;
+        uint32_t refusals = 0;
+        uint64_t refused_in_run = 0; // 0: in none
     };
 
     mutable std::mutex Files_Lock;
-    std::deque<Slot> Files;    // guarded by Files_Lock
-    Entry_Id first_id_ = 0;    // id of Files.front()
-    Entry_Id next_unsent_ = 0; // no entry before it is waiting
+    std::deque<Slot> Files; // guarded by Files_Lock
+    Entry_Id first_id_ = 0; // id of Files.front()
+    // No entry before it is waiting, but those refused during this run.
+    Entry_Id next_unsent_ = 0;
+    uint64_t run_ = 1;
+    // The first entry refused during this run, where the next run starts.
+    std::optional<Entry_Id> first_refused_;
     uint64_t appended_ = 0;
     size_t unsent_ = 0;
     uint64_t next_journal_id_ = 0;

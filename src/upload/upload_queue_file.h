@@ -5,15 +5,12 @@
 // thread of its own flushes it to the disk at most once a second, so a power
 // cut loses at most the last two seconds; and the same thread rewrites the
 // file once it holds mostly sent entries, so its size follows the backlog.
-//
-// One line per record, each with a checksum, so that a line torn by a crash
-// or garbled by the disk is ignored instead of read:
-//   A <id> <checksum> <path>\t<name>\t<folder>    an entry appended
-//   D <id> <checksum>                             an entry that needs no more sending
+// The records are those of upload_queue_records.h.
 #pragma once
 
 #include "upload/tcp_socket.h"
 #include "upload/upload_list.h"
+#include "upload/upload_queue_records.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,19 +24,6 @@ namespace vistrel {
 
 // The name of the file in the data folder.
 inline constexpr const char* kUpload_Queue_File_Name = "upload_queue";
-
-std::string Encode_Appended_Record(uint64_t id, const TFichier& entry);
-std::string Encode_Finished_Record(uint64_t id);
-
-struct Upload_Queue_Contents {
-    std::vector<Upload_List::Journaled> pending; // appended, not finished, by id
-    uint64_t next_id = 0;                        // above every id seen
-    size_t records = 0;                          // lines read as records
-};
-
-// What a queue file holds; lines that are not whole, valid records are
-// skipped.
-Upload_Queue_Contents Parse_Upload_Queue(std::string_view bytes);
 
 class Upload_Queue_File : public Upload_Journal {
 public:
@@ -71,6 +55,7 @@ public:
 
     void Appended(uint64_t journal_id, const TFichier& entry) noexcept override;
     void Finished(uint64_t journal_id) noexcept override;
+    void Refused(uint64_t journal_id, uint32_t refusals) noexcept override;
 
     // What the flushing thread does: flushes what was written since the last
     // time, and rewrites the file when it is due. Exposed for tests.

@@ -91,7 +91,7 @@ protected:
                               std::lock_guard lock(settings_mutex);
                               return view.settings;
                           },
-                          nullptr}};
+                          nullptr, nullptr, dir.File("upload_refused")}};
     Recording_Controller tick{view, camera, clock, files, [this] { Wake(); }};
 
     std::vector<Run_Outcome> runs;
@@ -261,6 +261,41 @@ TEST_F(Upload_Faults, Pictures_Survive_A_Crash_A_Wrong_Password_Silence_And_A_Re
     EXPECT_EQ(Pictures_In(remote), expected);
     for (const std::string& name : expected)
         EXPECT_TRUE(test::Bytes_Of(Local_Folder() / name) == test::Bytes_Of(remote / name)) << name;
+    Expect_No_Run_Outlasted_Its_Time_Out();
+}
+
+// A plain file on the server has the name the first episode's folder needs:
+// that episode is refused for good, and the next one arrives all the same.
+TEST_F(Upload_Faults, A_File_Named_Like_An_Episode_Folder_Holds_Back_No_Later_Episode) {
+    test::Pyftpdlib_Server server;
+    server.Home().Write(kRemote_Folder, "not a folder");
+    Use_Server(server.Port(), test::Pyftpdlib_Server::kPassword);
+
+    tick.BTN_Start_Stop_RecClick();
+    Finished_By_Ticks(3);
+    tick.BTN_StopClick();
+    Finished_By_Ticks(1);
+    tick.BTN_Start_Stop_RecClick(); // the next episode, R0002
+    Finished_By_Ticks(3);
+    Drain();
+
+    const fs::path second_local = fs::path(dir.Folder()) / "pictures/RIDEV_2026_12_08/R0002";
+    const std::set<std::string> first = Pictures_In(Local_Folder());
+    const std::set<std::string> second = Pictures_In(second_local);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(Pictures_In(server.Home().Path() / "RIDEV_2026_12_08_R0002"), second);
+    for (const std::string& name : second)
+        EXPECT_TRUE(test::Bytes_Of(second_local / name) ==
+                    test::Bytes_Of(server.Home().Path() / "RIDEV_2026_12_08_R0002" / name))
+            << name;
+    // The refused ones stay on the disk, listed for the user.
+    std::string listed;
+    for (const std::string& name : first)
+        listed += (Local_Folder() / name).string() + "\n";
+    EXPECT_EQ(dir.Read("upload_refused"), listed);
+    EXPECT_EQ(worker.Refused_Count(), first.size());
+    EXPECT_EQ(server.Home().Read(kRemote_Folder), "not a folder");
     Expect_No_Run_Outlasted_Its_Time_Out();
 }
 

@@ -397,6 +397,30 @@ private slots:
         QVERIFY(!again.Controller().State().Rec_Continuous);
     }
 
+    // A plain file on the server has the name of the episode's folder: its
+    // pictures are refused on three runs each, then listed, and the
+    // tooltip says how many.
+    void pictures_the_server_refuses_are_counted_in_the_status_tooltip() {
+        test::Pyftpdlib_Server server;
+        server.Home().Write("RIDEV_2026_12_08_R0001", "not a folder");
+        Harness h;
+        Write_Ftp_Settings(h, server.Port(), test::Pyftpdlib_Server::kPassword);
+        TF_Main& w = h.Create();
+        h.Activate();
+        Tick(h, 0);
+        Tick(h, 1);
+        w.Controller().BTN_StopClick();
+        const QString expected = "2 pictures refused by the server (listed in " +
+                                 QString::fromStdString(h.Data()) + "upload_refused)";
+        for (int n = 2; n < 12 && w.Form().PNL_FTP_Status_Main->toolTip() != expected; ++n)
+            Tick(h, n);
+        QCOMPARE(w.Form().PNL_FTP_Status_Main->toolTip(), expected);
+        QCOMPARE(w.Files().Unsent_Count(), size_t(0));
+        const std::string listed = h.dir.Read("data/upload_refused");
+        QCOMPARE(std::count(listed.begin(), listed.end(), '\n'), 2L);
+        QCOMPARE(Pictures_In(h.Pictures() + "/RIDEV_2026_12_08/R0001").size(), size_t(2));
+    }
+
     void closing_during_a_stalled_transfer_ends_the_worker_at_once() {
         using namespace test;
         const std::string stored = "STOR I_14_05_09__00001.jpg";

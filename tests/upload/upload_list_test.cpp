@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace vistrel {
 namespace {
 
@@ -80,6 +82,9 @@ struct Journal_Recorder : Upload_Journal {
         told.push_back("A" + std::to_string(id) + " " + entry.Name);
     }
     void Finished(uint64_t id) noexcept override { told.push_back("D" + std::to_string(id)); }
+    void Refused(uint64_t id, uint32_t refusals) noexcept override {
+        told.push_back("R" + std::to_string(id) + " " + std::to_string(refusals));
+    }
 };
 
 TEST(UploadList, RestoredEntriesComeFirstAndTheJournalHearsOfEveryChange) {
@@ -128,6 +133,94 @@ TEST(UploadList, TheCountOfWaitingEntriesFollowsEveryChange) {
         list.Finish(taken->id);
     EXPECT_EQ(list.Unsent_Count(), 0u);
     EXPECT_TRUE(list.Snapshot().empty());
+}
+
+// What each run is offered, oldest first, while some entries are refused.
+// A run answers each entry it is offered, in turn: 'r' the server refuses
+// it, 's' it was sent, 'f' the connection failed (the run ends there).
+TEST(UploadList, ARefusedEntryWaitsForTheNextRunWithoutHoldingBackThoseBehindIt) {
+    struct Case {
+        const char* what;
+        int pictures;
+        std::vector<std::string> answers;      // one text per run
+        std::vector<std::vector<int>> offered; // per run
+    };
+    const Case cases[] = {
+        {"one refused, the rest goes in the same run", 4, {"rsss", "s"}, {{1, 2, 3, 4}, {1}}},
+        {"refused on every run: offered once a run",
+         3,
+         {"rsf", "rs", "r"},
+         {{1, 2, 3}, {1, 3}, {1}}},
+        {"two refused in a row", 4, {"rrss", "rs"}, {{1, 2, 3, 4}, {1, 2}}},
+        {"a run that fails comes back for what it did not reach",
+         3,
+         {"rf", "rrf", "sss"},
+         {{1, 2}, {1, 2, 3}, {1, 2, 3}}},
+        {"failed after a refusal: both come back, oldest first", 3, {"rf", "ss"}, {{1, 2}, {1, 2}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Upload_List list;
+        for (int n = 1; n <= c.pictures; ++n)
+            list.Append(Picture(n));
+        std::vector<std::vector<int>> offered;
+        for (const std::string& answers : c.answers) {
+            list.Begin_Run();
+            offered.emplace_back();
+            for (const char answer : answers) {
+                const auto taken = list.Take_First_Unsent();
+                if (!taken)
+                    break;
+                offered.back().push_back(std::stoi(taken->entry.Name.substr(12)));
+                if (answer == 'r')
+                    list.Refuse(taken->id);
+                else if (answer == 's')
+                    list.Finish(taken->id);
+                else
+                    list.Put_Back(taken->id);
+                if (answer == 'f')
+                    break;
+            }
+        }
+        EXPECT_EQ(offered, c.offered);
+    }
+}
+
+TEST(UploadList, RefusalsAreCountedOncePerRunAndToldToTheJournal) {
+    Upload_List list;
+    Journal_Recorder journal;
+    list.Restore({{7, Picture(1), 1}}, 8);
+    list.Attach_Journal(&journal);
+    list.Append(Picture(2));
+    list.Begin_Run();
+    auto first = list.Take_First_Unsent();
+    EXPECT_EQ(list.Refuse(first->id), 2u) << "the count read back from an earlier run goes on";
+    EXPECT_EQ(list.Refuse(first->id), 2u) << "twice in one run is once";
+    EXPECT_EQ(list.Unsent_Count(), 2u) << "a refused entry still waits";
+    const auto second = list.Take_First_Unsent();
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->entry.Name, Picture(2).Name);
+    EXPECT_FALSE(list.Take_First_Unsent().has_value()) << "not offered again in the same run";
+    list.Finish(second->id);
+    list.Begin_Run();
+    first = list.Take_First_Unsent();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->entry.Name, Picture(1).Name);
+    EXPECT_EQ(list.Refuse(first->id), 3u);
+    list.Finish(first->id);
+    EXPECT_EQ(list.Unsent_Count(), 0u);
+    EXPECT_TRUE(list.Snapshot().empty());
+    EXPECT_EQ(journal.told,
+              (std::vector<std::string>{"A8 I_00_00_00__2.jpg", "R7 2", "D8", "R7 3", "D7"}));
+
+    // The counts are there for a rewrite of the journal.
+    Upload_List again;
+    again.Restore({{3, Picture(3), 2}, {4, Picture(4), 0}}, 5);
+    std::vector<std::string> visited;
+    again.Visit_Journaled(0, 10, [&](const Upload_List::Journaled& e) {
+        visited.push_back(std::to_string(e.journal_id) + ":" + std::to_string(e.refusals));
+    });
+    EXPECT_EQ(visited, (std::vector<std::string>{"3:2", "4:0"}));
 }
 
 } // namespace

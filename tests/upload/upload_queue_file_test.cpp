@@ -106,6 +106,44 @@ TEST(Upload_Queue_Records, Only_Whole_Valid_Records_Count) {
     }
 }
 
+// Refusal counts ride along the entries: the highest seen counts, whatever
+// the order of the records, and only for an entry still waiting.
+TEST(Upload_Queue_Records, Refusal_Counts_Are_Read_Back_With_Their_Entries) {
+    const std::string a1 = Encode_Appended_Record(1, Picture(1));
+    const std::string a2 = Encode_Appended_Record(2, Picture(2));
+    const std::string r1_1 = Encode_Refused_Record(1, 1);
+    const std::string r1_2 = Encode_Refused_Record(1, 2);
+    std::string garbled = r1_2;
+    garbled[garbled.size() - 2] = '7'; // the count, not matching its checksum
+    struct Case {
+        const char* name;
+        std::string file;
+        std::vector<uint32_t> refusals; // of the pending entries, in order
+    };
+    const Case cases[] = {
+        {"none: a file of the earlier kind", a1 + a2, {0, 0}},
+        {"counted up", a1 + r1_1 + a2 + r1_2, {2, 0}},
+        {"the highest, whatever the order", r1_2 + a1 + r1_1 + a2, {2, 0}},
+        {"for an entry finished since", a1 + r1_2 + a2 + Encode_Finished_Record(1), {0}},
+        {"for an entry nobody appended", a2 + Encode_Refused_Record(9, 2), {0}},
+        {"a garbled count", a1 + garbled, {0}},
+        {"a count of zero", a1 + Encode_Refused_Record(1, 0), {0}},
+        {"no count at all", a1 + "R 1 " + r1_1.substr(4, 8) + "\n", {0}},
+        {"a torn count", a1 + r1_2.substr(0, r1_2.size() - 2) + "\n", {0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Upload_Queue_Contents contents = Parse_Upload_Queue(c.file);
+        std::vector<uint32_t> refusals;
+        for (const Upload_List::Journaled& e : contents.pending)
+            refusals.push_back(e.refusals);
+        EXPECT_EQ(refusals, c.refusals);
+    }
+    EXPECT_EQ(Lines_Of(r1_2), 1u);
+    EXPECT_EQ(r1_2.substr(0, 4), "R 1 ");
+    EXPECT_EQ(r1_2.substr(12), " 2\n");
+}
+
 // A list kept in a queue file, as the window keeps it, with pictures that
 // exist unless a test says otherwise.
 class Queue : public ::testing::Test {
@@ -158,6 +196,53 @@ TEST_F(Queue, What_Was_Not_Sent_Comes_Back_First_At_The_Next_Start) {
     const Upload_Queue_Contents contents = Parse_Upload_Queue(dir.Read("upload_queue"));
     ASSERT_EQ(contents.pending.size(), 4u);
     EXPECT_GT(contents.pending.back().journal_id, contents.pending[2].journal_id);
+}
+
+TEST_F(Queue, Refusal_Counts_Outlive_A_Restart_And_A_Rewrite) {
+    {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options(0));
+        for (int n = 1; n <= 3; ++n)
+            files.Append(Picture(n));
+        for (int run = 0; run < 2; ++run) {
+            files.Begin_Run();
+            files.Refuse(files.Take_First_Unsent()->id);
+        }
+        files.Begin_Run();
+        files.Take_First_Unsent(); // refused twice, now in flight
+        files.Refuse(files.Take_First_Unsent()->id);
+    }
+    const auto refusals_after_restart = [this] {
+        Upload_List files;
+        Upload_Queue_File queue(Path(), files, Options(0));
+        std::vector<uint32_t> refusals;
+        files.Visit_Journaled(
+            0, 10, [&](const Upload_List::Journaled& e) { refusals.push_back(e.refusals); });
+        return refusals;
+    };
+    EXPECT_EQ(refusals_after_restart(), (std::vector<uint32_t>{2, 1, 0}));
+
+    // Rewritten with every other entry finished: the counts stay.
+    {
+        Upload_List files;
+        Upload_Queue_File::Options options = Options(0);
+        options.sync_interval = std::chrono::hours(1); // rewritten here only
+        Upload_Queue_File queue(Path(), files, options);
+        for (int n = 4; n <= 40; ++n)
+            files.Append(Picture(n));
+        files.Begin_Run();
+        files.Refuse(files.Take_First_Unsent()->id); // the first, a third time
+        for (int n = 0; n < 37; ++n)
+            if (const auto taken = files.Take_First_Unsent(); taken && n % 2 == 1)
+                files.Finish(taken->id);
+        const size_t before = Lines_Of(dir.Read("upload_queue"));
+        queue.Maintain();
+        EXPECT_LT(Lines_Of(dir.Read("upload_queue")), before) << "it was rewritten";
+    }
+    const std::vector<uint32_t> refusals = refusals_after_restart();
+    ASSERT_FALSE(refusals.empty());
+    EXPECT_EQ(refusals[0], 3u);
+    EXPECT_EQ(refusals[1], 1u);
 }
 
 TEST_F(Queue, Entries_Whose_Picture_Is_Gone_Are_Dropped_For_Good) {

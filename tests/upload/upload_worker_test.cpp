@@ -189,45 +189,76 @@ TEST_F(Worker, FixedNameModeStoresInTheCurrentFolder) {
     EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{"PWD", "STOR Img_.jpg"}));
 }
 
-TEST_F(Worker, OnlyTheServersRefusalOfTheStoreDropsAPicture) {
+// One run with two pictures waiting, the first failing as the row says:
+// what the run stores, and what still waits after it.
+TEST_F(Worker, EachKindOfFailureDecidesWhatBecomesOfThePicture) {
+    using K = Failure_Kind;
     struct Case {
         const char* what;
         std::string failing;
         FTP_Error error;
-        bool dropped;
+        Calls stored;
+        size_t waiting;
     };
     const Case cases[] = {
-        {"553 to STOR", "STOR", FTP_Error(553, "not allowed", "STOR"), true},
-        {"452 to STOR", "STOR", FTP_Error(452, "disk full", "STOR"), false},
-        {"426 to STOR", "STOR", FTP_Error(426, "aborted", "STOR"), false},
-        {"500 to PASV", "STOR", FTP_Error(500, "no PASV", "PASV"), false},
-        {"broken connection", "STOR", FTP_Error(0, "connection reset"), false},
-        {"PWD refused", "PWD", FTP_Error(550, "no", "PWD"), false},
-        {"CDUP refused", "CDUP", FTP_Error(550, "no", "CDUP"), false},
-        {"CWD refused", "CWD", FTP_Error(550, "no", "CWD"), false},
-        {"LIST refused", "LIST", FTP_Error(425, "no data", "LIST"), false},
+        // Refused: counted against it, and the one behind goes in the same run.
+        {"553 to STOR",
+         "STOR",
+         FTP_Error(553, "not allowed", "STOR", K::Refused),
+         {"STOR first.jpg", "STOR second.jpg"},
+         1},
+        // The folder refused, its other pictures are refused with it.
+        {"550 to CWD", "CWD", FTP_Error(550, "a file", "CWD", K::Refused), {}, 2},
+        // Anything else ends the run with both waiting, the first still first.
+        {"452 to STOR", "STOR", FTP_Error(452, "disk full", "STOR"), {"STOR first.jpg"}, 2},
+        {"426 to STOR", "STOR", FTP_Error(426, "aborted", "STOR"), {"STOR first.jpg"}, 2},
+        {"500 to PASV", "STOR", FTP_Error(500, "no PASV", "PASV"), {"STOR first.jpg"}, 2},
+        {"PROT refused",
+         "STOR",
+         FTP_Error(534, "no", "PROT", K::Server_Refused),
+         {"STOR first.jpg"},
+         2},
+        {"broken connection", "STOR", FTP_Error(0, "connection reset"), {"STOR first.jpg"}, 2},
+        {"PWD refused", "PWD", FTP_Error(550, "no", "PWD"), {}, 2},
+        {"CDUP refused", "CDUP", FTP_Error(550, "no", "CDUP"), {}, 2},
+        {"LIST refused", "LIST", FTP_Error(425, "no data", "LIST"), {}, 2},
+        // Gone from the disk between the look and the store.
+        {"local file gone",
+         "STOR",
+         FTP_Error(0, "cannot open", {}, K::Local_File_Gone),
+         {"STOR first.jpg"},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Upload_List list;
-        Upload_Worker w{session, list, {[this] { return settings; }, nullptr, nullptr}};
-        session.pwd = "/";
-        dir.Write("RIDEV_2026_12_08/D0001/first.jpg", "jpeg");
-        dir.Write("RIDEV_2026_12_08/D0001/second.jpg", "jpeg");
-        list.Append({dir.Folder() + "RIDEV_2026_12_08/D0001/first.jpg", "first.jpg",
-                     "RIDEV_2026_12_08/D0001/", false});
-        list.Append({dir.Folder() + "RIDEV_2026_12_08/D0001/second.jpg", "second.jpg",
-                     "RIDEV_2026_12_08/D0001/", false});
-        session.failures.clear();
-        session.failures.emplace(c.failing, c.error);
+        Fake_Session client;
+        Upload_Worker w{client, list, {[this] { return settings; }, nullptr, nullptr}};
+        for (const char* name : {"first.jpg", "second.jpg"}) {
+            dir.Write(std::string("RIDEV_2026_12_08/D0001/") + name, "jpeg");
+            list.Append({dir.Folder() + "RIDEV_2026_12_08/D0001/" + name, name,
+                         "RIDEV_2026_12_08/D0001/", false});
+        }
+        // The same answer for every picture of the folder, if asked again.
+        client.on_call = [&](const std::string& call) {
+            if (c.failing == "CWD" && call.starts_with("CWD"))
+                throw c.error;
+        };
+        if (c.failing != "CWD")
+            client.failures.emplace(c.failing, c.error);
         w.TRH_FtpRun();
-        session.calls.clear();
-        w.TRH_FtpRun();
-        const auto first_store =
-            std::find_if(session.calls.begin(), session.calls.end(),
-                         [](const std::string& call) { return call.starts_with("STOR"); });
-        ASSERT_NE(first_store, session.calls.end());
-        EXPECT_EQ(*first_store, c.dropped ? "STOR second.jpg" : "STOR first.jpg");
+        Calls stored;
+        for (const std::string& call : client.calls)
+            if (call.starts_with("STOR"))
+                stored.push_back(call);
+        EXPECT_EQ(stored, c.stored);
+        EXPECT_EQ(list.Unsent_Count(), c.waiting);
+        EXPECT_EQ(
+            std::count(client.calls.begin(), client.calls.end(), "CWD RIDEV_2026_12_08_D0001"),
+            c.failing == "CWD" ? 1
+            : c.stored.empty() ? 0
+                               : 1)
+            << "a folder refused in a run is not asked for again in it";
     }
 }
 

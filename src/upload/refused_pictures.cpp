@@ -1,0 +1,84 @@
+#include "upload/refused_pictures.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vistrel {
+
+namespace {
+
+// Lines of a file, a last line without its end counted too; 0 when it cannot
+// be read.
+size_t Count_Lines(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    size_t lines = 0;
+    char last = '\n';
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        lines += static_cast<size_t>(std::count(buffer, buffer + got, '\n'));
+        last = buffer[got - 1];
+    }
+    ::close(fd);
+    return lines + (last != '\n' ? 1 : 0);
+}
+
+bool Write_Fully(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+} // namespace
+
+Refused_Pictures::Refused_Pictures(std::string path) : path_(std::move(path)) {
+    if (!path_.empty())
+        count_ = Count_Lines(path_);
+}
+
+void Refused_Pictures::Add(const std::string& picture) noexcept {
+    ++count_;
+    if (path_.empty())
+        return;
+    try {
+        // A name cannot break the one-path-a-line form: a line break in it
+        // is written as the two characters \n.
+        std::string line;
+        for (const char c : picture) {
+            if (c == '\n')
+                line += "\\n";
+            else if (c == '\\')
+                line += "\\\\";
+            else
+                line += c;
+        }
+        line += '\n';
+        std::lock_guard lock(write_mutex_);
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return;
+        // In one write, so that a line never mixes with another program's.
+        Write_Fully(fd, line);
+        ::close(fd);
+    } catch (...) {
+        // Out of memory for one line: the count still tells the user.
+    }
+}
+
+} // namespace vistrel
