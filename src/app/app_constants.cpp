@@ -1,5 +1,7 @@
 #include "app/app_constants.h"
 
+#include <QUrl>
+
 #include <cstdlib>
 
 #ifndef VISTREL_DEFAULT_WEB_BASE
@@ -28,6 +30,23 @@ Web_Addresses Current_Web_Addresses() {
     return {base + "/kesto-soft/Vistrel/Vistrel.ver", base + "/vistrel/",
             base + "/software/index.html", QStringLiteral(VISTREL_DONATION_URL),
             QStringLiteral(VISTREL_CONTACT_TEXT)};
+}
+
+bool Is_Placeholder_Web_Base(const QString& base) {
+    const QString host = QUrl(base).host().toLower();
+    if (host.isEmpty())
+        return false;
+    for (const char* domain : {"example.org", "example.com", "example.net"})
+        if (host == QLatin1String(domain) || host.endsWith('.' + QLatin1String(domain)))
+            return true;
+    for (const char* top : {".example", ".invalid", ".test", ".localhost"})
+        if (host.endsWith(QLatin1String(top)) || '.' + host == QLatin1String(top))
+            return true;
+    return false;
+}
+
+bool Update_Check_Wanted(bool built_with_check, const QString& base) {
+    return built_with_check && !Is_Placeholder_Web_Base(base);
 }
 
 } // namespace vistrel

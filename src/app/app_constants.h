@@ -22,4 +22,16 @@ struct Web_Addresses {
 
 Web_Addresses Current_Web_Addresses();
 
+// Whether the web base names a host reserved for examples and documentation
+// (example.org, example.com, example.net and their subdomains, or the
+// .example, .invalid, .test and .localhost top-level names): nothing real
+// answers there.
+bool Is_Placeholder_Web_Base(const QString& base);
+
+// Whether the program checks for a newer version ten seconds after start:
+// not when built without the check (a distribution's package, whose updates
+// come from the package manager), nor while the web base is a placeholder,
+// where the user's browser would only open a dead page at every start.
+bool Update_Check_Wanted(bool built_with_check, const QString& base);
+
 } // namespace vistrel

@@ -65,6 +65,8 @@ void TF_Main::FormClose() {
     if (activated_)
         Save_Settings();
     TMR_Refresh_IMG.stop();
+    // No version is asked for once the window is closed.
+    TMR_Update.stop();
     // Nothing is deleted once the window is closed.
     keeper_.reset();
     // A run in progress is cut short; an idle connection is left as it is.

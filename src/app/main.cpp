@@ -2,11 +2,16 @@
 #include "app/app_constants.h"
 #include "app/platform_choice.h"
 #include "app/signal_bridge.h"
+#include "app/single_instance.h"
 #include "capture/camera_choice.h"
 #include "capture/gst_frame_source.h"
 #include "settings/data_folder.h"
 #include "settings/file_helpers.h"
+#include "settings/storage_settings.h"
 #include "ui/main_window.h"
+#include "upload/server_trust.h"
+#include "upload/sftp_client.h"
+#include "upload/upload_queue_file.h"
 
 #include <QApplication>
 
@@ -28,6 +33,15 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     Q_INIT_RESOURCE(vistrel);
 
+    // Before anything reads or changes the data folder: a second start only
+    // brings the running Vistrel's window forward.
+    const std::string data_folder = vistrel::Data_Folder_Path();
+    vistrel::Single_Instance instance(data_folder);
+    if (!instance.Acquire()) {
+        instance.Ask_Running_To_Show();
+        return 0;
+    }
+
     // Listening before anything else, so that a stop request during start-up
     // is served once the window is there.
     std::unique_ptr<vistrel::TF_Main> window;
@@ -36,11 +50,13 @@ int main(int argc, char** argv) {
             window->close();
     });
 
-    // VISTREL_CAMERA wins over the camera picked in the window.
-    const std::string data_folder = vistrel::Data_Folder_Path();
     // A kill while a settings file was being saved leaves its temporary file.
-    for (const char* name : {"datas.ini", "appli.ini", "camera.ini", "upload_queue"})
+    for (const char* name :
+         {"datas.ini", "appli.ini", "camera.ini", vistrel::kUpload_Queue_File_Name,
+          vistrel::Storage_Settings::kFile_Name, vistrel::Trusted_Servers::kFile_Name,
+          vistrel::kKnown_Hosts_File_Name})
         vistrel::Remove_Stale_Temporaries(data_folder + name);
+    // VISTREL_CAMERA wins over the camera picked in the window.
     std::string camera = vistrel::Gst_Frame_Source::Default_Description();
     const bool camera_from_environment = !camera.empty();
     if (!camera_from_environment)
@@ -56,8 +72,15 @@ int main(int argc, char** argv) {
         };
     }
     window = std::make_unique<vistrel::TF_Main>(std::move(services));
-    QObject::connect(window.get(), &vistrel::TF_Main::Closed, &app, &QApplication::quit,
-                     Qt::QueuedConnection);
+    // exit, not quit: a newer Qt's quit asks every window to close first, and
+    // a dialog that refuses (the update dialog has no way to be closed but
+    // its buttons) would cancel the end after the window already closed.
+    // exit ends every event loop, the dialogs' own included.
+    QObject::connect(
+        window.get(), &vistrel::TF_Main::Closed, &app, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
+    QObject::connect(&instance, &vistrel::Single_Instance::Show_Requested, window.get(),
+                     &vistrel::TF_Main::Show_From_Another_Start);
 
     window->show();
     // Without a window manager nothing activates the window, and the first

@@ -23,7 +23,7 @@ void On_Signal(int) {
 
 Signal_Bridge::Signal_Bridge(std::function<void()> on_signal, QObject* parent)
     : QObject(parent), on_signal_(std::move(on_signal)) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_pipe) != 0)
         return;
     notifier_ = new QSocketNotifier(g_signal_pipe[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
@@ -41,8 +41,10 @@ Signal_Bridge::Signal_Bridge(std::function<void()> on_signal, QObject* parent)
 }
 
 Signal_Bridge::~Signal_Bridge() {
-    ::signal(SIGTERM, SIG_DFL);
-    ::signal(SIGINT, SIG_DFL);
+    // The program is ending already: a stop request during the last of the
+    // teardown must not kill it halfway through with a failure status.
+    ::signal(SIGTERM, SIG_IGN);
+    ::signal(SIGINT, SIG_IGN);
     for (int& fd : g_signal_pipe) {
         if (fd >= 0)
             ::close(fd);

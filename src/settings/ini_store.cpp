@@ -79,6 +79,17 @@ void Ini_Write_String(const std::string& path, const std::string& section, const
     }
 }
 
+void Ini_Write_All(const std::string& path, const std::vector<Ini_Value>& values) noexcept {
+    try {
+        std::lock_guard lock(Ini_Mutex());
+        Ini_Document doc = Load(path);
+        for (const Ini_Value& v : values)
+            doc.Set(v.section, v.key, v.value);
+        Store(path, doc);
+    } catch (...) {
+    }
+}
+
 void Ini_Write_Integer(const std::string& path, const std::string& section, const std::string& key,
                        int32_t value) noexcept {
     Ini_Write_String(path, section, key, std::to_string(value));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vistrel {
 
@@ -31,6 +32,19 @@ void Ini_Write_String(const std::string& path, const std::string& section, const
 
 void Ini_Write_Integer(const std::string& path, const std::string& section, const std::string& key,
                        int32_t value) noexcept;
+
+// One key's new value, for writing many keys at once.
+struct Ini_Value {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+// Writes the keys in the order given, as that many Ini_Write_String calls
+// would, giving the same bytes, but reads and replaces the file once: a kill
+// in the middle leaves either all of the values or none of them, and a slow
+// disk is waited for once.
+void Ini_Write_All(const std::string& path, const std::vector<Ini_Value>& values) noexcept;
 
 // The key's value when it is there; nothing otherwise. Writes nothing.
 std::optional<std::string> Ini_Read_Existing(const std::string& path, const std::string& section,

@@ -12,17 +12,18 @@
 #include "ui/storage_dialog.h"
 #include "ui/taskbar_entry.h"
 #include "ui/update_dialog.h"
+#include "ui/window_modal.h"
 #include "ui_UF_Main.h"
 #include "upload/connection_test.h"
 #include "upload/ftp_client.h"
 #include "upload/server_session.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
-#include <QInputDialog>
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
@@ -40,6 +41,10 @@
 #include <thread>
 
 #include <sys/stat.h>
+
+#ifndef VISTREL_UPDATE_CHECK
+#define VISTREL_UPDATE_CHECK 1
+#endif
 
 namespace vistrel {
 
@@ -101,11 +106,14 @@ Main_Window_Services Main_Window_Services::Standard(std::unique_ptr<Frame_Source
     s.program_path = std::filesystem::read_symlink("/proc/self/exe", no_link).string();
     s.skip_taskbar = [](QWidget& window, bool skip) { Set_Skip_Taskbar(window, skip); };
     s.default_dest_folder = [] { return Default_Dest_Folder(); };
-    s.HTP_Check_Ver = [](const std::string& url,
-                         std::function<void(std::optional<std::string>)> done) {
-        return std::shared_ptr<void>(
-            std::make_shared<Version_Fetch>(url, std::chrono::seconds(10), std::move(done)));
-    };
+    // Without the fetch the check asks nothing, opens no page and shows no
+    // dialog; the link to the download page stays.
+    if (Update_Check_Wanted(VISTREL_UPDATE_CHECK, Web_Base()))
+        s.HTP_Check_Ver = [](const std::string& url,
+                             std::function<void(std::optional<std::string>)> done) {
+            return std::shared_ptr<void>(
+                std::make_shared<Version_Fetch>(url, std::chrono::seconds(10), std::move(done)));
+        };
     s.program_modified = [] {
         struct stat st {};
         return ::stat("/proc/self/exe", &st) == 0 ? st.st_mtime : std::time(nullptr);
@@ -180,7 +188,8 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
         worker_ = std::make_unique<Upload_Worker>(
             *ftp_client_, files_,
             Upload_Worker::Hooks{[this] { return Working(); },
-                                 [this](const std::string& name) { Show_Upload_File(name); }});
+                                 [this](const std::string& name) { Show_Upload_File(name); },
+                                 nullptr, data_folder_ + kUpload_Refused_File_Name});
     }
     connect(ui_->BTN_FTP_Test, &QAbstractButton::clicked, this, &TF_Main::BTN_FTP_TestClick);
 
@@ -189,9 +198,15 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
     keeper_ = std::make_unique<Storage_Keeper>(Keeper_Hooks{
         {},
         [this] {
+            std::unordered_set<std::string> queued;
+            // Every picture is queued, uploading on or off. Waiting for a
+            // server means one is named: unticking "Send files" to mend the
+            // server keeps them, and a user who never named one is not left
+            // with a keeper that may delete nothing.
+            if (Working().FTP_Server.empty())
+                return queued;
             // In pieces, so that the tick and the worker never wait long
             // for the list.
-            std::unordered_set<std::string> queued;
             std::optional<Upload_List::Entry_Id> from = 0;
             while (from)
                 from = files_.Visit_Unfinished(
@@ -295,7 +310,7 @@ void TF_Main::Fill_Picture_Menu(QMenu& menu) {
         }
         menu.addSeparator();
         connect(menu.addAction(tr("Network camera...")), &QAction::triggered, this, [this] {
-            const QString address = QInputDialog::getText(
+            const QString address = Ask_Text_Window_Modal(
                 this, tr("Network camera"), tr("Address of the camera (rtsp:// or http://):"));
             if (address.isEmpty())
                 return;
@@ -303,8 +318,8 @@ void TF_Main::Fill_Picture_Menu(QMenu& menu) {
                     Network_Camera_Description(address.trimmed().toStdString()))
                 Use_Camera(*description);
             else
-                QMessageBox::warning(this, kApp_Name,
-                                     tr("This is not an rtsp, rtsps, http or https address."));
+                Tell_Window_Modal(this, QMessageBox::Warning,
+                                  tr("This is not an rtsp, rtsps, http or https address."));
         });
     }
     if (!menu.isEmpty())
@@ -320,16 +335,21 @@ void TF_Main::Fill_Picture_Menu(QMenu& menu) {
         try {
             Set_Autostart(services_.autostart_file, enabled, services_.program_path);
         } catch (const std::exception& e) {
-            QMessageBox::warning(this, kApp_Name,
-                                 tr("The start at login could not be changed: %1")
-                                     .arg(QString::fromLocal8Bit(e.what())));
+            Tell_Window_Modal(this, QMessageBox::Warning,
+                              tr("The start at login could not be changed: %1")
+                                  .arg(QString::fromLocal8Bit(e.what())));
         }
     });
 }
 
 void TF_Main::MNI_StorageClick() {
-    TF_Storage dialog(storage_settings_, this);
-    if (dialog.exec() == QDialog::Accepted)
+    // The keeper's latest words, and the disk's size, beside the setting:
+    // more than half of the disk is refused there.
+    const std::optional<Disk_Space> disk = Measure_Disk_Space(Working().Dest_Folder);
+    TF_Storage dialog(storage_settings_, this,
+                      disk ? std::optional<uint64_t>(disk->size) : std::nullopt,
+                      [this] { return keeper_ ? keeper_->Status_Text() : std::string(); });
+    if (Exec_Window_Modal(dialog) == QDialog::Accepted)
         Apply_Storage_Settings(dialog.Settings());
 }
 
@@ -337,8 +357,8 @@ bool TF_Main::Apply_Storage_Settings(const Storage_Settings& settings) {
     try {
         settings.Save(data_folder_);
     } catch (const std::exception& e) {
-        QMessageBox::warning(
-            this, kApp_Name,
+        Tell_Window_Modal(
+            this, QMessageBox::Warning,
             tr("The storage setting could not be saved: %1").arg(QString::fromLocal8Bit(e.what())));
         return false;
     }
@@ -354,9 +374,12 @@ void TF_Main::Update_Keeper() {
     inputs.keep_free_bytes = storage_settings_.keep_free ? storage_settings_.Keep_Free_Bytes() : 0;
     inputs.current_episode = controller_.Last_Episode_Folder();
     inputs.fixed_picture = w.Dest_Folder + w.Fixed_File_Name + ".jpg";
-    inputs.uploading = w.Use_FTP;
-    if (keeper_)
-        keeper_->Update(inputs);
+    if (!keeper_)
+        return;
+    keeper_->Update(inputs);
+    // Told once when the keeper cannot keep the space, not at every pass.
+    if (const std::optional<std::string> notice = keeper_->Take_Notice())
+        Notify(QString::fromStdString(*notice), true);
 }
 
 void TF_Main::Use_Camera(const std::string& description) {
@@ -422,30 +445,33 @@ void TF_Main::Load_Settings() {
 }
 
 void TF_Main::Save_Settings() {
-    const std::string ini = data_folder_ + "datas.ini";
-    Ini_Write_Integer(ini, "integer", "RBT_Rec_Launch",
-                      (ui_->RBT_Rec_Launch_1->isChecked() ? 1 : 0) +
-                          2 * (ui_->RBT_Rec_Launch_2->isChecked() ? 1 : 0));
-    Ini_Write_Integer(ini, "integer", "RBT_Mode_Start", ui_->RBT_Mode_Start_1->isChecked() ? 1 : 0);
-    Ini_Write_String(ini, "string", "DED_Dest_Folder", ui_->DED_Dest_Folder->path().toStdString());
-    Ini_Write_Integer(ini, "integer", "EDT_Seuil_Detect", Integer_Value(ui_->EDT_Seuil_Detect));
-    Ini_Write_Integer(ini, "integer", "EDT_Nb_Max_File", Integer_Value(ui_->EDT_Nb_Max_File));
-    Ini_Write_Integer(ini, "integer", "EDT_Timer_Refresh", Integer_Value(ui_->EDT_Timer_Refresh));
-    Ini_Write_Integer(ini, "integer", "EDT_Delay_Avant_Rec",
-                      Integer_Value(ui_->EDT_Delay_Avant_Rec));
-    Ini_Write_Integer(ini, "integer", "EDT_Delay_Apres_Rec",
-                      Integer_Value(ui_->EDT_Delay_Apres_Rec));
-    Ini_Write_Integer(ini, "integer", "CBX_JPEG_Size", ui_->CBX_JPEG_Size->currentIndex());
-    Ini_Write_Integer(ini, "integer", "CKB_Add_Time_Date", ui_->CKB_Add_Time_Date->isChecked());
-    Ini_Write_Integer(ini, "integer", "CKB_Sensitivity_Dark",
-                      ui_->CKB_Sensitivity_Dark->isChecked());
-    Ini_Write_Integer(ini, "integer", "CKB_Use_FTP", ui_->CKB_Use_FTP->isChecked());
-    Ini_Write_Integer(ini, "integer", "CKB_Use_Same_File_Name",
-                      ui_->CKB_Use_Same_File_Name->isChecked());
-    Ini_Write_String(ini, "string", "EDT_File_Name", Text_Of(ui_->EDT_File_Name));
-    Ini_Write_String(ini, "string", "EDT_FTP_Server_Name", Text_Of(ui_->EDT_FTP_Server_Name));
-    Ini_Write_String(ini, "string", "EDT_FTP_Login", Text_Of(ui_->EDT_FTP_Login));
-    Ini_Write_String(ini, "string", "EDT_FTP_Password", Text_Of(ui_->EDT_FTP_Password));
+    const auto integer = [](const char* key, int32_t value) {
+        return Ini_Value{"integer", key, std::to_string(value)};
+    };
+    const auto text = [](const char* key, const std::string& value) {
+        return Ini_Value{"string", key, value};
+    };
+    // One replacement of the file: a kill during the close leaves all the
+    // old values or all the new ones, and a slow card is waited for once.
+    Ini_Write_All(data_folder_ + "datas.ini",
+                  {integer("RBT_Rec_Launch", (ui_->RBT_Rec_Launch_1->isChecked() ? 1 : 0) +
+                                                 2 * (ui_->RBT_Rec_Launch_2->isChecked() ? 1 : 0)),
+                   integer("RBT_Mode_Start", ui_->RBT_Mode_Start_1->isChecked() ? 1 : 0),
+                   text("DED_Dest_Folder", ui_->DED_Dest_Folder->path().toStdString()),
+                   integer("EDT_Seuil_Detect", Integer_Value(ui_->EDT_Seuil_Detect)),
+                   integer("EDT_Nb_Max_File", Integer_Value(ui_->EDT_Nb_Max_File)),
+                   integer("EDT_Timer_Refresh", Integer_Value(ui_->EDT_Timer_Refresh)),
+                   integer("EDT_Delay_Avant_Rec", Integer_Value(ui_->EDT_Delay_Avant_Rec)),
+                   integer("EDT_Delay_Apres_Rec", Integer_Value(ui_->EDT_Delay_Apres_Rec)),
+                   integer("CBX_JPEG_Size", ui_->CBX_JPEG_Size->currentIndex()),
+                   integer("CKB_Add_Time_Date", ui_->CKB_Add_Time_Date->isChecked()),
+                   integer("CKB_Sensitivity_Dark", ui_->CKB_Sensitivity_Dark->isChecked()),
+                   integer("CKB_Use_FTP", ui_->CKB_Use_FTP->isChecked()),
+                   integer("CKB_Use_Same_File_Name", ui_->CKB_Use_Same_File_Name->isChecked()),
+                   text("EDT_File_Name", Text_Of(ui_->EDT_File_Name)),
+                   text("EDT_FTP_Server_Name", Text_Of(ui_->EDT_FTP_Server_Name)),
+                   text("EDT_FTP_Login", Text_Of(ui_->EDT_FTP_Login)),
+                   text("EDT_FTP_Password", Text_Of(ui_->EDT_FTP_Password))});
 }
 
 void TF_Main::Read_Parameters_From_Controls() {
@@ -673,11 +699,43 @@ void TF_Main::closeEvent(QCloseEvent* e) {
         return;
     }
     e->accept();
-    if (!closed_) {
-        closed_ = true;
-        FormClose();
+    if (closed_) {
+        // Asked again (a signal, the tray's Exit): whatever stopped the first
+        // end of the run must not swallow this one.
         emit Closed();
+        return;
     }
+    closed_ = true;
+    Close_Open_Windows();
+    FormClose();
+    emit Closed();
+}
+
+void TF_Main::Close_Open_Windows() {
+    // Each ends its own event loop, so that the code waiting on it returns
+    // with "no" and the run can end.
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other == this || !other->isVisible())
+            continue;
+        if (auto* menu = qobject_cast<QMenu*>(other))
+            menu->close();
+        else if (auto* dialog = qobject_cast<QDialog*>(other))
+            dialog->done(QDialog::Rejected);
+    }
+}
+
+void TF_Main::Show_From_Another_Start() {
+    if (closed_)
+        return;
+    if (!isVisible()) {
+        // In the notification area: as the tray menu's Restore would.
+        MNI_RestoreClick();
+        return;
+    }
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 void TF_Main::changeEvent(QEvent* e) {
@@ -809,11 +867,22 @@ void TF_Main::Show_Upload_File(const std::string& name) {
 void TF_Main::Show_Backlog() {
     const size_t waiting = files_.Unsent_Count();
     const size_t shown = waiting > 1 ? waiting : 0;
-    if (shown == shown_backlog_)
+    // Refusals only ever add up, and are rare: the text is made afresh only
+    // while there are some.
+    const size_t refused = worker_ ? worker_->Refused_Count() : 0;
+    if (shown == shown_backlog_ && refused == 0)
         return;
     shown_backlog_ = shown;
-    ui_->PNL_FTP_Status_Main->setToolTip(
-        shown == 0 ? QString() : tr("%1 pictures waiting to be sent").arg(shown));
+    QStringList parts;
+    if (shown > 0)
+        parts << tr("%1 pictures waiting to be sent").arg(shown);
+    if (refused > 0)
+        parts << tr("%1 pictures refused by the server (listed in %2)")
+                     .arg(refused)
+                     .arg(QString::fromStdString(data_folder_ + kUpload_Refused_File_Name));
+    const QString text = parts.join(QLatin1Char('\n'));
+    if (ui_->PNL_FTP_Status_Main->toolTip() != text)
+        ui_->PNL_FTP_Status_Main->setToolTip(text);
 }
 
 void TF_Main::Close_Upload() {
@@ -883,8 +952,10 @@ void TF_Main::BTN_FTP_TestClick() {
         }
     }
 
-    if (outcome.sent && outcome.failure.empty())
+    if (outcome.sent && outcome.failure.empty()) {
         ui_->LBL_FTP_File->setText(QString::fromLatin1(kConnection_Test_Success));
+        worker_->Connection_Test_Succeeded();
+    }
     Read_Parameters_From_Controls();
     worker_->Hold(false);
     connection_test_running_ = false;
@@ -893,8 +964,8 @@ void TF_Main::BTN_FTP_TestClick() {
         return;
     }
     if (!outcome.failure.empty())
-        QMessageBox::critical(this, kApp_Name,
-                              QString::fromStdString(Error_Box_Text(outcome.failure)));
+        Tell_Window_Modal(this, QMessageBox::Critical,
+                          QString::fromStdString(Error_Box_Text(outcome.failure)));
 }
 
 TF_Main::Connection_Test_Outcome
@@ -961,7 +1032,7 @@ bool TF_Main::Ask_Trust_Question(const std::string& question_text, const std::st
     question.setInformativeText(QString::fromStdString(details));
     question.setDefaultButton(QMessageBox::No);
     trust_question_ = &question;
-    const int answer = question.exec();
+    const int answer = Exec_Window_Modal(question);
     trust_question_ = nullptr;
     return answer == QMessageBox::Yes && !close_after_test_;
 }
@@ -986,6 +1057,9 @@ void TF_Main::Get_Remote_Version() {
 }
 
 void TF_Main::Continue_Update_Check(const std::optional<std::string>& body) {
+    // An answer that comes after the close opens no page and no dialog.
+    if (closed_)
+        return;
     version_fetch_.reset();
     const std::string local = kVersion_Local.toStdString();
     const std::string remote = body ? Version_Remote_From(*body) : std::string();
@@ -999,7 +1073,7 @@ void TF_Main::Continue_Update_Check(const std::optional<std::string>& body) {
     dialog.Version_Local = local;
     dialog.Version_URL = services_.web.version.toStdString();
     dialog.Version_Remote = remote;
-    if (dialog.exec() == TF_Update::kYes) {
+    if (Exec_Window_Modal(dialog) == TF_Update::kYes) {
         LBL_UpdateClick();
         // Ending the program the normal way keeps the settings changed in
         // this run.

@@ -189,6 +189,10 @@ public:
     const Storage_Settings& Storage() const { return storage_settings_; }
     Storage_Keeper& Keeper() { return *keeper_; }
 
+    // Another start on the same data folder asked for this window: it comes
+    // forward, out of the notification area or the taskbar.
+    void Show_From_Another_Start();
+
     // The FTP connection test behind BTN_FTP_Test.
     void BTN_FTP_TestClick();
     Upload_Worker* Worker() { return worker_.get(); }
@@ -233,6 +237,8 @@ private:
     void Show_Upload_File(const std::string& name);
     void Show_Backlog();
     void Close_Upload();
+    // The dialogs and menus open at the close: none may hold the end.
+    void Close_Open_Windows();
     void Notify(const QString& text, bool problem);
     void Update_Keeper();
 

@@ -201,7 +201,9 @@ class VersionServer(http.server.ThreadingHTTPServer):
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
 
-class DesktopTest(unittest.TestCase):
+class ProgramOnDesktop(unittest.TestCase):
+    """The program with folders and an environment of its own, on a desktop
+    a test brings."""
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="vistrel-desktop-")
@@ -219,16 +221,18 @@ class DesktopTest(unittest.TestCase):
         if self.program is not None:
             stop(self.program)
             self.output.close()
-            self.output.close()
         self.tmp.cleanup()
+
+    def environment(self, desktop):
+        return dict(desktop.env, XDG_DATA_HOME=str(self.data.parent),
+                    XDG_CONFIG_HOME=str(self.home / ".config"), XDG_RUNTIME_DIR=self.tmp.name,
+                    VISTREL_CAMERA=CAMERA, VISTREL_WEB_BASE=self.web, QT_QPA_PLATFORM="xcb",
+                    BROWSER="/bin/true")
 
     def start(self, desktop, minimized_mode=False):
         lines = self.settings + ["[integer]", f"RBT_Mode_Start={1 if minimized_mode else 0}"]
         (self.data / "datas.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode())
-        env = dict(desktop.env, XDG_DATA_HOME=str(self.data.parent),
-                   XDG_CONFIG_HOME=str(self.home / ".config"), XDG_RUNTIME_DIR=self.tmp.name,
-                   VISTREL_CAMERA=CAMERA, VISTREL_WEB_BASE=self.web, QT_QPA_PLATFORM="xcb",
-                   BROWSER="/bin/true")
+        env = self.environment(desktop)
         # Into a file: a pipe nobody reads while the test waits would fill up
         # and stop the program in the middle of a write.
         self.output = tempfile.TemporaryFile()
@@ -262,6 +266,9 @@ class DesktopTest(unittest.TestCase):
         """For assertEqual: the exit status, 0, and what the program said."""
         code, output = self.end()
         return code, 0, output
+
+
+class DesktopTest(ProgramOnDesktop):
 
     def test_first_run_opens_at_the_top_left_corner(self):
         with Desktop(self.home) as desktop:

@@ -291,6 +291,50 @@ TEST_F(Ini_Store, Line_Breaks_Cannot_Add_Lines) {
     EXPECT_EQ(Ini_Read_Integer(path, "integer", "CKB_Use_FTP", 0), 0);
 }
 
+// Many keys written at once give the bytes the same keys written one by one
+// give, whatever the file held before, in one replacement of the file.
+TEST_F(Ini_Store, Writing_Many_Keys_At_Once_Gives_The_Bytes_Of_Writing_Them_One_By_One) {
+    const std::vector<Ini_Value> values = {
+        {"integer", "RBT_Rec_Launch", "2"},
+        {"string", "DED_Dest_Folder", "/pics"},
+        {"integer", "EDT_Seuil_Detect", "7"},
+        {"Integer", "rbt_rec_launch", "1"},
+        {"string", "EDT_FTP_Password", "a\r\nb"},
+        {"string", "EDT_File_Name", ""},
+        {"new", "Key", "\"quoted\""},
+    };
+    const std::vector<std::pair<std::string, std::string>> starts = {
+        {"no file", ""},
+        {"empty file", "\r\n"},
+        {"keys in another order, a comment and a foreign section",
+         "; mine\r\n[string]\r\nEDT_File_Name=Img_\r\n[Window]\r\nLeft=3\r\n"
+         "[integer]\r\nEDT_Seuil_Detect=5\r\nRBT_Rec_Launch=0\r\n"},
+        {"byte order mark and bare line feeds", "\xEF\xBB\xBF[integer]\nRBT_Rec_Launch=0\n"},
+    };
+    for (const auto& [what, start] : starts) {
+        SCOPED_TRACE(what);
+        test::Temp_Dir one_by_one;
+        test::Temp_Dir at_once;
+        if (what != "no file") {
+            one_by_one.Write("datas.ini", start);
+            at_once.Write("datas.ini", start);
+        }
+        for (const Ini_Value& v : values)
+            Ini_Write_String(one_by_one.File("datas.ini"), v.section, v.key, v.value);
+        Ini_Write_All(at_once.File("datas.ini"), values);
+        EXPECT_EQ(at_once.Read("datas.ini"), one_by_one.Read("datas.ini"));
+        if (what == "no file") {
+            EXPECT_EQ(Mode_Of(at_once.File("datas.ini")) & 0777, 0600u);
+        }
+    }
+}
+
+TEST_F(Ini_Store, Writing_Many_Keys_Into_A_Missing_Folder_Creates_Nothing) {
+    const std::string missing = dir.File("gone/datas.ini");
+    Ini_Write_All(missing, {{"integer", "A", "1"}, {"string", "B", "x"}});
+    EXPECT_FALSE(fs::exists(dir.Path() / "gone"));
+}
+
 TEST_F(Ini_Store, Delete_Key_Removes_Only_That_Line) {
     const std::string original = "[string]\r\na=1\r\n; note\r\nb=2\r\nc=3\r\n[integer]\r\nb=5\r\n";
     dir.Write("datas.ini", original);

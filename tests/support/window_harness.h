@@ -35,6 +35,9 @@ struct Harness {
     std::string donation;
     std::unique_ptr<TF_Main> window;
     std::optional<std::string> version_body;
+    // Set: the version answer waits here until the test gives it.
+    bool hold_version_answer = false;
+    std::function<void(std::optional<std::string>)> held_version_answer;
     std::time_t program_modified = 0;
     std::time_t now = 0;
     // Adjusts the FTP client the window makes, before it is used.
@@ -82,7 +85,10 @@ struct Harness {
         s.HTP_Check_Ver = [this](const std::string& url,
                                  std::function<void(std::optional<std::string>)> done) {
             fetched_urls.push_back(url);
-            done(version_body);
+            if (hold_version_answer)
+                held_version_answer = std::move(done);
+            else
+                done(version_body);
             return std::shared_ptr<void>();
         };
         s.program_modified = [this] { return program_modified; };

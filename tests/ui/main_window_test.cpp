@@ -29,6 +29,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 static void Init_Resources() {
     Q_INIT_RESOURCE(vistrel);
@@ -195,6 +197,196 @@ private slots:
             QVERIFY(!w.Form().RBT_Rec_Launch_1->isChecked());
             QVERIFY(!w.Form().RBT_Rec_Launch_2->isChecked());
         }
+    }
+
+    // A close on a slow card waits for one write, and a kill during it
+    // leaves the old settings or the new ones, never a mix.
+    void saving_the_settings_replaces_the_file_once_with_the_bytes_of_key_by_key_writes() {
+        Harness h;
+        h.Write_Settings("; kept\r\n[integer]\r\nEDT_Seuil_Detect=9\r\n[Other]\r\nX=1\r\n");
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.Form().EDT_Seuil_Detect->setText("12");
+        w.Form().EDT_FTP_Login->setText("cam");
+        w.Form().RBT_Rec_Launch_2->setChecked(true);
+        const std::string before = h.dir.Read("data/datas.ini");
+        const std::string copy = h.dir.File("copy.ini");
+        h.dir.Write("copy.ini", before);
+        const auto& f = w.Form();
+        const std::vector<std::pair<const char*, std::string>> keys = {
+            {"RBT_Rec_Launch", "2"},         {"RBT_Mode_Start", "0"},
+            {"DED_Dest_Folder", ""},         {"EDT_Seuil_Detect", "12"},
+            {"EDT_Nb_Max_File", "30000"},    {"EDT_Timer_Refresh", "200"},
+            {"EDT_Delay_Avant_Rec", "5"},    {"EDT_Delay_Apres_Rec", "20"},
+            {"CBX_JPEG_Size", "0"},          {"CKB_Add_Time_Date", "0"},
+            {"CKB_Sensitivity_Dark", "0"},   {"CKB_Use_FTP", "0"},
+            {"CKB_Use_Same_File_Name", "0"}, {"EDT_File_Name", ""},
+            {"EDT_FTP_Server_Name", ""},     {"EDT_FTP_Login", ""},
+            {"EDT_FTP_Password", ""}};
+        for (const auto& [key, value] : keys) {
+            const std::string name = key;
+            if (name == "DED_Dest_Folder")
+                Ini_Write_String(copy, "string", key, f.DED_Dest_Folder->path().toStdString());
+            else if (name == "EDT_File_Name")
+                Ini_Write_String(copy, "string", key, f.EDT_File_Name->text().toStdString());
+            else if (name == "EDT_FTP_Login")
+                Ini_Write_String(copy, "string", key, "cam");
+            else if (name.rfind("EDT_FTP", 0) == 0)
+                Ini_Write_String(copy, "string", key, "");
+            else
+                Ini_Write_String(copy, "integer", key, value);
+        }
+
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(inotify_add_watch(watch, h.dir.File("data").c_str(), IN_MOVED_TO) >= 0);
+        w.Save_Settings();
+        int replaced = 0;
+        alignas(inotify_event) char events[8192];
+        for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;)
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->len > 0 && std::string(event->name) == "datas.ini")
+                    ++replaced;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        ::close(watch);
+        QCOMPARE(replaced, 1);
+        QCOMPARE(QString::fromStdString(h.dir.Read("data/datas.ini")),
+                 QString::fromStdString(h.dir.Read("copy.ini")));
+    }
+
+    // A build's example web address must not open a dead page in the user's
+    // browser at every start; a real one keeps the check.
+    void the_update_check_asks_only_a_real_web_server_of_a_build_that_has_it_data() {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<bool>("placeholder");
+        QTest::newRow("built-in example") << "http://vistrel.example.org" << true;
+        QTest::newRow("example.com, upper case") << "HTTPS://WWW.Example.COM/" << true;
+        QTest::newRow("example.net") << "http://example.net:8080" << true;
+        QTest::newRow(".invalid") << "http://updates.invalid" << true;
+        QTest::newRow(".test") << "http://web.test" << true;
+        QTest::newRow("loopback") << "http://127.0.0.1:8099" << false;
+        QTest::newRow("a real host") << "https://vistrel.org" << false;
+        QTest::newRow("a host merely containing the word") << "http://myexample.org" << false;
+        QTest::newRow("example as a path") << "http://host.org/example.org" << false;
+    }
+    void the_update_check_asks_only_a_real_web_server_of_a_build_that_has_it() {
+        QFETCH(QString, base);
+        QFETCH(bool, placeholder);
+        QCOMPARE(Is_Placeholder_Web_Base(base), placeholder);
+        QCOMPARE(Update_Check_Wanted(true, base), !placeholder);
+        QVERIFY(!Update_Check_Wanted(false, base));
+    }
+
+    // Whatever is open when the end comes is closed with "no", so that its
+    // wait returns and the run ends; nothing it would have done follows.
+    void closing_with_a_dialog_or_menu_open_closes_it_data() {
+        QTest::addColumn<QString>("open");
+        QTest::newRow("update dialog") << "update";
+        QTest::newRow("Storage dialog") << "storage";
+        QTest::newRow("live picture's menu") << "menu";
+    }
+    void closing_with_a_dialog_or_menu_open_closes_it() {
+        QFETCH(QString, open);
+        Harness h;
+        h.version_body = "V9.9";
+        TF_Main& w = h.Create();
+        w.show();
+        h.Activate();
+        QSignalSpy closed(&w, &TF_Main::Closed);
+        const Storage_Settings storage_before = w.Storage();
+
+        bool closed_it = false;
+        bool left_open = false;
+        QTimer closer;
+        closer.setInterval(20);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            QWidget* shown = open == "menu" ? QApplication::activePopupWidget()
+                                            : QApplication::activeModalWidget();
+            if (!closed_it) {
+                if (shown == nullptr || !shown->isVisible())
+                    return;
+                closed_it = true;
+                w.close();
+                return;
+            }
+            // Still there after the close: end it here, so the test fails
+            // instead of waiting for ever.
+            closer.stop();
+            if (shown != nullptr && shown->isVisible()) {
+                left_open = true;
+                if (auto* dialog = qobject_cast<QDialog*>(shown))
+                    dialog->done(QDialog::Rejected);
+                else
+                    shown->close();
+            }
+        });
+        closer.start();
+        if (open == "update")
+            w.TMR_UpdateTimer();
+        else if (open == "storage")
+            QTimer::singleShot(0, &w, [&w] { w.MNI_StorageClick(); });
+        else
+            QTimer::singleShot(0, &w, [&w] {
+                emit w.Form().IMG_WebCam->customContextMenuRequested(QPoint(20, 20));
+            });
+        QTRY_VERIFY_WITH_TIMEOUT(closed_it && !closer.isActive(), 10000);
+        QVERIFY(!left_open);
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!w.isVisible());
+        // The update dialog's "no" opens nothing more than the check did.
+        if (open == "update")
+            QCOMPARE(h.opened.size(), size_t(1));
+        QCOMPARE(w.Storage().keep_free, storage_before.keep_free);
+    }
+
+    // A version answer that comes once the window is closed opens no page
+    // and no dialog.
+    void an_update_answer_after_the_close_opens_nothing() {
+        Harness h;
+        h.hold_version_answer = true;
+        TF_Main& w = h.Create();
+        h.Activate();
+        w.TMR_UpdateTimer();
+        QVERIFY(h.held_version_answer != nullptr);
+        w.close();
+        bool dialog_shown = false;
+        QTimer watcher;
+        watcher.setInterval(20);
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                dialog_shown = true;
+                dialog->done(QDialog::Rejected);
+            }
+        });
+        watcher.start();
+        h.held_version_answer(std::string("V9.9"));
+        QTest::qWait(200);
+        QVERIFY(!dialog_shown);
+        QVERIFY(h.opened.empty());
+        // Nor is the version asked for again.
+        QVERIFY(!w.Update_Timer().isActive());
+    }
+
+    // A second start on the same data folder brings the window forward,
+    // from the taskbar or from the notification area.
+    void another_start_brings_the_window_forward() {
+        Harness h;
+        TF_Main& w = h.Create();
+        w.show();
+        h.Activate();
+        w.showMinimized();
+        w.Show_From_Another_Start();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMinimized());
+        w.hide(); // as in the notification area
+        w.Show_From_Another_Start();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMinimized());
+        w.close();
+        w.Show_From_Another_Start();
+        QVERIFY(!w.isVisible());
     }
 
     void working_settings_follow_the_controls() {
@@ -931,9 +1123,22 @@ private slots:
         QCOMPARE(Storage_Settings::Load(h.Data()).keep_free_gb, keep.keep_free_gb);
         QVERIFY(Storage_Settings::Load(h.Data()).keep_free);
         QVERIFY(h.dir.Read("data/datas.ini") == settings_before);
-        QTRY_VERIFY_WITH_TIMEOUT(!std::filesystem::exists(old_picture), 10000);
+        // More than half of any disk: taken as no target, said once, and
+        // nothing deleted.
         QTRY_VERIFY_WITH_TIMEOUT(w.Keeper().Passes() > 0 && !w.Keeper().Last_Outcome().enough_room,
                                  10000);
+        QCOMPARE(w.Keeper().Last_Outcome().state, Keeper_State::Target_Too_Big);
+        const auto told_too_big = [&] {
+            return static_cast<int>(
+                std::count_if(h.notices.begin(), h.notices.end(), [](const auto& n) {
+                    return n.problem &&
+                           n.text.find("more than half of the disk") != std::string::npos;
+                }));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(told_too_big(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.Keeper().Passes() > 1, 20000);
+        QCOMPARE(told_too_big(), 1);
+        QVERIFY(std::filesystem::exists(old_picture));
 
         // The dialog behind the menu item shows the setting and changes it.
         QTimer::singleShot(0, [] {
