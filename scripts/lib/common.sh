@@ -28,7 +28,7 @@ VISTREL_TEST_PACKAGES=(
   xvfb xauth locales tzdata fonts-dejavu-core fonts-liberation2
   # A real desktop for the desktop tests: window manager, panel with a
   # notification area, and the tools that drive and read them.
-  openbox tint2 xdotool x11-utils
+  openbox tint2 xdotool x11-utils wmctrl
   # A Wayland session for the tests: a headless compositor with XWayland.
   weston xwayland
   # OpenSSH's server for the SFTP tests, which start it on a port of their own.

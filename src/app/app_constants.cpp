@@ -39,7 +39,7 @@ bool Is_Placeholder_Web_Base(const QString& base) {
     for (const char* domain : {"example.org", "example.com", "example.net"})
         if (host == QLatin1String(domain) || host.endsWith('.' + QLatin1String(domain)))
             return true;
-    for (const char* top : {".example", ".invalid", ".test", ".localhost"})
+    for (const char* top : {".example", ".invalid"})
         if (host.endsWith(QLatin1String(top)) || '.' + host == QLatin1String(top))
             return true;
     return false;

@@ -22,10 +22,9 @@ struct Web_Addresses {
 
 Web_Addresses Current_Web_Addresses();
 
-// Whether the web base names a host reserved for examples and documentation
-// (example.org, example.com, example.net and their subdomains, or the
-// .example, .invalid, .test and .localhost top-level names): nothing real
-// answers there.
+// Whether the web base names a host reserved for examples (example.org,
+// example.com, example.net and their subdomains, or the .example and
+// .invalid top-level names): nothing real answers there.
 bool Is_Placeholder_Web_Base(const QString& base);
 
 // Whether the program checks for a newer version ten seconds after start:

@@ -88,6 +88,7 @@ int main(int argc, char** argv) {
     window->activateWindow();
 
     const int result = app.exec();
+    stop_on_signal.Tearing_Down();
     window.reset(); // saves the window's place, releases the camera and the icon
     return result;
 }

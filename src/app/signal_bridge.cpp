@@ -19,6 +19,22 @@ void On_Signal(int) {
     [[maybe_unused]] const ssize_t written = ::write(g_signal_pipe[0], &byte, 1);
 }
 
+// Once the event loop has ended nobody reads the descriptor: a stop request
+// then ends the teardown where it stands. The settings were saved at the
+// close, and every file is replaced in one step, so nothing is left torn.
+void On_Signal_In_Teardown(int) {
+    ::_exit(0);
+}
+
+void Handle_Stop_Signals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
 } // namespace
 
 Signal_Bridge::Signal_Bridge(std::function<void()> on_signal, QObject* parent)
@@ -32,19 +48,17 @@ Signal_Bridge::Signal_Bridge(std::function<void()> on_signal, QObject* parent)
         if (on_signal_)
             on_signal_();
     });
-    struct sigaction action {};
-    action.sa_handler = On_Signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    Handle_Stop_Signals(On_Signal);
+}
+
+void Signal_Bridge::Tearing_Down() const noexcept {
+    Handle_Stop_Signals(On_Signal_In_Teardown);
 }
 
 Signal_Bridge::~Signal_Bridge() {
     // The program is ending already: a stop request during the last of the
-    // teardown must not kill it halfway through with a failure status.
-    ::signal(SIGTERM, SIG_IGN);
-    ::signal(SIGINT, SIG_IGN);
+    // teardown ends it with success, not with the signal's failure status.
+    Tearing_Down();
     for (int& fd : g_signal_pipe) {
         if (fd >= 0)
             ::close(fd);

@@ -16,6 +16,10 @@ public:
     explicit Signal_Bridge(std::function<void()> on_signal, QObject* parent = nullptr);
     ~Signal_Bridge() override;
 
+    // The event loop has ended: from now on a stop request ends the program
+    // at once, with success, instead of waiting for a loop that never comes.
+    void Tearing_Down() const noexcept;
+
 private:
     std::function<void()> on_signal_;
     QSocketNotifier* notifier_ = nullptr;

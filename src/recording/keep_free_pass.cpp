@@ -1,6 +1,7 @@
 #include "recording/keep_free_pass.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <ctime>
 #include <fcntl.h>
@@ -35,27 +36,36 @@ std::optional<Disk_Space> Space_Of(const struct statvfs& info) {
 
 // syncfs can take long on a slow card that the recording keeps busy: it runs
 // on a thread of its own, which the pass stops waiting for on close or after
-// a while, so that the close never waits on the disk.
+// a while, so that the close never waits on the disk. While one is still
+// stuck (a disk that hangs), no other is started: they would pile up, one
+// thread each, and each would cost its pass the whole wait again.
 void Sync_With_Limit(int folder_fd, const std::function<bool()>& stopping) {
     struct Shared {
         std::mutex mutex;
         std::condition_variable done_changed;
         bool done = false;
     };
-    const int fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0)
+    static std::atomic<bool> syncing{false};
+    if (syncing.exchange(true))
         return;
+    const int fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        syncing = false;
+        return;
+    }
     auto shared = std::make_shared<Shared>();
     try {
         std::thread([shared, fd] {
             ::syncfs(fd);
             ::close(fd);
+            syncing = false;
             std::lock_guard lock(shared->mutex);
             shared->done = true;
             shared->done_changed.notify_all();
         }).detach();
     } catch (...) {
         ::close(fd);
+        syncing = false;
         return;
     }
     const auto give_up = std::chrono::steady_clock::now() + 10s;

@@ -6,6 +6,7 @@
 #include "settings/autostart_entry.h"
 #include "settings/data_folder.h"
 #include "settings/ini_store.h"
+#include "ui/blocked_close.h"
 #include "ui/cached_background.h"
 #include "ui/folder_edit.h"
 #include "ui/panel_colour.h"
@@ -192,6 +193,7 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
                                  nullptr, data_folder_ + kUpload_Refused_File_Name});
     }
     connect(ui_->BTN_FTP_Test, &QAbstractButton::clicked, this, &TF_Main::BTN_FTP_TestClick);
+    blocked_close_ = std::make_unique<Blocked_Close>(*this);
 
     ui_->LBL_Save_Problem->hide();
     storage_settings_ = Storage_Settings::Load(data_folder_);
@@ -199,11 +201,15 @@ TF_Main::TF_Main(Main_Window_Services services, QWidget* parent)
         {},
         [this] {
             std::unordered_set<std::string> queued;
-            // Every picture is queued, uploading on or off. Waiting for a
-            // server means one is named: unticking "Send files" to mend the
-            // server keeps them, and a user who never named one is not left
-            // with a keeper that may delete nothing.
-            if (Working().FTP_Server.empty())
+            // Every picture is queued, uploading on or off. They wait for a
+            // server once one was named or uploading was on in this run:
+            // unticking "Send files" or retyping the server to mend it keeps
+            // them, and a user who never uploads is not left with a keeper
+            // that may delete nothing.
+            const Working_Settings w = Working();
+            if (!w.FTP_Server.empty() || w.Use_FTP)
+                uploads_wanted_ = true;
+            if (!uploads_wanted_)
                 return queued;
             // In pieces, so that the tick and the worker never wait long
             // for the list.
@@ -736,6 +742,9 @@ void TF_Main::Show_From_Another_Start() {
     show();
     raise();
     activateWindow();
+    // Qt may not know yet that the window manager minimized the window, and
+    // then asks nothing of it.
+    Bring_Forward_As_Taskbar(*this);
 }
 
 void TF_Main::changeEvent(QEvent* e) {

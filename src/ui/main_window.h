@@ -31,6 +31,7 @@
 #include <QUrl>
 
 #include <array>
+#include <atomic>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -92,6 +93,7 @@ struct Main_Window_Services {
     static Main_Window_Services Standard(std::unique_ptr<Frame_Source> camera);
 };
 
+class Blocked_Close;
 class Cached_Background;
 class Panel_Colour;
 
@@ -287,11 +289,17 @@ private:
 
     Storage_Settings storage_settings_;
     bool save_failing_ = false; // a failure streak was told
+    // A server was named or uploading was on at some time in this run: the
+    // pictures queued for it are kept from the keeper.
+    std::atomic<bool> uploads_wanted_{false};
     // Reads files_, so it goes before them.
     std::unique_ptr<Storage_Keeper> keeper_;
     bool connection_test_running_ = false;
     bool close_after_test_ = false;
     QPointer<QMessageBox> trust_question_; // open while the user decides
+
+    // The close box works while a dialog blocks the window.
+    std::unique_ptr<Blocked_Close> blocked_close_;
 
     // Last, so that a fetch still running is dropped first.
     std::shared_ptr<void> version_fetch_;

@@ -124,7 +124,40 @@ void Apply_Normal_Start(QWidget& widget) {
     xcb_flush(connection);
 }
 
+void Apply_Bring_Forward(QWidget& widget) {
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr)
+        return;
+    xcb_connection_t* connection = x11->connection();
+    const xcb_atom_t active = Atom(connection, "_NET_ACTIVE_WINDOW");
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (active == XCB_ATOM_NONE || screen == nullptr)
+        return;
+    xcb_client_message_event_t request{};
+    request.response_type = XCB_CLIENT_MESSAGE;
+    request.format = 32;
+    request.window = static_cast<xcb_window_t>(widget.winId());
+    request.type = active;
+    // As a taskbar asks: the user's own request, which a window manager
+    // honours even from an iconic window, where one from the application
+    // itself may be refused as stealing the focus.
+    request.data.data32[0] = 2;
+    request.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&request));
+    xcb_flush(connection);
+}
+
 } // namespace
+
+void Bring_Forward_As_Taskbar(QWidget& widget) noexcept {
+    try {
+        Apply_Bring_Forward(widget);
+    } catch (...) {
+        // Out of memory: Qt's own request stands.
+    }
+}
 
 void Start_Normal_When_Mapped(QWidget& widget) noexcept {
     try {

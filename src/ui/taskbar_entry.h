@@ -19,4 +19,9 @@ void Set_Skip_Taskbar(QWidget& window, bool skip) noexcept;
 // state is changed. Never throws.
 void Start_Normal_When_Mapped(QWidget& window) noexcept;
 
+// Asks the window manager to show and focus the window, as a click on its
+// taskbar entry does: a minimized window is restored. For a request the user
+// made in another way (starting the program again). Never throws.
+void Bring_Forward_As_Taskbar(QWidget& window) noexcept;
+
 } // namespace vistrel

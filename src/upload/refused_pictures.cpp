@@ -52,10 +52,11 @@ Refused_Pictures::Refused_Pictures(std::string path) : path_(std::move(path)) {
         count_ = Count_Lines(path_);
 }
 
-void Refused_Pictures::Add(const std::string& picture) noexcept {
-    ++count_;
-    if (path_.empty())
-        return;
+bool Refused_Pictures::Add(const std::string& picture) noexcept {
+    if (path_.empty()) {
+        ++count_;
+        return true;
+    }
     try {
         // A name cannot break the one-path-a-line form: a line break in it
         // is written as the two characters \n.
@@ -72,12 +73,15 @@ void Refused_Pictures::Add(const std::string& picture) noexcept {
         std::lock_guard lock(write_mutex_);
         const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0)
-            return;
+            return false;
         // In one write, so that a line never mixes with another program's.
-        Write_Fully(fd, line);
-        ::close(fd);
+        const bool written = Write_Fully(fd, line);
+        if (::close(fd) != 0 || !written)
+            return false;
+        ++count_;
+        return true;
     } catch (...) {
-        // Out of memory for one line: the count still tells the user.
+        return false; // out of memory for one line
     }
 }
 

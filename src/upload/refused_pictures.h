@@ -19,9 +19,10 @@ public:
     // list in memory only.
     explicit Refused_Pictures(std::string path);
 
-    // Adds one line to the file, made owner-only when it is created. Never
-    // throws: a file that cannot be written loses the line, not the count.
-    void Add(const std::string& picture) noexcept;
+    // Adds one line to the file, made owner-only when it is created; false
+    // when the line could not be written, so that the picture is not let go
+    // without being listed anywhere.
+    bool Add(const std::string& picture) noexcept;
 
     // Those listed when the program started, and those added since.
     size_t Count() const noexcept { return count_; }

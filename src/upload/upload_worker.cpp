@@ -258,8 +258,10 @@ void Upload_Worker::Count_Refusal(const Upload_List::Taken& taken) {
         return;
     // Listed before it leaves the queue: a crash in between lists it twice
     // rather than lose it.
-    refused_.Add(taken.entry.Path);
-    files_.Finish(taken.id);
+    // A list that cannot be written keeps the picture waiting: it is tried
+    // again at later runs, behind the others, rather than dropped unlisted.
+    if (refused_.Add(taken.entry.Path))
+        files_.Finish(taken.id);
 }
 
 void Upload_Worker::Enter_Remote_Folder(const std::string& remote) {

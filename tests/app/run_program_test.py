@@ -114,6 +114,33 @@ class ProgramRun(ProgramFolders):
         placement = (self.data / "appli.ini").read_text()
         self.assertRegex(placement, r"\[Common\]\r?\nF_Main=200,\d+,[123],-?\d+,-?\d+,-?\d+,-?\d+")
 
+    def test_stop_requests_all_through_the_teardown_still_end_with_success(self):
+        """Signals that keep coming while the program ends, after its event
+        loop is gone, never turn the end into a failure."""
+        self.write_settings(["[string]", f"DED_Dest_Folder={self.pictures}",
+                             "[integer]", "RBT_Rec_Launch=1", "EDT_Timer_Refresh=100"])
+        for stop_signal in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=stop_signal.name), Xvfb() as x:
+                before = len(list(self.pictures.rglob("*.jpg")))
+                program = subprocess.Popen([PROGRAM], env=dict(self.env, DISPLAY=x.display),
+                                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                try:
+                    self.assertTrue(wait_for(
+                        lambda: len(list(self.pictures.rglob("*.jpg"))) > before, 30))
+                    deadline = time.monotonic() + 5
+                    while program.poll() is None and time.monotonic() < deadline:
+                        try:
+                            program.send_signal(stop_signal)
+                        except ProcessLookupError:
+                            break
+                        time.sleep(0.002)
+                    output, _ = program.communicate(timeout=15)
+                finally:
+                    if program.poll() is None:
+                        program.kill()
+                        program.wait()
+                self.assertEqual(program.returncode, 0, output.decode(errors="replace"))
+
 
 def fnv1a(data):
     value = 2166136261

@@ -54,9 +54,6 @@ class SecondStart(ProgramOnDesktop):
             window = self.main_window(desktop)
             desktop.run("xdotool", "windowminimize", window)
             self.assertTrue(wait_for(lambda: desktop.wm_state(window) == "Iconic", 5))
-            # As a user would: the program has heard of the minimizing before
-            # the second start comes.
-            time.sleep(1)
             self.second_start(desktop)
             self.assertTrue(wait_for(lambda: desktop.wm_state(window) == "Normal", 10),
                             "the minimized window stayed minimized")
@@ -116,7 +113,7 @@ class CloseWithSomethingOpen(ProgramOnDesktop):
             for what, open_it in opened.items():
                 # Only the update dialog's case has a server that answers.
                 self.web = newer if what == "the update dialog" else "http://127.0.0.1:9"
-                for how in ("SIGTERM", "SIGINT", "the tray's Exit"):
+                for how in ("SIGTERM", "SIGINT", "the tray's Exit", "the window's close box"):
                     with self.subTest(open=what, end=how), Desktop(self.home) as desktop:
                         try:
                             self.end_with_open(desktop, open_it, how, what)
@@ -139,6 +136,10 @@ class CloseWithSomethingOpen(ProgramOnDesktop):
         started = time.monotonic()
         if how == "the tray's Exit":
             desktop.tray_menu(3)
+        elif how == "the window's close box":
+            # As the close box does: the window manager asks the window to
+            # close (WM_DELETE_WINDOW).
+            desktop.run("wmctrl", "-i", "-c", window)
         else:
             self.program.send_signal(getattr(signal, how))
         try:

@@ -265,7 +265,9 @@ private slots:
         QTest::newRow("example.com, upper case") << "HTTPS://WWW.Example.COM/" << true;
         QTest::newRow("example.net") << "http://example.net:8080" << true;
         QTest::newRow(".invalid") << "http://updates.invalid" << true;
-        QTest::newRow(".test") << "http://web.test" << true;
+        QTest::newRow(".example") << "http://updates.example" << true;
+        QTest::newRow("a test server") << "http://web.test" << false;
+        QTest::newRow("localhost") << "http://localhost:8080" << false;
         QTest::newRow("loopback") << "http://127.0.0.1:8099" << false;
         QTest::newRow("a real host") << "https://vistrel.org" << false;
         QTest::newRow("a host merely containing the word") << "http://myexample.org" << false;

@@ -73,6 +73,9 @@ TEST_F(Sftp_Server, Refusals_Of_A_Folder_Or_A_Picture_Are_Told_Apart_From_A_Lost
 TEST_F(Sftp_Server, Refused_Episodes_Leave_The_Queue_And_Hold_Back_None_Behind_Them) {
     Block_Folders(home);
     Uploading up(*this);
+    // A run goes on for a sampling period: a long one, so that a busy
+    // machine cannot end a run before it has been offered every picture.
+    up.settings.Sampling_ms = 60000;
     SFTP_Client learn;
     Configure(learn);
     Trust_The_Server(learn);

@@ -97,6 +97,27 @@ TEST_F(Refusals, A_Refused_Episode_Leaves_The_Queue_After_Three_Runs_And_Holds_N
     EXPECT_EQ(Count(Run(), "CWD RIDEV_2026_12_08_D0001"), 0);
 }
 
+// A list that cannot be written must not let a picture go unlisted.
+TEST_F(Refusals, A_Picture_The_List_Cannot_Take_Stays_Queued) {
+    std::filesystem::create_directory(dir.File("upload_refused")); // not a file
+    Record("RIDEV_2026_12_08/D0001/", "a.jpg");
+    session.on_call = [](const std::string& call) {
+        if (call == "STOR a.jpg")
+            throw FTP_Error(553, "name not allowed", "STOR", Failure_Kind::Refused);
+    };
+    for (int run = 0; run < 5; ++run)
+        Run();
+    EXPECT_EQ(files.Unsent_Count(), 1u);
+    EXPECT_EQ(worker.Refused_Count(), 0u);
+
+    // Once the list can be written again, the picture goes there.
+    std::filesystem::remove(dir.File("upload_refused"));
+    Run();
+    EXPECT_EQ(files.Unsent_Count(), 0u);
+    EXPECT_EQ(worker.Refused_Count(), 1u);
+    EXPECT_EQ(dir.Read("upload_refused"), dir.Folder() + "RIDEV_2026_12_08/D0001/a.jpg\n");
+}
+
 TEST_F(Refusals, Refusals_Counted_Before_A_Restart_Count) {
     dir.Write("RIDEV_2026_12_08/D0001/a.jpg", "jpeg");
     files.Restore({{5,
