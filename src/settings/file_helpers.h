@@ -9,6 +9,10 @@
 
 namespace vistrel {
 
+// Writes every byte, going on after a short write or an interruption; false
+// on any failure (a full disk, a closed descriptor).
+bool Write_Fully(int fd, std::string_view bytes) noexcept;
+
 // The whole content of a file; nothing when it does not exist. Throws
 // std::system_error when it exists but cannot be read.
 std::optional<std::string> Read_Whole_File(const std::string& path);

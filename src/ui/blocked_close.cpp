@@ -1,36 +1,20 @@
 #include "ui/blocked_close.h"
 
+#include "ui/x11_atom.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-
 namespace vistrel {
-
-namespace {
-
-xcb_atom_t Intern(xcb_connection_t* connection, const char* name) {
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(
-            connection,
-            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
-            nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-} // namespace
 
 Blocked_Close::Blocked_Close(QWidget& window) : window_(&window) {
     auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (x11 == nullptr || x11->connection() == nullptr)
         return;
-    wm_protocols_ = Intern(x11->connection(), "WM_PROTOCOLS");
-    wm_delete_window_ = Intern(x11->connection(), "WM_DELETE_WINDOW");
+    wm_protocols_ = X11_Atom(x11->connection(), "WM_PROTOCOLS");
+    wm_delete_window_ = X11_Atom(x11->connection(), "WM_DELETE_WINDOW");
     if (wm_protocols_ == XCB_ATOM_NONE || wm_delete_window_ == XCB_ATOM_NONE)
         return;
     qApp->installNativeEventFilter(this);

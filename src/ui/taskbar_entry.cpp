@@ -1,5 +1,7 @@
 #include "ui/taskbar_entry.h"
 
+#include "ui/x11_atom.h"
+
 #include <QGuiApplication>
 #include <QWidget>
 
@@ -13,9 +15,7 @@
 
 namespace vistrel {
 
-namespace {
-
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+xcb_atom_t X11_Atom(xcb_connection_t* connection, const char* name) {
     const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
         xcb_intern_atom_reply(
             connection,
@@ -23,6 +23,12 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
             nullptr),
         &std::free);
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+namespace {
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    return X11_Atom(connection, name);
 }
 
 std::vector<xcb_atom_t> Current_States(xcb_connection_t* connection, xcb_window_t window,

@@ -1,5 +1,7 @@
 #include "upload/refused_pictures.h"
 
+#include "settings/file_helpers.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -31,18 +33,6 @@ size_t Count_Lines(const std::string& path) {
     }
     ::close(fd);
     return lines + (last != '\n' ? 1 : 0);
-}
-
-bool Write_Fully(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
 }
 
 } // namespace

@@ -135,18 +135,8 @@ size_t Upload_List::Unsent_Count() const {
 std::optional<Upload_List::Entry_Id>
 Upload_List::Visit_Unfinished(Entry_Id from, size_t most,
                               const std::function<void(uint64_t, const TFichier&)>& visit) const {
-    std::lock_guard lock(Files_Lock);
-    Entry_Id id = std::max(from, first_id_);
-    for (size_t visited = 0; id < first_id_ + Files.size(); ++id) {
-        if (visited == most)
-            return id;
-        const Slot& slot = Files[static_cast<size_t>(id - first_id_)];
-        if (!slot.finished) {
-            visit(slot.journal_id, slot.entry);
-            ++visited;
-        }
-    }
-    return std::nullopt;
+    return Visit_Journaled(from, most,
+                           [&visit](const Journaled& j) { visit(j.journal_id, j.entry); });
 }
 
 std::optional<Upload_List::Entry_Id>

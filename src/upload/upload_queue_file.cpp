@@ -20,18 +20,6 @@ constexpr const char* kHeader = "vistrel upload queue 1\n";
 // A failed rewrite (disk full, folder gone) is not tried again at once.
 constexpr std::chrono::seconds kRewrite_Retry{30};
 
-bool Write_Fully(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
-}
-
 // The folder's entry of a renamed file reaches the disk only with the folder.
 void Sync_Folder_Of(const std::string& path) {
     const std::string folder = std::filesystem::path(path).parent_path().string();
