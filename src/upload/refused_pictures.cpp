@@ -48,14 +48,13 @@ bool Refused_Pictures::Add(const std::string& picture) noexcept {
         return true;
     }
     try {
-        // A name cannot break the one-path-a-line form: a line break in it
-        // is written as the two characters \n.
+        // One path a line, as it is, for whoever reads the list; only a line
+        // break in a name, which would split it, is written as the two
+        // characters \n.
         std::string line;
         for (const char c : picture) {
             if (c == '\n')
                 line += "\\n";
-            else if (c == '\\')
-                line += "\\\\";
             else
                 line += c;
         }

@@ -1,7 +1,7 @@
 // The pictures the server refused for good, listed in "upload_refused" in
-// the data folder, one full path a line (a line break or a backslash in a
-// path written as \n or \\), for the user to send by other means or to look
-// into. The pictures themselves stay where they are.
+// the data folder, one full path a line exactly as it is (only a line break
+// in a path is written as \n), for the user to send by other means or to
+// look into. The pictures themselves stay where they are.
 #pragma once
 
 #include <atomic>

@@ -3,6 +3,8 @@
 // that change under an open connection.
 #include "upload/upload_worker.h"
 
+#include "upload/refused_pictures.h"
+
 #include "support/fake_ftp_session.h"
 #include "support/temp_dir.h"
 
@@ -116,6 +118,20 @@ TEST_F(Refusals, A_Picture_The_List_Cannot_Take_Stays_Queued) {
     EXPECT_EQ(files.Unsent_Count(), 0u);
     EXPECT_EQ(worker.Refused_Count(), 1u);
     EXPECT_EQ(dir.Read("upload_refused"), dir.Folder() + "RIDEV_2026_12_08/D0001/a.jpg\n");
+}
+
+// Other tools read the list: a path is written as it is, one a line.
+TEST(Refused_List, Holds_Each_Path_As_It_Is_On_A_Line_Of_Its_Own) {
+    test::Temp_Dir dir;
+    Refused_Pictures list(dir.File("upload_refused"));
+    const std::string plain = "/pics/RIDEV_2026_12_08/D0001/I_10_00_00__00001.jpg";
+    const std::string odd = "/media/c\\am d\xc3\xa9j\xc3\xa0/I_10_00_01__00002.jpg";
+    const std::string broken = "/pics/two\nlines.jpg";
+    for (const std::string& path : {plain, odd, broken})
+        EXPECT_TRUE(list.Add(path));
+    EXPECT_EQ(dir.Read("upload_refused"), plain + "\n" + odd + "\n" + "/pics/two\\nlines.jpg\n");
+    EXPECT_EQ(list.Count(), 3u);
+    EXPECT_EQ(Refused_Pictures(dir.File("upload_refused")).Count(), 3u) << "counted again at start";
 }
 
 TEST_F(Refusals, Refusals_Counted_Before_A_Restart_Count) {
