@@ -233,7 +233,10 @@ TEST_F(Worker, EachKindOfFailureDecidesWhatBecomesOfThePicture) {
         SCOPED_TRACE(c.what);
         Upload_List list;
         Fake_Session client;
-        Upload_Worker w{client, list, {[this] { return settings; }, nullptr, nullptr}};
+        // A clock that stands still: however slow the machine, the run is not
+        // cut at the sampling period before the second picture.
+        Upload_Worker w{
+            client, list, {[this] { return settings; }, nullptr, [this] { return now; }}};
         for (const char* name : {"first.jpg", "second.jpg"}) {
             dir.Write(std::string("RIDEV_2026_12_08/D0001/") + name, "jpeg");
             list.Append({dir.Folder() + "RIDEV_2026_12_08/D0001/" + name, name,
