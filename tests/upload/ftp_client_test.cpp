@@ -1,6 +1,7 @@
 #include "upload/ftp_client.h"
 
 #include "support/fake_ftp_server.h"
+#include "support/ftp_failure_of.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -302,16 +303,7 @@ private:
     std::vector<Ftp_Status> statuses_;
 };
 
-// Runs `action` and returns the FTP_Error it fails with.
-template <typename Action> FTP_Error Failure_Of(Action action) {
-    try {
-        action();
-    } catch (const FTP_Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "did not fail";
-    return FTP_Error(-1, "");
-}
+using test::Failure_Of;
 
 TEST(FTP_Client_Login, Sends_The_Password_Only_When_The_User_Name_Asks_For_It) {
     {

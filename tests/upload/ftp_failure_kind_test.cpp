@@ -4,6 +4,7 @@
 #include "upload/server_trust.h"
 
 #include "support/fake_ftp_server.h"
+#include "support/ftp_failure_of.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -13,15 +14,7 @@ namespace {
 
 using K = Failure_Kind;
 
-template <typename Action> FTP_Error Failure_Of(Action action) {
-    try {
-        action();
-    } catch (const FTP_Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "did not fail";
-    return FTP_Error(-1, "");
-}
+using test::Failure_Of;
 
 TEST(Ftp_Failure_Kind, Of_A_Reply_By_Its_Code_And_Command) {
     struct Case {

@@ -4,6 +4,7 @@
 #include "upload/sftp_client.h"
 #include "upload/upload_worker.h"
 
+#include "support/ftp_failure_of.h"
 #include "support/sftp_fixture.h"
 #include "support/sshd_server.h"
 #include "support/temp_dir.h"
@@ -21,13 +22,7 @@ namespace fs = std::filesystem;
 using test::Sftp_Server;
 
 template <typename Action> Failure_Kind Kind_Of_Failure(Action action) {
-    try {
-        action();
-    } catch (const FTP_Error& e) {
-        return e.Kind();
-    }
-    ADD_FAILURE() << "did not fail";
-    return Failure_Kind::Connection;
+    return test::Failure_Of(action).Kind();
 }
 
 // Made by root in the user's home: a plain file where a folder should be,
