@@ -1,30 +1,44 @@
 #!/usr/bin/env python3
 """Vistrel and Debian's Motion side by side on the same work: one live camera
-stream, served as MJPEG over loopback HTTP, read by each program in turn;
-motion detected five times a second and every picture with motion saved, with
-the date and time on it; then the same armed on a scene that never triggers
-(the calm case). Prints the CPU and peak memory of each program, their ratio,
+stream, served as MJPEG over loopback HTTP, read by both programs at the same
+time; motion detected five times a second and every picture with motion
+saved, with the date and time on it; then the same armed on a scene that
+never triggers (the calm case). Prints, for each round, the CPU and peak
+memory of each program and their ratio, then the median ratio and its spread,
 and Vistrel's CPU against the floor of its own work (the bare steps of its
 ticks at 5 Hz, from the tick benchmark of the same run) when given.
 
-    bench/motion_compare.py build/vistrel [seconds] [width height fps]
-        [--floor-recording-us N] [--floor-calm-us N]
+    bench/motion_compare.py build/vistrel [--seconds N] [--rounds N]
+        [--size WIDTH HEIGHT FPS] [--floor-recording-us N] [--floor-calm-us N]
+
+Both programs run at once and are measured over the same seconds, so a shared
+machine whose speed drifts slows both alike (measured one after the other,
+the same code gave ratios from 0.66 to 1.59). Each round swaps which program
+starts first, so that neither always has the stream and the caches to itself
+for its first moments.
 
 The frames are made by a separate GStreamer process and handed out by a
 small relay in this script, so neither program pays for drawing them.
 """
 
+import argparse
 import os
 import shutil
 import socket
+import statistics
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from program_cpu import Xvfb, free_port, measure, wait_for_port
+from program_cpu import Xvfb, cpu_seconds, free_port, peak_rss_mb, wait_for_port
+
+# Start-up (connecting to the stream, the first window) is left out of the
+# figures.
+WARM_UP_SECONDS = 5
 
 BOUNDARY = b"vistrelframe"
 
@@ -121,39 +135,38 @@ def count_pictures(folder):
     return sum(1 for _ in Path(folder).rglob("*.jpg"))
 
 
-def run_vistrel(program, relay, root, seconds, width, height, fps, calm=False):
-    root = root / ("vistrel-calm" if calm else "vistrel")
+def vistrel_run(program, relay, root, width, height, fps, display, calm):
+    """The command, environment and picture folder of a Vistrel armed for
+    motion at launch with the default threshold, sampling every 200 ms, the
+    stamp on, pictures at 640 x 480. Calm: a threshold no measure reaches, so
+    nothing is ever recorded."""
+    root = root / "vistrel"
     data = root / "data" / "_data_Vistrel"
     data.mkdir(parents=True)
     pictures = root / "vistrel-pictures"
-    # Armed for motion at launch, the default threshold, sampling every
-    # 200 ms, the stamp on, pictures at 640 x 480. Calm: a threshold no
-    # measure reaches, so nothing is ever recorded.
     threshold = "EDT_Seuil_Detect=101\r\n" if calm else ""
     (data / "datas.ini").write_bytes(
         f"[string]\r\nDED_Dest_Folder={pictures}\r\n"
         "[integer]\r\nRBT_Rec_Launch=2\r\nEDT_Timer_Refresh=200\r\nEDT_Delay_Avant_Rec=0\r\n"
         f"CKB_Add_Time_Date=1\r\nCBX_JPEG_Size=0\r\n{threshold}".encode())
-    with Xvfb() as x:
-        env = dict(os.environ, DISPLAY=x.display, HOME=str(root), XDG_DATA_HOME=str(root / "data"),
-                   XDG_RUNTIME_DIR=str(root), VISTREL_WEB_BASE="http://127.0.0.1:9",
-                   VISTREL_CAMERA=f"souphttpsrc location={relay.url()} is-live=true ! "
-                                  f"multipartdemux ! image/jpeg,width={width},height={height},"
-                                  f"framerate={fps}/1")
-        result = measure([program], env, seconds)
-    return result, count_pictures(pictures)
+    env = dict(os.environ, DISPLAY=display, HOME=str(root), XDG_DATA_HOME=str(root / "data"),
+               XDG_RUNTIME_DIR=str(root), VISTREL_WEB_BASE="http://127.0.0.1:9",
+               VISTREL_CAMERA=f"souphttpsrc location={relay.url()} is-live=true ! "
+                              f"multipartdemux ! image/jpeg,width={width},height={height},"
+                              f"framerate={fps}/1")
+    return [program], env, pictures
 
 
-def run_motion(relay, root, seconds, width, height, calm=False):
-    root = root / ("motion-calm" if calm else "motion")
-    root.mkdir()
+def motion_run(motion, relay, root, width, height, calm):
+    """The same for Motion: five frames a second, a picture of every frame
+    with motion, the date and time on it (Motion's default text), no movies,
+    no web servers. The test pattern's ball is small: with the default
+    threshold Motion soon stops seeing it and saves nothing more."""
+    root = root / "motion"
+    root.mkdir(parents=True)
     pictures = root / "motion-pictures"
     pictures.mkdir()
     config = root / "motion.conf"
-    # Five frames a second, a picture of every frame with motion, the date
-    # and time on it (Motion's default text), no movies, no web servers. The
-    # test pattern's ball is small: with the default threshold Motion soon
-    # stops seeing it and saves nothing more.
     config.write_text("\n".join([
         "daemon off", "setup_mode off", "log_level 3", f"log_file {root / 'motion.log'}",
         f"target_dir {pictures}", f"netcam_url {relay.url()}",
@@ -163,63 +176,147 @@ def run_motion(relay, root, seconds, width, height, calm=False):
         "picture_output on", "picture_type jpeg", "picture_quality 80",
         "movie_output off", "stream_port 0", "webcontrol_port 0",
         f"pid_file {root / 'motion.pid'}", ""]))
-    result = measure([shutil.which("motion") or "/usr/bin/motion", "-n", "-c", str(config)],
-                     dict(os.environ), seconds)
-    return result, count_pictures(pictures)
+    return [motion, "-n", "-c", str(config)], dict(os.environ), pictures
 
 
-def report(name, result, pictures):
-    used, elapsed, peak = result
-    print(f"{name:8} CPU {100 * used / elapsed:6.2f} % of one core "
-          f"({60 * used / elapsed:5.2f} CPU s/min), peak memory {peak:6.1f} MB, "
-          f"{pictures} pictures")
-    return used / elapsed
+def stop(process):
+    if process.poll() is None:
+        process.terminate()
+    try:
+        process.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
 
-def take_option(args, name):
-    if name not in args:
-        return None
-    at = args.index(name)
-    value = float(args[at + 1])
-    del args[at:at + 2]
-    return value
+def measure_together(runs, seconds):
+    """Starts the programs in the order given, and once all have settled
+    measures each one's CPU over the same `seconds`. Returns, by name, CPU
+    seconds, wall seconds and peak memory in MB."""
+    started = {}
+
+    def check_running(when):
+        for name, process in started.items():
+            if process.poll() is not None:
+                raise RuntimeError(f"{name} ended {when} with {process.returncode}")
+
+    try:
+        for name, command, env in runs:
+            started[name] = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL)
+        time.sleep(WARM_UP_SECONDS)
+        check_running("at start-up")
+        start_cpu = {name: cpu_seconds(p.pid) for name, p in started.items()}
+        start = time.monotonic()
+        time.sleep(seconds)
+        check_running("during the measure")
+        end_cpu = {name: cpu_seconds(p.pid) for name, p in started.items()}
+        elapsed = time.monotonic() - start
+        return {name: (end_cpu[name] - start_cpu[name], elapsed, peak_rss_mb(p.pid))
+                for name, p in started.items()}
+    finally:
+        for process in started.values():
+            stop(process)
 
 
-def compare(title, vistrel, motion, floor_us):
+def run_round(args, motion, relay, root, vistrel_first, calm):
+    """Both programs on the stream at once; by name, (CPU share of one core,
+    peak memory in MB, pictures saved)."""
+    with Xvfb() as x:
+        vistrel_command, vistrel_env, vistrel_pictures = vistrel_run(
+            args.program, relay, root, *args.size, x.display, calm)
+        motion_command, motion_env, motion_pictures = motion_run(
+            motion, relay, root, *args.size[:2], calm)
+        runs = [("Vistrel", vistrel_command, vistrel_env), ("Motion", motion_command, motion_env)]
+        measured = measure_together(runs if vistrel_first else runs[::-1], args.seconds)
+    pictures = {"Vistrel": count_pictures(vistrel_pictures),
+                "Motion": count_pictures(motion_pictures)}
+    return {name: (used / elapsed, peak, pictures[name])
+            for name, (used, elapsed, peak) in measured.items()}
+
+
+def describe(name, share, peak, pictures):
+    return (f"{name} {100 * share:5.2f} % ({60 * share:4.2f} CPU s/min, "
+            f"{peak:5.1f} MB, {pictures} pictures)")
+
+
+def summarize(title, rounds, floor_us):
     print(title)
-    ours = report("Vistrel", *vistrel)
-    theirs = report("Motion", *motion)
-    if theirs > 0:
-        print(f"Vistrel / Motion CPU: {ours / theirs:.2f} (goal: 0.50 or less)")
+    for number, (first, result) in enumerate(rounds, 1):
+        ratio = (f"{result['Vistrel'][0] / result['Motion'][0]:.2f}"
+                 if result["Motion"][0] > 0 else "-")
+        print(f"  round {number}, {first} first: {describe('Vistrel', *result['Vistrel'])}; "
+              f"{describe('Motion', *result['Motion'])}; ratio {ratio}")
+    ours = [result["Vistrel"][0] for _, result in rounds]
+    theirs = [result["Motion"][0] for _, result in rounds]
+    ratios = [v / m for v, m in zip(ours, theirs) if m > 0]
+    if ratios:
+        print(f"Vistrel / Motion CPU: median {statistics.median(ratios):.2f}, "
+              f"{min(ratios):.2f} to {max(ratios):.2f} over {len(ratios)} rounds "
+              f"(goal: 0.50 or less)")
+    print(f"CPU, median of the rounds: Vistrel {100 * statistics.median(ours):.2f} %, "
+          f"Motion {100 * statistics.median(theirs):.2f} % of one core")
     if floor_us:
         # The floor's steps once per 200 ms tick.
         floor = floor_us * 5 / 1e6
         print(f"Vistrel / its floor ({floor_us:.0f} µs a tick at 5 Hz = {100 * floor:.2f} % "
-              f"of one core): {ours / floor:.2f} (goal: 1.50 or less)")
-    print(f"Vistrel peak memory: {vistrel[0][2]:.1f} MB (goal: 67 MB or less)")
+              f"of one core): median {statistics.median(ours) / floor:.2f}, "
+              f"{min(ours) / floor:.2f} to {max(ours) / floor:.2f} (goal: 1.50 or less)")
+    peaks = [result["Vistrel"][1] for _, result in rounds]
+    print(f"Vistrel peak memory: {max(peaks):.1f} MB at most (goal: 67 MB or less)")
+
+
+def positive(kind):
+    def parse(text):
+        value = kind(text)
+        if value <= 0:
+            raise argparse.ArgumentTypeError(f"{text} is not above zero")
+        return value
+    return parse
 
 
 def main():
-    args = sys.argv[1:]
-    floor_recording = take_option(args, "--floor-recording-us")
-    floor_calm = take_option(args, "--floor-calm-us")
-    program = args[0]
-    seconds = float(args[1]) if len(args) > 1 else 60
-    width, height, fps = (args[2:5] if len(args) > 4 else ("1280", "720", "30"))
-    relay = MjpegRelay(width, height, fps)
+    parser = argparse.ArgumentParser(description="Vistrel's CPU beside Motion's on one stream.")
+    parser.add_argument("program", help="the Vistrel program to measure, e.g. build/vistrel")
+    parser.add_argument("--seconds", type=positive(float), default=60,
+                        help=f"length of each measure, after {WARM_UP_SECONDS} s of start-up "
+                             "(default 60)")
+    parser.add_argument("--rounds", type=positive(int), default=3,
+                        help="rounds of each case, alternating which program starts first "
+                             "(default 3)")
+    parser.add_argument("--size", nargs=3, metavar=("WIDTH", "HEIGHT", "FPS"),
+                        default=["1280", "720", "30"], help="the camera stream (default 1280 720 30)")
+    parser.add_argument("--floor-recording-us", type=float)
+    parser.add_argument("--floor-calm-us", type=float)
+    args = parser.parse_args()
+    motion = shutil.which("motion")
+    if not motion:
+        sys.exit("Motion is not installed (apt-get install motion; scripts/bench installs it)")
+
+    cases = (("recording", False), ("calm", True))
+    rounds = {case: [] for case, _ in cases}
+    relay = MjpegRelay(*args.size)
     try:
         with tempfile.TemporaryDirectory(prefix="vistrel-vs-motion-") as tmp:
-            root = Path(tmp)
-            vistrel = run_vistrel(program, relay, root, seconds, width, height, fps)
-            motion = run_motion(relay, root, seconds, width, height)
-            vistrel_calm = run_vistrel(program, relay, root, seconds, width, height, fps, calm=True)
-            motion_calm = run_motion(relay, root, seconds, width, height, calm=True)
+            for number in range(1, args.rounds + 1):
+                vistrel_first = number % 2 == 1
+                first = "Vistrel" if vistrel_first else "Motion"
+                for case, calm in cases:
+                    root = Path(tmp) / f"round-{number}-{case}"
+                    result = run_round(args, motion, relay, root, vistrel_first, calm)
+                    rounds[case].append((first, result))
+                    # A whole run takes minutes: say how far it is.
+                    print(f"round {number} of {args.rounds}, {case}, {first} first: done",
+                          file=sys.stderr, flush=True)
     finally:
         relay.close()
-    print(f"source {width}x{height} at {fps} fps over loopback HTTP, {seconds:.0f} s each")
-    compare("Detecting at 5 fps, saving pictures:", vistrel, motion, floor_recording)
+    width, height, fps = args.size
+    print(f"source {width}x{height} at {fps} fps over loopback HTTP; both programs at once, "
+          f"{args.rounds} rounds of {args.seconds:.0f} s")
+    summarize("Detecting at 5 fps, saving pictures:", rounds["recording"],
+              args.floor_recording_us)
     print()
-    compare("Armed, calm scene (nothing saved):", vistrel_calm, motion_calm, floor_calm)
+    summarize("Armed, calm scene (nothing saved):", rounds["calm"], args.floor_calm_us)
 
 
 if __name__ == "__main__":

@@ -93,8 +93,8 @@ def main():
                          ("--floor-calm-us", "BM_Floor_Program_Calm")):
         if name in times:
             floors += [option, f"{statistics.median(times[name]):.1f}"]
-    subprocess.run([sys.executable, str(compare), str(build / "vistrel"), cpu_seconds] + floors,
-                   check=True)
+    subprocess.run([sys.executable, str(compare), str(build / "vistrel"), "--seconds", cpu_seconds]
+                   + floors, check=True)
 
 
 if __name__ == "__main__":
