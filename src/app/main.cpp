@@ -3,6 +3,7 @@
 #include "app/platform_choice.h"
 #include "app/signal_bridge.h"
 #include "app/single_instance.h"
+#include "app/vistrel_app.h"
 #include "capture/camera_choice.h"
 #include "capture/gst_frame_source.h"
 #include "settings/data_folder.h"
@@ -44,10 +45,10 @@ int main(int argc, char** argv) {
 
     // Listening before anything else, so that a stop request during start-up
     // is served once the window is there.
-    std::unique_ptr<vistrel::TF_Main> window;
-    const vistrel::Signal_Bridge stop_on_signal([&window] {
-        if (window)
-            window->close();
+    std::unique_ptr<vistrel::Vistrel_App> program;
+    const vistrel::Signal_Bridge stop_on_signal([&program] {
+        if (program)
+            program->Window().close();
     });
 
     // A kill while a settings file was being saved leaves its temporary file.
@@ -62,8 +63,8 @@ int main(int argc, char** argv) {
     if (!camera_from_environment)
         camera = vistrel::Load_Camera_Choice(data_folder);
 
-    auto services = vistrel::Main_Window_Services::Standard(
-        std::make_unique<vistrel::Gst_Frame_Source>(camera));
+    auto services =
+        vistrel::App_Services::Standard(std::make_unique<vistrel::Gst_Frame_Source>(camera));
     services.camera_description = camera;
     if (!camera_from_environment) {
         services.list_cameras = [] { return vistrel::Gst_Frame_Source::List_Cameras(); };
@@ -71,24 +72,24 @@ int main(int argc, char** argv) {
             return std::make_unique<vistrel::Gst_Frame_Source>(description);
         };
     }
-    window = std::make_unique<vistrel::TF_Main>(std::move(services));
+    program = std::make_unique<vistrel::Vistrel_App>(std::move(services));
     // exit, not quit: a newer Qt's quit asks every window to close first, and
     // a dialog that refuses (the update dialog has no way to be closed but
     // its buttons) would cancel the end after the window already closed.
     // exit ends every event loop, the dialogs' own included.
     QObject::connect(
-        window.get(), &vistrel::TF_Main::Closed, &app, [] { QCoreApplication::exit(0); },
+        program.get(), &vistrel::Vistrel_App::Closed, &app, [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);
-    QObject::connect(&instance, &vistrel::Single_Instance::Show_Requested, window.get(),
-                     &vistrel::TF_Main::Show_From_Another_Start);
+    QObject::connect(&instance, &vistrel::Single_Instance::Show_Requested, program.get(),
+                     &vistrel::Vistrel_App::Show_From_Another_Start);
 
-    window->show();
+    program->Window().show();
     // Without a window manager nothing activates the window, and the first
     // activation is what loads the settings and starts sampling.
-    window->activateWindow();
+    program->Window().activateWindow();
 
     const int result = app.exec();
     stop_on_signal.Tearing_Down();
-    window.reset(); // saves the window's place, releases the camera and the icon
+    program.reset(); // saves the window's place, releases the camera and the icon
     return result;
 }

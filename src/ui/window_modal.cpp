@@ -2,7 +2,9 @@
 
 #include "app/app_constants.h"
 
+#include <QApplication>
 #include <QInputDialog>
+#include <QMenu>
 
 namespace vistrel {
 
@@ -22,6 +24,17 @@ QString Ask_Text_Window_Modal(QWidget* window, const QString& title, const QStri
     dialog.setLabelText(label);
     dialog.setInputMode(QInputDialog::TextInput);
     return Exec_Window_Modal(dialog) == QDialog::Accepted ? dialog.textValue() : QString();
+}
+
+void Close_Other_Windows(const QWidget& window) {
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other == &window || !other->isVisible())
+            continue;
+        if (auto* menu = qobject_cast<QMenu*>(other))
+            menu->close();
+        else if (auto* dialog = qobject_cast<QDialog*>(other))
+            dialog->done(QDialog::Rejected);
+    }
 }
 
 } // namespace vistrel

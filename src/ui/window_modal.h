@@ -19,4 +19,8 @@ void Tell_Window_Modal(QWidget* window, QMessageBox::Icon icon, const QString& t
 // A line of text asked for; empty when cancelled.
 QString Ask_Text_Window_Modal(QWidget* window, const QString& title, const QString& label);
 
+// Ends every dialog and menu open beside `window`, each its own event loop,
+// so that the code waiting on it returns with "no" and the run can end.
+void Close_Other_Windows(const QWidget& window);
+
 } // namespace vistrel

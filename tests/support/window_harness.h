@@ -3,6 +3,7 @@
 // replaced by recorders.
 #pragma once
 
+#include "app/vistrel_app.h"
 #include "support/recording_fakes.h"
 #include "support/temp_dir.h"
 #include "ui/main_window.h"
@@ -10,6 +11,7 @@
 #include "upload/server_session.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QUrl>
 
@@ -33,7 +35,7 @@ struct Harness {
     std::vector<bool> skip_taskbar; // what the window asked of its taskbar entry
     Desktop_Area desktop{0, 0, 1280, 1024};
     std::string donation;
-    std::unique_ptr<TF_Main> window;
+    std::unique_ptr<Vistrel_App> window; // the whole program around its window
     std::optional<std::string> version_body;
     // Set: the version answer waits here until the test gives it.
     bool hold_version_answer = false;
@@ -60,8 +62,8 @@ struct Harness {
 
     void Write_Settings(const std::string& content) { dir.Write("data/datas.ini", content); }
 
-    TF_Main& Create() {
-        Main_Window_Services s;
+    Vistrel_App& Create() {
+        App_Services s;
         auto cam = std::make_unique<test::Fake_Camera>();
         camera = cam.get();
         auto clk = std::make_unique<test::Fake_Clock>();
@@ -119,18 +121,29 @@ struct Harness {
         s.notify = [this](const QString& text, bool problem) {
             notices.push_back({text.toStdString(), problem});
         };
-        window = std::make_unique<TF_Main>(std::move(s));
+        window = std::make_unique<Vistrel_App>(std::move(s));
         return *window;
     }
 
-    TF_Main& Activate() {
+    Vistrel_App& Activate() {
         QEvent activate(QEvent::WindowActivate);
-        QApplication::sendEvent(window.get(), &activate);
+        QApplication::sendEvent(&window->Window(), &activate);
         return *window;
+    }
+
+    // Clicks the connection test and waits for its end, the window
+    // responsive meanwhile.
+    void Test_Connection() {
+        window->BTN_FTP_TestClick();
+        const QDeadlineTimer deadline(std::chrono::seconds(60));
+        while (window && window->Connection_Test_Running() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
 
     QString Status(int panel) const {
-        return window->findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel))->text();
+        return window->Window()
+            .findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel))
+            ->text();
     }
 };
 

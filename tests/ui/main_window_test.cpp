@@ -5,13 +5,17 @@
 #include "support/window_harness.h"
 #include "ui/cached_background.h"
 #include "ui/folder_edit.h"
+#include "ui/form_recording_view.h"
 #include "ui/main_window.h"
 #include "ui/panel_colour.h"
+#include "ui/picture_menu.h"
 #include "ui/storage_dialog.h"
+#include "ui/tray_presence.h"
 #include "ui/update_dialog.h"
 #include "ui_UF_Main.h"
 #include "ui_UF_Storage.h"
 #include "ui_UF_Update.h"
+#include "update/update_check.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -90,12 +94,12 @@ private slots:
 
     void fresh_data_folder_gets_every_default_in_order() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         QCOMPARE(QString::fromStdString(h.dir.Read("data/datas.ini")),
                  QString("[string]\r\nDED_Dest_Folder=%1\r\n")
                      .arg(QString::fromStdString(h.Pictures())));
         QVERIFY(!w.Sampling_Timer().isActive());
-        QVERIFY(w.Update_Timer().isActive());
+        QVERIFY(w.Updates().Timer().isActive());
         QCOMPARE(w.Form().EDT_Seuil_Detect->text(), QString("0"));
 
         h.Activate();
@@ -121,8 +125,8 @@ private slots:
     void closing_before_the_first_activation_keeps_the_settings_file() {
         Harness h;
         h.Write_Settings("[integer]\r\nEDT_Seuil_Detect=42\r\n");
-        TF_Main& w = h.Create();
-        w.close();
+        Vistrel_App& w = h.Create();
+        w.Window().close();
         QVERIFY(
             !QString::fromStdString(h.dir.Read("data/datas.ini")).contains("EDT_Seuil_Detect=0"));
         QVERIFY(
@@ -131,7 +135,7 @@ private slots:
 
     void first_activation_only_loads_once() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         w.Form().EDT_Seuil_Detect->setText("42");
         h.Activate();
@@ -183,9 +187,9 @@ private slots:
         QFETCH(QString, saved);
         Harness h;
         h.Write_Settings(stored.toStdString());
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        QWidget* widget = w.findChild<QWidget*>(control);
+        QWidget* widget = w.Window().findChild<QWidget*>(control);
         QVERIFY(widget != nullptr);
         if (auto* edit = qobject_cast<QLineEdit*>(widget))
             QCOMPARE(edit->text(), shown);
@@ -204,7 +208,7 @@ private slots:
     void saving_the_settings_replaces_the_file_once_with_the_bytes_of_key_by_key_writes() {
         Harness h;
         h.Write_Settings("; kept\r\n[integer]\r\nEDT_Seuil_Detect=9\r\n[Other]\r\nX=1\r\n");
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         w.Form().EDT_Seuil_Detect->setText("12");
         w.Form().EDT_FTP_Login->setText("cam");
@@ -293,10 +297,10 @@ private slots:
         QFETCH(QString, open);
         Harness h;
         h.version_body = "V9.9";
-        TF_Main& w = h.Create();
-        w.show();
+        Vistrel_App& w = h.Create();
+        w.Window().show();
         h.Activate();
-        QSignalSpy closed(&w, &TF_Main::Closed);
+        QSignalSpy closed(&w, &Vistrel_App::Closed);
         const Storage_Settings storage_before = w.Storage();
 
         bool closed_it = false;
@@ -310,7 +314,7 @@ private slots:
                 if (shown == nullptr || !shown->isVisible())
                     return;
                 closed_it = true;
-                w.close();
+                w.Window().close();
                 return;
             }
             // Still there after the close: end it here, so the test fails
@@ -326,7 +330,7 @@ private slots:
         });
         closer.start();
         if (open == "update")
-            w.TMR_UpdateTimer();
+            w.Updates().TMR_UpdateTimer();
         else if (open == "storage")
             QTimer::singleShot(0, &w, [&w] { w.MNI_StorageClick(); });
         else
@@ -336,7 +340,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(closed_it && !closer.isActive(), 10000);
         QVERIFY(!left_open);
         QCOMPARE(closed.count(), 1);
-        QVERIFY(!w.isVisible());
+        QVERIFY(!w.Window().isVisible());
         // The update dialog's "no" opens nothing more than the check did.
         if (open == "update")
             QCOMPARE(h.opened.size(), size_t(1));
@@ -348,11 +352,11 @@ private slots:
     void an_update_answer_after_the_close_opens_nothing() {
         Harness h;
         h.hold_version_answer = true;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.TMR_UpdateTimer();
+        w.Updates().TMR_UpdateTimer();
         QVERIFY(h.held_version_answer != nullptr);
-        w.close();
+        w.Window().close();
         bool dialog_shown = false;
         QTimer watcher;
         watcher.setInterval(20);
@@ -368,32 +372,32 @@ private slots:
         QVERIFY(!dialog_shown);
         QVERIFY(h.opened.empty());
         // Nor is the version asked for again.
-        QVERIFY(!w.Update_Timer().isActive());
+        QVERIFY(!w.Updates().Timer().isActive());
     }
 
     // A second start on the same data folder brings the window forward,
     // from the taskbar or from the notification area.
     void another_start_brings_the_window_forward() {
         Harness h;
-        TF_Main& w = h.Create();
-        w.show();
+        Vistrel_App& w = h.Create();
+        w.Window().show();
         h.Activate();
-        w.showMinimized();
+        w.Window().showMinimized();
         w.Show_From_Another_Start();
-        QVERIFY(w.isVisible());
-        QVERIFY(!w.isMinimized());
-        w.hide(); // as in the notification area
+        QVERIFY(w.Window().isVisible());
+        QVERIFY(!w.Window().isMinimized());
+        w.Window().hide(); // as in the notification area
         w.Show_From_Another_Start();
-        QVERIFY(w.isVisible());
-        QVERIFY(!w.isMinimized());
-        w.close();
+        QVERIFY(w.Window().isVisible());
+        QVERIFY(!w.Window().isMinimized());
+        w.Window().close();
         w.Show_From_Another_Start();
-        QVERIFY(!w.isVisible());
+        QVERIFY(!w.Window().isVisible());
     }
 
     void working_settings_follow_the_controls() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         auto& f = w.Form();
         f.EDT_Timer_Refresh->setText("10");
@@ -402,7 +406,7 @@ private slots:
         f.EDT_Seuil_Detect->setText("-3");
         f.DED_Dest_Folder->setPath("/srv/pics");
         f.EDT_FTP_Server_Name->setText("ftp.test:2121");
-        const Working_Settings s = w.Read_Parameters();
+        const Working_Settings s = w.View().Read_Parameters();
         QCOMPARE(s.Sampling_ms, 50);
         QCOMPARE(w.Sampling_Timer().interval(), 50);
         QCOMPARE(f.EDT_Timer_Refresh->text(), QString("10"));
@@ -413,10 +417,10 @@ private slots:
         QCOMPARE(QString::fromStdString(s.FTP_Server), QString("ftp.test:2121"));
         // Seconds beyond the 32-bit milliseconds wrap instead of overflowing.
         f.EDT_Delay_Avant_Rec->setText("3000000");
-        QCOMPARE(w.Read_Parameters().Delay_Start_ms, int32_t(3000000000LL - 4294967296LL));
+        QCOMPARE(w.View().Read_Parameters().Delay_Start_ms, int32_t(3000000000LL - 4294967296LL));
 
         f.DED_Dest_Folder->setPath("/");
-        QCOMPARE(QString::fromStdString(w.Read_Parameters().Dest_Folder), QString("//"));
+        QCOMPARE(QString::fromStdString(w.View().Read_Parameters().Dest_Folder), QString("//"));
         w.Save_Settings();
         const QString file = QString::fromStdString(h.dir.Read("data/datas.ini"));
         QVERIFY(file.contains("EDT_Timer_Refresh=10\r\n"));
@@ -426,7 +430,7 @@ private slots:
 
     void check_boxes_apply_at_once() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         auto& f = w.Form();
         f.CKB_Use_Same_File_Name->setChecked(true);
@@ -442,9 +446,9 @@ private slots:
 
     void leaving_a_timing_edit_applies_it_and_enter_moves_on() {
         Harness h;
-        TF_Main& w = h.Create();
-        w.show();
-        QApplication::setActiveWindow(&w);
+        Vistrel_App& w = h.Create();
+        w.Window().show();
+        QApplication::setActiveWindow(&w.Window());
         h.Activate();
         auto& f = w.Form();
         f.EDT_Delay_Avant_Rec->setFocus();
@@ -467,7 +471,7 @@ private slots:
         {
             Harness h;
             h.Write_Settings("[integer]\r\nRBT_Rec_Launch=1\r\n");
-            TF_Main& w = h.Create();
+            Vistrel_App& w = h.Create();
             h.Activate();
             QVERIFY(w.Controller().State().Rec_Continuous);
             QVERIFY(!w.Form().BTN_FTP_Test->isEnabled());
@@ -475,7 +479,7 @@ private slots:
         {
             Harness h;
             h.Write_Settings("[integer]\r\nRBT_Rec_Launch=2\r\n");
-            TF_Main& w = h.Create();
+            Vistrel_App& w = h.Create();
             h.clock->ticks = 123456;
             h.Activate();
             QVERIFY(w.Controller().State().Rec_Armed);
@@ -488,7 +492,7 @@ private slots:
         h.Write_Settings("[string]\r\nDED_Dest_Folder=" + h.Pictures() + "\r\n");
         std::filesystem::create_directories(h.Pictures() + "/RIDEV_2026_12_08/D0007");
         std::filesystem::create_directories(h.Pictures() + "/RIDEV_2026_12_08/R0004");
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         QCOMPARE(w.Controller().State().Num_Folder_D, 7);
         QCOMPARE(w.Controller().State().Num_Folder_R, 4);
     }
@@ -498,14 +502,14 @@ private slots:
             Harness h;
             h.tray = tray;
             h.Write_Settings("[integer]\r\nRBT_Mode_Start=1\r\n");
-            TF_Main& w = h.Create();
-            w.show();
+            Vistrel_App& w = h.Create();
+            w.Window().show();
             h.Activate();
             // Without a notification area the window must stay reachable.
-            QCOMPARE(w.isVisible(), !tray);
+            QCOMPARE(w.Window().isVisible(), !tray);
             QVERIFY(w.Sampling_Timer().isActive());
-            w.MNI_RestoreClick();
-            QVERIFY(w.isVisible());
+            w.Tray().MNI_RestoreClick();
+            QVERIFY(w.Window().isVisible());
         }
     }
 
@@ -516,24 +520,24 @@ private slots:
         Harness h;
         h.tray = false;
         h.Write_Settings("[integer]\r\nRBT_Mode_Start=1\r\n");
-        TF_Main& w = h.Create();
-        QVERIFY(w.Tray_Icon().isVisible());
-        w.show();
+        Vistrel_App& w = h.Create();
+        QVERIFY(w.Tray().Icon().isVisible());
+        w.Window().show();
         h.Activate();
-        QVERIFY(w.isVisible());
-        QVERIFY(w.isMinimized());
+        QVERIFY(w.Window().isVisible());
+        QVERIFY(w.Window().isMinimized());
         QVERIFY(!h.skip_taskbar.empty() && !h.skip_taskbar.back());
-        w.TMR_Tray_WatchTimer();
-        QVERIFY(w.isVisible());
+        w.Tray().TMR_Tray_WatchTimer();
+        QVERIFY(w.Window().isVisible());
 
         h.tray = true; // the panel starts
-        w.TMR_Tray_WatchTimer();
-        QVERIFY(!w.isVisible());
+        w.Tray().TMR_Tray_WatchTimer();
+        QVERIFY(!w.Window().isVisible());
 
         h.tray = false; // and goes
-        w.TMR_Tray_WatchTimer();
-        QVERIFY(w.isVisible());
-        QVERIFY(w.isMinimized());
+        w.Tray().TMR_Tray_WatchTimer();
+        QVERIFY(w.Window().isVisible());
+        QVERIFY(w.Window().isMinimized());
         QCOMPARE(h.skip_taskbar.back(), false);
     }
 
@@ -543,22 +547,22 @@ private slots:
         for (const bool minimized_mode : {false, true}) {
             Harness h;
             h.Write_Settings(minimized_mode ? "[integer]\r\nRBT_Mode_Start=1\r\n" : "");
-            TF_Main& w = h.Create();
-            w.show();
+            Vistrel_App& w = h.Create();
+            w.Window().show();
             h.Activate();
-            QCOMPARE(w.isVisible(), !minimized_mode);
+            QCOMPARE(w.Window().isVisible(), !minimized_mode);
             h.skip_taskbar.clear();
-            w.MNI_RestoreClick();
-            QVERIFY(w.isVisible());
+            w.Tray().MNI_RestoreClick();
+            QVERIFY(w.Window().isVisible());
             const std::vector<bool> restored{true};
             QCOMPARE(h.skip_taskbar, restored);
             // As the window manager minimizes it.
-            w.setWindowState(w.windowState() | Qt::WindowMinimized);
+            w.Window().setWindowState(w.Window().windowState() | Qt::WindowMinimized);
             if (minimized_mode) {
-                QVERIFY(!w.isVisible());
+                QVERIFY(!w.Window().isVisible());
                 QCOMPARE(h.skip_taskbar, restored);
             } else {
-                QVERIFY(w.isVisible());
+                QVERIFY(w.Window().isVisible());
                 QCOMPARE(h.skip_taskbar, (std::vector<bool>{true, false}));
             }
         }
@@ -566,26 +570,26 @@ private slots:
 
     void only_the_right_button_opens_the_tray_menu() {
         Harness h;
-        TF_Main& w = h.Create();
-        w.show();
+        Vistrel_App& w = h.Create();
+        w.Window().show();
         h.Activate();
         for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick,
                                   QSystemTrayIcon::MiddleClick}) {
-            w.Tray_Icon_Message(reason);
-            QVERIFY(!w.Tray_Menu().isVisible());
+            w.Tray().Tray_Icon_Message(reason);
+            QVERIFY(!w.Tray().Menu().isVisible());
         }
-        w.Tray_Icon_Message(QSystemTrayIcon::Context);
-        QVERIFY(w.Tray_Menu().isVisible());
-        w.Tray_Menu().close();
+        w.Tray().Tray_Icon_Message(QSystemTrayIcon::Context);
+        QVERIFY(w.Tray().Menu().isVisible());
+        w.Tray().Menu().close();
     }
 
     void live_picture_menu_switches_the_start_at_login() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         const std::string entry = h.dir.Folder() + "config/autostart/vistrel.desktop";
         const auto at_login = [&] {
             QMenu menu;
-            w.Fill_Picture_Menu(menu);
+            w.Live_Picture_Menu().Fill_Picture_Menu(menu);
             for (QAction* a : menu.actions())
                 if (a->text() == "Start Vistrel when I log in")
                     return std::make_pair(a->isChecked(), QPointer<QAction>(a));
@@ -593,7 +597,7 @@ private slots:
         };
         {
             QMenu menu;
-            w.Fill_Picture_Menu(menu);
+            w.Live_Picture_Menu().Fill_Picture_Menu(menu);
             QAction* item = menu.actions().last();
             QCOMPARE(item->text(), QString("Start Vistrel when I log in"));
             QVERIFY(item->isCheckable());
@@ -605,7 +609,7 @@ private slots:
         QVERIFY(at_login().first);
         {
             QMenu menu;
-            w.Fill_Picture_Menu(menu);
+            w.Live_Picture_Menu().Fill_Picture_Menu(menu);
             menu.actions().last()->trigger();
         }
         QVERIFY(!std::filesystem::exists(entry));
@@ -613,20 +617,20 @@ private slots:
 
     void tray_menu() {
         Harness h;
-        TF_Main& w = h.Create();
-        w.show();
+        Vistrel_App& w = h.Create();
+        w.Window().show();
         h.Activate();
-        QCOMPARE(w.Tray_Icon().toolTip(), QString("Vistrel"));
+        QCOMPARE(w.Tray().Icon().toolTip(), QString("Vistrel"));
         QStringList items;
-        for (QAction* a : w.Tray_Menu().actions())
+        for (QAction* a : w.Tray().Menu().actions())
             items << a->text();
         QCOMPARE(items, QStringList({"Minimize", "Restore", "Exit"}));
-        w.Tray_Menu().actions()[0]->trigger();
-        QVERIFY(w.isVisible());
-        QVERIFY(!w.isMinimized());
-        QSignalSpy closed(&w, &TF_Main::Closed);
+        w.Tray().Menu().actions()[0]->trigger();
+        QVERIFY(w.Window().isVisible());
+        QVERIFY(!w.Window().isMinimized());
+        QSignalSpy closed(&w, &Vistrel_App::Closed);
         w.Form().EDT_Seuil_Detect->setText("33");
-        w.Tray_Menu().actions()[2]->trigger();
+        w.Tray().Menu().actions()[2]->trigger();
         QCOMPARE(closed.count(), 1);
         QVERIFY(QString::fromStdString(h.dir.Read("data/datas.ini"))
                     .contains("EDT_Seuil_Detect=33\r\n"));
@@ -634,8 +638,8 @@ private slots:
 
     void links_open_their_pages_and_a_failing_update_link_switches_off() {
         Harness h;
-        TF_Main& w = h.Create();
-        QVERIFY(!w.Form().BTN_Paypal->isVisibleTo(&w));
+        Vistrel_App& w = h.Create();
+        QVERIFY(!w.Form().BTN_Paypal->isVisibleTo(&w.Window()));
         w.Form().BTN_Site_Kesto->click();
         w.Form().BTN_Update->click();
         QCOMPARE(h.opened.size(), size_t(2));
@@ -651,8 +655,8 @@ private slots:
     void donation_button_shows_with_an_address() {
         Harness h;
         h.donation = "http://give.test/";
-        TF_Main& w = h.Create();
-        QVERIFY(w.Form().BTN_Paypal->isVisibleTo(&w));
+        Vistrel_App& w = h.Create();
+        QVERIFY(w.Form().BTN_Paypal->isVisibleTo(&w.Window()));
         w.Form().BTN_Paypal->click();
         QCOMPARE(h.opened.at(0).toString(), QString("http://give.test/"));
     }
@@ -675,15 +679,15 @@ private slots:
         h.dir.Write("data/appli.ini", "[Common]\r\nF_Main=" + stored.toStdString() +
                                           "\r\nF_MainColor=1\r\nF_MainFont=x\r\n");
         {
-            TF_Main& w = h.Create();
-            const QSize design = w.size();
-            w.show();
+            Vistrel_App& w = h.Create();
+            const QSize design = w.Window().size();
+            w.Window().show();
             if (expected.isNull()) {
                 // The design placement: the window's top left corner at 0, 0.
-                QCOMPARE(w.frameGeometry().topLeft(), QPoint(0, 0));
-                QCOMPARE(w.size(), design);
+                QCOMPARE(w.Window().frameGeometry().topLeft(), QPoint(0, 0));
+                QCOMPARE(w.Window().size(), design);
             } else {
-                QCOMPARE(w.geometry(), expected);
+                QCOMPARE(w.Window().geometry(), expected);
             }
             h.window.reset();
         }
@@ -723,10 +727,10 @@ private slots:
             h.version_body = answer.toStdString();
         h.now = std::time(nullptr);
         h.program_modified = h.now - age_days * 86400;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         w.Form().EDT_Seuil_Detect->setText("77");
-        QSignalSpy closed(&w, &TF_Main::Closed);
+        QSignalSpy closed(&w, &Vistrel_App::Closed);
 
         QString shown;
         QString version_shown;
@@ -747,12 +751,12 @@ private slots:
             (yes ? d->Form().BTN_Yes : d->Form().BTN_No)->click();
         });
         answerer.start();
-        w.Update_Timer().start(0);
+        w.Updates().Timer().start(0);
         QTRY_COMPARE(h.opened.size(), size_t(pages_opened));
         QCOMPARE(shown, dialog);
         QCOMPARE(h.fetched_urls,
                  std::vector<std::string>{"http://web.test/kesto-soft/Vistrel/Vistrel.ver"});
-        QVERIFY(!w.Update_Timer().isActive());
+        QVERIFY(!w.Updates().Timer().isActive());
         for (const QUrl& url : h.opened)
             QCOMPARE(url.toString(), QString("http://web.test/vistrel/"));
         if (answer == "V3.10")
@@ -768,17 +772,18 @@ private slots:
     // that background made it look.
     void coloured_panels_look_as_their_own_style_sheet_made_them() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.Window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.Window()));
         QLabel* rec = w.Form().PNL_Rec;
         QWidget* detect = w.Form().PNL_Status_Detect;
         // Qt's own painting: the window's painting of the colour is taken
         // off the panel meanwhile.
         const auto as_own_sheet = [&w, rec](QWidget* panel, uint32_t colour) {
-            QObject* const painter = panel == rec ? static_cast<QObject*>(w.Rec_Panel_Colour())
-                                                  : w.Detect_Panel_Colour();
+            QObject* const painter = panel == rec
+                                         ? static_cast<QObject*>(w.Window().Rec_Panel_Colour())
+                                         : w.Window().Detect_Panel_Colour();
             panel->removeEventFilter(painter);
             const QString before = panel->styleSheet();
             panel->setStyleSheet(
@@ -794,9 +799,10 @@ private slots:
         // What the screen shows of the panel, children and all.
         const auto on_screen = [&w, rec] {
             QCoreApplication::processEvents();
-            const QPoint at = rec->mapTo(&w, QPoint());
-            return w.screen()
-                ->grabWindow(w.winId(), at.x(), at.y(), rec->width(), rec->height())
+            const QPoint at = rec->mapTo(&w.Window(), QPoint());
+            return w.Window()
+                .screen()
+                ->grabWindow(w.Window().winId(), at.x(), at.y(), rec->width(), rec->height())
                 .toImage()
                 .convertToFormat(QImage::Format_RGB32);
         };
@@ -811,20 +817,20 @@ private slots:
                      {uint32_t(0x00FFFF), "Waiting for motion detection ..."},
                      {kColour_White, "Recording stopped"}};
         for (const auto& [colour, caption] : shown) {
-            w.Set_Rec_Panel(colour, caption);
+            w.View().Set_Rec_Panel(colour, caption);
             const QImage rec_look = rec->grab().toImage().convertToFormat(QImage::Format_RGB32);
             // Drawn from the look kept for this colour and caption: exactly
             // as Qt paints the panel, on the screen too. A scaled screen
             // keeps none (the panel is painted as Qt paints it).
             const bool unscaled = rec->devicePixelRatioF() == 1.0;
-            QCOMPARE(w.Rec_Panel_Colour()->Looks_Kept() > 0, unscaled);
+            QCOMPARE(w.Window().Rec_Panel_Colour()->Looks_Kept() > 0, unscaled);
             // (Qt's offscreen screen gives no picture of a scaled window.)
             if (unscaled)
                 QCOMPARE(on_screen(), rec_look);
             QCOMPARE(rec_look, as_own_sheet(rec, colour));
             if (unscaled)
                 QCOMPARE(on_screen(), rec_look);
-            w.Set_Detect_Colour(colour);
+            w.View().Set_Detect_Colour(colour);
             const QImage detect_look =
                 detect->grab().toImage().convertToFormat(QImage::Format_RGB32);
             QCOMPARE(detect_look, as_own_sheet(detect, colour));
@@ -840,14 +846,15 @@ private slots:
     // around the blinking indicator, were then all repainted at every tick.
     void a_tick_repaints_only_what_it_changed() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.Window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.Window()));
         Ui::F_Main& f = w.Form();
-        auto* const time_panel = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_0"));
-        auto* const measure_panel = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_1"));
-        auto* const last_panel = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_3"));
+        auto* const time_panel = w.Window().findChild<QLabel*>(QStringLiteral("STB_Main_Panel_0"));
+        auto* const measure_panel =
+            w.Window().findChild<QLabel*>(QStringLiteral("STB_Main_Panel_1"));
+        auto* const last_panel = w.Window().findChild<QLabel*>(QStringLiteral("STB_Main_Panel_3"));
         // No tick of its own in between.
         w.Sampling_Timer().stop();
         QImage frame(640, 480, QImage::Format_RGB32);
@@ -859,37 +866,39 @@ private slots:
         const Case cases[] = {
             {"the armed indicator blinks",
              [&](int step) {
-                 w.Set_Rec_Panel(step % 2 != 0 ? kColour_Lime : kColour_White,
-                                 "Waiting for motion detection ...");
+                 w.View().Set_Rec_Panel(step % 2 != 0 ? kColour_Lime : kColour_White,
+                                        "Waiting for motion detection ...");
              },
              f.PNL_Rec},
             {"the detection colour",
-             [&](int step) { w.Set_Detect_Colour(step % 2 != 0 ? kColour_Lime : kColour_Red); },
+             [&](int step) {
+                 w.View().Set_Detect_Colour(step % 2 != 0 ? kColour_Lime : kColour_Red);
+             },
              f.PNL_Status_Detect},
             {"the processing time",
              [&](int step) {
-                 w.Show_Processing_Time(" Processing time : " + std::to_string(step) + "ms");
+                 w.View().Show_Processing_Time(" Processing time : " + std::to_string(step) + "ms");
              },
              time_panel},
             {"the measure",
              [&](int step) {
-                 w.Show_Detection("Detection : " + std::to_string(step * 11) + ".5%");
+                 w.View().Show_Detection("Detection : " + std::to_string(step * 11) + ".5%");
              },
              measure_panel},
             {"the live picture",
              [&](int step) {
                  frame.fill(step % 2 != 0 ? Qt::gray : Qt::darkCyan);
-                 w.Show_Live(frame);
+                 w.View().Show_Live(frame);
              },
              f.IMG_WebCam},
         };
         QWidget* const watched[] = {f.PNL_Rec,    f.PNL_Status_Detect, time_panel,    measure_panel,
                                     f.IMG_WebCam, f.IMG_Pre_1,         f.PNL_IMG_Pre, last_panel};
-        QObject* const laid_out[] = {&w, f.PNL_Global, f.PNL_Before, f.STB_Main};
+        QObject* const laid_out[] = {&w.Window(), f.PNL_Global, f.PNL_Before, f.STB_Main};
         // Whatever lies on a changed widget (the thumbnails on the armed
         // indicator) is painted again over it, of course.
         const auto Window_Rect = [&w](QWidget* widget) {
-            return QRect(widget->mapTo(&w, QPoint()), widget->size());
+            return QRect(widget->mapTo(&w.Window(), QPoint()), widget->size());
         };
         // Settle what the first showing and the first colours do once.
         for (int step : {0, 1})
@@ -925,23 +934,24 @@ private slots:
     // as they are, they must be where and as large as the layout makes them.
     void widgets_a_tick_writes_into_keep_the_layouts_sizes() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.Window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.Window()));
         w.Sampling_Timer().stop();
-        w.Show_Processing_Time(" Processing time : 12ms");
-        w.Show_Detection("Detection : 99.5%");
+        w.View().Show_Processing_Time(" Processing time : 12ms");
+        w.View().Show_Detection("Detection : 99.5%");
         const auto places = [&w] {
             std::vector<QRect> rects;
-            for (QWidget* widget : w.findChildren<QWidget*>())
+            for (QWidget* widget : w.Window().findChildren<QWidget*>())
                 if (widget->isVisible())
-                    rects.emplace_back(widget->mapTo(&w, QPoint()), widget->size());
+                    rects.emplace_back(widget->mapTo(&w.Window(), QPoint()), widget->size());
             return rects;
         };
         const std::vector<QRect> fixed = places();
         for (int panel : {0, 1}) {
-            auto* label = w.findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel));
+            auto* label =
+                w.Window().findChild<QLabel*>(QStringLiteral("STB_Main_Panel_%1").arg(panel));
             QCOMPARE(label->maximumHeight(), label->height());
             label->setMinimumHeight(0);
             label->setMaximumHeight(QWIDGETSIZE_MAX);
@@ -955,33 +965,33 @@ private slots:
     // window, while the recording logic still reads the colour it set.
     void panel_colours_wait_until_the_window_is_seen() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.show();
+        w.Window().show();
         QLabel* rec = w.Form().PNL_Rec;
         QWidget* detect = w.Form().PNL_Status_Detect;
-        w.Set_Rec_Panel(kColour_Lime, "Waiting for motion detection ...");
-        w.Set_Detect_Colour(kColour_Lime);
+        w.View().Set_Rec_Panel(kColour_Lime, "Waiting for motion detection ...");
+        w.View().Set_Detect_Colour(kColour_Lime);
         QCOMPARE(rec->property("panelColour").toString(), QString("#00ff00"));
         const QString sheet = rec->styleSheet();
-        w.hide();
+        w.Window().hide();
         for (const uint32_t colour : {kColour_White, kColour_Lime, kColour_White}) {
-            w.Set_Rec_Panel(colour, "Waiting for motion detection ...");
-            w.Set_Detect_Colour(kColour_Red);
-            QCOMPARE(w.Rec_Colour(), colour);
+            w.View().Set_Rec_Panel(colour, "Waiting for motion detection ...");
+            w.View().Set_Detect_Colour(kColour_Red);
+            QCOMPARE(w.View().Rec_Colour(), colour);
         }
         QCOMPARE(rec->property("panelColour").toString(), QString("#00ff00"));
         QCOMPARE(detect->property("panelColour").toString(), QString("#00ff00"));
         QCOMPARE(rec->styleSheet(), sheet);
-        w.show();
+        w.Window().show();
         QCOMPARE(rec->property("panelColour").toString(), QString("#ffffff"));
         QCOMPARE(detect->property("panelColour").toString(), QString("#ff0000"));
         // Minimized is unseen too; coming back paints the colour of now.
-        w.showMinimized();
-        w.Set_Rec_Panel(kColour_Red, "Recording in progress ...");
-        if (w.isMinimized())
+        w.Window().showMinimized();
+        w.View().Set_Rec_Panel(kColour_Red, "Recording in progress ...");
+        if (w.Window().isMinimized())
             QCOMPARE(rec->property("panelColour").toString(), QString("#ffffff"));
-        w.showNormal();
+        w.Window().showNormal();
         QCOMPARE(rec->property("panelColour").toString(), QString("#ff0000"));
     }
 
@@ -990,17 +1000,17 @@ private slots:
     // part Qt would paint again, and nowhere left unpainted.
     void backdrop_from_its_picture_looks_as_qt_paints_it() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.show();
-        QVERIFY(w.Backdrop() != nullptr);
+        w.Window().show();
+        QVERIFY(w.Window().Backdrop() != nullptr);
         QImage frame(1280, 720, QImage::Format_RGB32);
         for (int y = 0; y < 720; ++y)
             for (int x = 0; x < 1280; ++x)
                 frame.setPixel(x, y, qRgb(x % 256, y % 256, (x + y) % 256));
         h.camera->frames.push_back(frame);
         w.TMR_Refresh_IMGTimer();
-        w.Set_Rec_Panel(kColour_Lime, "Waiting for motion detection ...");
+        w.View().Set_Rec_Panel(kColour_Lime, "Waiting for motion detection ...");
         const auto look = [&](QWidget* part) {
             // Unpainted pixels would keep this colour.
             QImage image(part->size(), QImage::Format_ARGB32_Premultiplied);
@@ -1010,20 +1020,21 @@ private slots:
             painter.end();
             return image.convertToFormat(QImage::Format_RGB32);
         };
-        QWidget* const parts[] = {&w, w.Form().PNL_Global, w.Form().IMG_WebCam, w.Form().PNL_Rec};
+        QWidget* const parts[] = {&w.Window(), w.Form().PNL_Global, w.Form().IMG_WebCam,
+                                  w.Form().PNL_Rec};
         std::vector<QImage> cached;
         for (QWidget* part : parts)
             cached.push_back(look(part));
-        w.Backdrop()->Stop();
+        w.Window().Backdrop()->Stop();
         for (size_t i = 0; i < std::size(parts); ++i)
             QCOMPARE(cached[i], look(parts[i]));
     }
 
     void ticks_show_the_camera_or_say_there_is_none() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.show();
+        w.Window().show();
         w.TMR_Refresh_IMGTimer();
         QCOMPARE(w.Form().IMG_WebCam->text(), QString("No camera found"));
         QImage frame(320, 240, QImage::Format_RGB32);
@@ -1038,13 +1049,13 @@ private slots:
         // In the tray the picture is not drawn, yet the camera counts as
         // found; back on screen, the next tick draws it again.
         const qint64 drawn = w.Form().IMG_WebCam->pixmap().cacheKey();
-        w.hide();
+        w.Window().hide();
         frame.fill(Qt::white);
         h.camera->frames.push_back(frame);
         w.TMR_Refresh_IMGTimer();
         QCOMPARE(w.Form().IMG_WebCam->pixmap().cacheKey(), drawn);
         QVERIFY(w.Form().IMG_WebCam->text().isEmpty());
-        w.show();
+        w.Window().show();
         h.camera->frames.push_back(frame);
         w.TMR_Refresh_IMGTimer();
         QVERIFY(w.Form().IMG_WebCam->pixmap().cacheKey() != drawn);
@@ -1053,11 +1064,11 @@ private slots:
 
     void a_picture_not_saved_is_said_over_the_strip_and_told_once_per_streak() {
         Harness h;
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
-        w.show();
+        w.Window().show();
         QLabel* const problem = w.Form().LBL_Save_Problem;
-        QVERIFY(!problem->isVisibleTo(&w));
+        QVERIFY(!problem->isVisibleTo(&w.Window()));
         const std::string dest = h.Pictures();
         w.Form().BTN_Start_Stop_Rec->click();
         QImage frame(320, 240, QImage::Format_RGB32);
@@ -1076,11 +1087,11 @@ private slots:
         using Notice = Harness::Notice;
 
         tick();
-        QVERIFY(!problem->isVisibleTo(&w));
+        QVERIFY(!problem->isVisibleTo(&w.Window()));
         block();
         for (int k = 0; k < 3; ++k)
             tick();
-        QVERIFY(problem->isVisibleTo(&w));
+        QVERIFY(problem->isVisibleTo(&w.Window()));
         QCOMPARE(problem->text().toStdString(), said);
         QCOMPARE(h.notices, (std::vector<Notice>{{said, true}}));
         // The recording indicators stay as the tick leaves them.
@@ -1088,7 +1099,7 @@ private slots:
 
         unblock();
         tick();
-        QVERIFY(!problem->isVisibleTo(&w));
+        QVERIFY(!problem->isVisibleTo(&w.Window()));
         QCOMPARE(h.notices,
                  (std::vector<Notice>{{said, true}, {"Pictures are being saved again.", false}}));
         block();
@@ -1101,12 +1112,12 @@ private slots:
         Harness h;
         h.Write_Settings(
             QString(kFresh_File).arg(QString::fromStdString(h.Pictures())).toStdString());
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         QVERIFY(!w.Storage().keep_free);
         {
             QMenu menu;
-            w.Fill_Picture_Menu(menu);
+            w.Live_Picture_Menu().Fill_Picture_Menu(menu);
             QStringList items;
             for (QAction* a : menu.actions())
                 items << a->text();

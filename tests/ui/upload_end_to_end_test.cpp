@@ -83,7 +83,7 @@ private slots:
         // The ticks come by hand; a long period gives each run time enough,
         // however slow the machine, to send what waits.
         h.Write_Settings(h.dir.Read("data/datas.ini") + "EDT_Timer_Refresh=3000\r\n");
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         QVERIFY(w.Controller().State().Rec_Continuous);
         const fs::path local = h.Pictures() + "/RIDEV_2026_12_08/R0001";
@@ -151,7 +151,7 @@ private slots:
                          "\r\nEDT_FTP_Login=" + test::kSftp_User +
                          "\r\nEDT_FTP_Password=" + test::kSftp_Password +
                          "\r\n[integer]\r\nCKB_Use_FTP=1\r\nRBT_Rec_Launch=0\r\n");
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         // No: nothing is trusted, nothing is sent, and the error box says why.
         QTimer closer;
@@ -164,7 +164,7 @@ private slots:
                 }
         });
         closer.start();
-        w.BTN_FTP_TestClick();
+        h.Test_Connection();
         QVERIFY2(!closer.isActive(), "no error box was shown");
         QCOMPARE(asked.size(), size_t(1));
         QVERIFY(asked[0].rfind("SHA256:", 0) == 0);
@@ -172,7 +172,7 @@ private slots:
         QVERIFY(!fs::exists(home / "datas.ini"));
         // Yes: the key is kept and the copy lands in the login directory.
         trust = true;
-        w.BTN_FTP_TestClick();
+        h.Test_Connection();
         QCOMPARE(asked.size(), size_t(2));
         QCOMPARE(w.Form().LBL_FTP_File->text(), QString("file tranfered : datas.ini ..."));
         QVERIFY(fs::exists(h.Data() + kKnown_Hosts_File_Name));
@@ -180,7 +180,7 @@ private slots:
         QVERIFY(copy.find("EDT_FTP_Password=\r\n") != std::string::npos);
         QVERIFY(copy.find(test::kSftp_Password) == std::string::npos);
         // Trusted now: the next test asks nothing.
-        w.BTN_FTP_TestClick();
+        h.Test_Connection();
         QCOMPARE(asked.size(), size_t(2));
         QCOMPARE(Bytes_Of(home / "datas.ini").size(), 2 * copy.size());
     }
@@ -189,11 +189,11 @@ private slots:
         test::Pyftpdlib_Server server;
         Harness h;
         Write_Ftp_Settings(h, server.Port(), test::Pyftpdlib_Server::kPassword);
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         w.Controller().BTN_StopClick();
-        w.BTN_FTP_TestClick();
-        w.BTN_FTP_TestClick();
+        h.Test_Connection();
+        h.Test_Connection();
         QCOMPARE(w.Form().LBL_FTP_File->text(), QString("file tranfered : datas.ini ..."));
         const std::string copy = Bytes_Of(server.Home().Path() / "datas.ini");
         const std::string local = h.dir.Read("data/datas.ini");
@@ -226,7 +226,7 @@ private slots:
                 shown_fingerprint = refused.Peer().Certificate.Fingerprint;
                 return yes;
             };
-            TF_Main& w = h.Create();
+            Vistrel_App& w = h.Create();
             h.Activate();
             QString error_box;
             QTimer answer_boxes;
@@ -237,7 +237,7 @@ private slots:
                 }
             });
             answer_boxes.start(50);
-            w.BTN_FTP_TestClick();
+            h.Test_Connection();
             answer_boxes.stop();
 
             const std::string expected =
@@ -258,7 +258,7 @@ private slots:
             QVERIFY(Bytes_Of(server.Home().Path() / "datas.ini").find("EDT_FTP_Password=\r\n") !=
                     std::string::npos);
             // Pinned, the next test asks nothing.
-            w.BTN_FTP_TestClick();
+            h.Test_Connection();
             QCOMPARE(asked.size(), size_t(1));
         }
         qunsetenv("SSL_CERT_FILE");
@@ -272,7 +272,7 @@ private slots:
         test::Pyftpdlib_Server server({}, certificates.File("nas.pem"));
         Harness h;
         Write_Ftp_Settings(h, "ftps://127.0.0.1:" + std::to_string(server.Port()), "pw", false);
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         bool question_shown = false;
         std::chrono::steady_clock::time_point start;
@@ -283,10 +283,10 @@ private slots:
             question_shown = true;
             closing.stop();
             start = std::chrono::steady_clock::now();
-            w.close();
+            w.Window().close();
         });
         closing.start(50);
-        w.BTN_FTP_TestClick(); // returns once the window is closed
+        h.Test_Connection(); // returns once the window is closed
         h.window.reset();
         QVERIFY(question_shown);
         QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(2));
@@ -330,7 +330,7 @@ private slots:
                     return std::vector<Endpoint>{};
                 };
             };
-            TF_Main& w = h.Create();
+            Vistrel_App& w = h.Create();
             h.Activate();
             w.Form().EDT_Seuil_Detect->setText("17"); // what the close must save
 
@@ -338,9 +338,9 @@ private slots:
             if (c.connection_test) {
                 QTimer::singleShot(300, &w, [&] {
                     start = std::chrono::steady_clock::now();
-                    w.close();
+                    w.Window().close();
                 });
-                w.BTN_FTP_TestClick(); // returns once the window is closed
+                h.Test_Connection(); // returns once the window is closed
             } else {
                 h.camera->frames.push_back(Frame(1));
                 w.TMR_Refresh_IMGTimer(); // records a picture
@@ -349,7 +349,7 @@ private slots:
                 QTest::qWait(300);
                 QVERIFY2(w.Worker()->Active(), c.name);
                 start = std::chrono::steady_clock::now();
-                w.close();
+                w.Window().close();
             }
             h.window.reset(); // ends the worker and saves the window's place
             const auto took = std::chrono::steady_clock::now() - start;
@@ -366,7 +366,7 @@ private slots:
         Harness h;
         Write_Ftp_Settings(h, "127.0.0.1:" + std::to_string(test::Unused_Port()),
                            test::Pyftpdlib_Server::kPassword, true);
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         Tick(h, 0);
         QCOMPARE(w.Form().PNL_FTP_Status_Main->toolTip(), QString());
@@ -383,7 +383,7 @@ private slots:
         test::Pyftpdlib_Server server;
         Write_Ftp_Settings(h, "127.0.0.1:" + std::to_string(server.Port()),
                            test::Pyftpdlib_Server::kPassword, false);
-        TF_Main& again = h.Create();
+        Vistrel_App& again = h.Create();
         h.Activate();
         QCOMPARE(again.Files().Unsent_Count(), size_t(4));
         const fs::path remote = server.Home().Path() / "RIDEV_2026_12_08_R0001";
@@ -405,7 +405,7 @@ private slots:
         server.Home().Write("RIDEV_2026_12_08_R0001", "not a folder");
         Harness h;
         Write_Ftp_Settings(h, server.Port(), test::Pyftpdlib_Server::kPassword);
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         Tick(h, 0);
         Tick(h, 1);
@@ -429,7 +429,7 @@ private slots:
             {Passive(), Expect(stored), Send("150 go ahead"), Stall()}));
         Harness h;
         Write_Ftp_Settings(h, server.Port(), "pw");
-        TF_Main& w = h.Create();
+        Vistrel_App& w = h.Create();
         h.Activate();
         h.camera->frames.push_back(Frame(1));
         w.TMR_Refresh_IMGTimer(); // records the first picture
@@ -439,7 +439,7 @@ private slots:
         QVERIFY(w.Worker()->Active());
 
         const auto start = std::chrono::steady_clock::now();
-        w.close();
+        w.Window().close();
         QTRY_VERIFY_WITH_TIMEOUT(!w.Worker()->Active(), 1000);
         QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
     }
