@@ -3,18 +3,13 @@
 // following links, listed oldest first.
 #pragma once
 
+#include "recording/picture_names.h"
+
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace vistrel {
-
-// "RIDEV_2024_03_07", "D0003" or "R12345", "I_14_05_09__00012.jpg", and the
-// temporary a write of such a picture makes beside it.
-bool Is_Day_Folder_Name(const std::string& name);
-bool Is_Episode_Folder_Name(const std::string& name);
-bool Is_Picture_Name(const std::string& name);
-bool Is_Picture_Temporary_Name(const std::string& name);
 
 // A folder opened as itself, never through a symbolic link, so that what is
 // deleted below it stays below it even when a name is swapped meanwhile.

@@ -2,35 +2,15 @@
 
 #include "settings/text_helpers.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace vistrel {
 
 namespace {
-
-std::string Padded(int32_t value, int32_t width) {
-    return Pad_Left(Int_To_Str(value, 0), width, "0");
-}
-
-// The counters are unsigned: 2147483648 and above are written as they are.
-std::string Padded_Counter(uint32_t value, int32_t width) {
-    return Pad_Left(std::to_string(value), width, "0");
-}
-
-// The number after an episode folder's letter, read as Str_To_Int reads
-// numbers but over the whole range of the counters.
-uint32_t Episode_Number(const std::string& text) {
-    // Str_To_Float reads a comma as a point, where Str_To_Int sees no number.
-    if (text.find(',') != std::string::npos)
-        return 0;
-    const double number = std::trunc(Str_To_Float(text));
-    if (!(number >= 0 && number <= static_cast<double>(UINT32_MAX)))
-        return 0;
-    return static_cast<uint32_t>(number);
-}
 
 // Opens the next episode folder when the current one is full, and returns the
 // episode folder name to use.
@@ -47,20 +27,6 @@ std::string Episode_For_Picture(const std::string& letter, uint32_t& folder_numb
 }
 
 } // namespace
-
-std::string Day_Folder_Name(const Local_Date_Time& date) {
-    return "RIDEV_" + Padded(date.year, 4) + "_" + Padded(date.month, 2) + "_" +
-           Padded(date.day, 2) + "/";
-}
-
-std::string Episode_Folder_Name(const std::string& letter, uint32_t number) {
-    return letter + Padded_Counter(number, 4) + "/";
-}
-
-std::string Picture_File_Name(int hour, int minute, int second, uint32_t num_image) {
-    return "I_" + Padded(hour, 2) + "_" + Padded(minute, 2) + "_" + Padded(second, 2) + "__" +
-           Padded_Counter(num_image, 5);
-}
 
 int32_t Listing_File_Counter::Count_Files(const std::string& folder) {
     return vistrel::Count_Files(folder);
@@ -104,13 +70,11 @@ Episode_Counters Scan_Episode_Counters(const std::string& base_folder,
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
             std::error_code type_ec;
             const std::string name = it->path().filename().string();
-            if (name.empty() || !it->is_directory(type_ec))
+            const std::optional<Episode_Folder_Parts> episode = Read_Episode_Counter(name);
+            if (!episode || !it->is_directory(type_ec))
                 continue;
-            const uint32_t number = Episode_Number(name.substr(1));
-            if (name[0] == 'D' && number > found.highest_d)
-                found.highest_d = number;
-            if (name[0] == 'R' && number > found.highest_r)
-                found.highest_r = number;
+            uint32_t& highest = episode->letter == 'D' ? found.highest_d : found.highest_r;
+            highest = std::max(highest, episode->number);
         }
     } catch (...) {
     }

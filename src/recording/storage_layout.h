@@ -5,6 +5,7 @@
 #pragma once
 
 #include "recording/local_date_time.h"
+#include "recording/picture_names.h"
 #include "recording/recording_state.h"
 #include "settings/working_settings.h"
 
@@ -12,15 +13,6 @@
 #include <string>
 
 namespace vistrel {
-
-// "RIDEV_2024_03_07/"
-std::string Day_Folder_Name(const Local_Date_Time& date);
-
-// "D0003/" for the letter "D" and the number 3; longer numbers are kept whole.
-std::string Episode_Folder_Name(const std::string& letter, uint32_t number);
-
-// "I_14_05_09__00012", without the ".jpg".
-std::string Picture_File_Name(int hour, int minute, int second, uint32_t num_image);
 
 struct Picture_Destination {
     std::string relative_folder; // day folder + episode folder, ends in "/"
@@ -62,9 +54,8 @@ struct Episode_Counters {
 
 // The highest D and R episode numbers among the folders of the day folder of
 // `today` under `base_folder`, so that a restarted program never reuses an
-// episode number of the same day. Only directories whose names start with an
-// upper-case "D" or "R" count; a name that is no number after its letter,
-// or one beyond 4294967295, counts as 0. A missing day folder gives zeros.
+// episode number of the same day. Only directories count, read as
+// Read_Episode_Counter reads them. A missing day folder gives zeros.
 Episode_Counters Scan_Episode_Counters(const std::string& base_folder,
                                        const Local_Date_Time& today) noexcept;
 
