@@ -5,6 +5,8 @@
 // The camera is a ready 1280 x 720 frame, copied on every grab as the real
 // camera's conversion writes a new one; the floor takes its frames the same
 // way. Taking a frame from GStreamer is timed by the capture benchmark.
+#include "base/file_helpers.h"
+#include "base/text_helpers.h"
 #include "capture/image_view.h"
 #include "capture/mjpeg_decoder.h"
 #include "capture/motion_measure.h"
@@ -12,8 +14,6 @@
 #include "recording/recording_controller.h"
 #include "recording/snapshot.h"
 #include "recording/storage_layout.h"
-#include "settings/file_helpers.h"
-#include "settings/text_helpers.h"
 
 #include <QFont>
 #include <QGuiApplication>

@@ -5,8 +5,8 @@
 //
 // Input: one byte giving a piece size from 1 to 32, then the answer.
 
-#include "app/version_check.h"
 #include "fuzz_support.h"
+#include "net/http_request.h"
 
 #include <algorithm>
 #include <string>

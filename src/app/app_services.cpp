@@ -1,10 +1,10 @@
 #include "app/app_services.h"
 
-#include "app/version_fetch.h"
+#include "desktop/autostart_entry.h"
+#include "desktop/taskbar_entry.h"
+#include "net/version_fetch.h"
 #include "recording/storage_layout.h"
-#include "settings/autostart_entry.h"
 #include "settings/data_folder.h"
-#include "ui/taskbar_entry.h"
 #include "upload/server_session.h"
 
 #include <QDesktopServices>

@@ -1,11 +1,11 @@
 // What the program needs from the world, replaceable in tests.
 #pragma once
 
-#include "app/app_constants.h"
 #include "capture/camera_choice.h"
 #include "capture/frame_source.h"
 #include "recording/clock.h"
 #include "settings/window_placement.h"
+#include "update/web_addresses.h"
 #include "upload/ftp_session.h"
 #include "upload/server_trust.h"
 #include "upload/sftp_client.h"

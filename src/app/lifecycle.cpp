@@ -1,6 +1,7 @@
 // Start-up and close, in the order they happen.
 #include "app/connection_test_flow.h"
 #include "app/vistrel_app.h"
+#include "base/program_identity.h"
 #include "recording/storage_layout.h"
 #include "settings/ini_store.h"
 #include "ui/form_placement.h"

@@ -1,13 +1,13 @@
 // Vistrel: watches one webcam and keeps pictures of what moves in front of it.
-#include "app/app_constants.h"
-#include "app/platform_choice.h"
 #include "app/signal_bridge.h"
 #include "app/single_instance.h"
 #include "app/vistrel_app.h"
+#include "base/file_helpers.h"
+#include "base/program_identity.h"
 #include "capture/camera_choice.h"
 #include "capture/gst_frame_source.h"
+#include "desktop/platform_choice.h"
 #include "settings/data_folder.h"
-#include "settings/file_helpers.h"
 #include "settings/storage_settings.h"
 #include "ui/main_window.h"
 #include "upload/server_trust.h"
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         ::unsetenv("QT_QPA_PLATFORM");
     // No display name: Qt would append it to every window title on X11, and
     // the dialogs' titles must read as they are.
-    QApplication::setApplicationName(vistrel::kApp_Name);
+    QApplication::setApplicationName(QString::fromLatin1(vistrel::kApp_Name));
     QApplication::setDesktopFileName(QStringLiteral("vistrel"));
     // The window may hide in the notification area and dialogs come and go:
     // the program ends when its main window closes, not when the last window

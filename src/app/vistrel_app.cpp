@@ -78,7 +78,9 @@ void Vistrel_App::Build_Parts() {
         Picture_Menu_Hooks{services_.list_cameras, bool(services_.make_camera),
                            [this] { return camera_description_; }, services_.autostart_file,
                            services_.program_path});
-    links_ = std::make_unique<Web_Links>(ui, services_.web, services_.open_url, nullptr);
+    links_ = std::make_unique<Web_Links>(
+        ui, Link_Addresses{services_.web.download, services_.web.site, services_.web.donation},
+        services_.open_url, nullptr);
 
     controller_ = std::make_unique<Recording_Controller>(*view_, camera_, *services_.clock, files_,
                                                          [this] { upload_->Wake(); });

@@ -1,7 +1,7 @@
 #include "recording/episode_file_count.h"
 
-#include "settings/file_helpers.h"
-#include "settings/text_helpers.h"
+#include "base/file_helpers.h"
+#include "base/text_helpers.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,10 +1,10 @@
 #include "recording/recording_controller.h"
 
+#include "base/text_helpers.h"
 #include "capture/image_view.h"
 #include "capture/motion_measure.h"
 #include "recording/save_failure.h"
 #include "recording/storage_layout.h"
-#include "settings/text_helpers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #include "recording/snapshot.h"
 
+#include "base/file_helpers.h"
+#include "base/text_helpers.h"
 #include "capture/jpeg_error_guard.h"
-#include "settings/file_helpers.h"
-#include "settings/text_helpers.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
 #include "recording/storage_layout.h"
 
-#include "settings/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <algorithm>
 #include <cstdint>

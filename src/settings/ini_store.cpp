@@ -1,6 +1,6 @@
 #include "settings/ini_store.h"
 
-#include "settings/file_helpers.h"
+#include "base/file_helpers.h"
 #include "settings/ini_document.h"
 
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "settings/storage_settings.h"
 
-#include "settings/file_helpers.h"
+#include "base/file_helpers.h"
 #include "settings/ini_document.h"
 
 #include <charconv>

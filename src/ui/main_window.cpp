@@ -1,6 +1,6 @@
 #include "ui/main_window.h"
 
-#include "ui/blocked_close.h"
+#include "desktop/blocked_close.h"
 #include "ui/cached_background.h"
 #include "ui/panel_colour.h"
 #include "ui_UF_Main.h"

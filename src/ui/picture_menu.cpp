@@ -1,6 +1,6 @@
 #include "ui/picture_menu.h"
 
-#include "settings/autostart_entry.h"
+#include "desktop/autostart_entry.h"
 #include "ui/window_modal.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "ui/tray_presence.h"
 
-#include "app/app_constants.h"
-#include "ui/taskbar_entry.h"
+#include "base/program_identity.h"
+#include "desktop/taskbar_entry.h"
 
 #include <QAction>
 #include <QCursor>

@@ -1,6 +1,6 @@
 #include "ui/trust_question_box.h"
 
-#include "app/app_constants.h"
+#include "base/program_identity.h"
 #include "ui/window_modal.h"
 
 namespace vistrel {

@@ -4,8 +4,8 @@
 
 namespace vistrel {
 
-Web_Links::Web_Links(Ui::F_Main& form, Web_Addresses web, std::function<bool(const QUrl&)> open_url,
-                     QObject* parent)
+Web_Links::Web_Links(Ui::F_Main& form, Link_Addresses web,
+                     std::function<bool(const QUrl&)> open_url, QObject* parent)
     : QObject(parent), ui_(form), web_(std::move(web)), open_url_(std::move(open_url)) {
     connect(ui_.BTN_Update, &QAbstractButton::clicked, this, &Web_Links::BTN_UpdateClick);
     connect(ui_.BTN_Paypal, &QAbstractButton::clicked, this, &Web_Links::BTN_PaypalClick);

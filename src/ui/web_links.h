@@ -2,8 +2,6 @@
 // page that could not be opened once is not tried again in this run.
 #pragma once
 
-#include "app/app_constants.h"
-
 #include <QObject>
 #include <QUrl>
 
@@ -15,11 +13,17 @@ class F_Main;
 
 namespace vistrel {
 
+struct Link_Addresses {
+    QString download; // the download page
+    QString site;     // the maker's page of programs
+    QString donation; // empty: no donation button
+};
+
 class Web_Links : public QObject {
     Q_OBJECT
 
 public:
-    Web_Links(Ui::F_Main& form, Web_Addresses web, std::function<bool(const QUrl&)> open_url,
+    Web_Links(Ui::F_Main& form, Link_Addresses web, std::function<bool(const QUrl&)> open_url,
               QObject* parent);
 
     // The click action of the hidden link label: opens the download page,
@@ -31,7 +35,7 @@ public:
 
 private:
     Ui::F_Main& ui_;
-    Web_Addresses web_;
+    Link_Addresses web_;
     std::function<bool(const QUrl&)> open_url_;
 };
 

@@ -1,6 +1,6 @@
 #include "ui/window_modal.h"
 
-#include "app/app_constants.h"
+#include "base/program_identity.h"
 
 #include <QApplication>
 #include <QInputDialog>

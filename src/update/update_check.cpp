@@ -1,9 +1,9 @@
 #include "update/update_check.h"
 
-#include "app/app_constants.h"
-#include "app/version_check.h"
-#include "ui/update_dialog.h"
+#include "base/program_identity.h"
 #include "ui/window_modal.h"
+#include "update/update_dialog.h"
+#include "update/version_check.h"
 
 namespace vistrel {
 
@@ -45,7 +45,7 @@ void Update_Check::Continue_Update_Check(const std::optional<std::string>& body)
     if (stopped_)
         return;
     version_fetch_.reset();
-    const std::string local = kVersion_Local.toStdString();
+    const std::string local = std::string(kVersion_Local);
     const std::string remote = body ? Version_Remote_From(*body) : std::string();
     const bool newer = Is_Newer(remote, local);
     const bool old = Is_Old(hooks_.program_modified(), hooks_.now());
@@ -53,7 +53,7 @@ void Update_Check::Continue_Update_Check(const std::optional<std::string>& body)
     if (!newer && !old)
         return;
     TF_Update dialog(&window_);
-    dialog.App_Name = kApp_Name.toStdString();
+    dialog.App_Name = kApp_Name;
     dialog.Version_Local = local;
     dialog.Version_URL = hooks_.version_url.toStdString();
     dialog.Version_Remote = remote;

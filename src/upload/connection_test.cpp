@@ -1,6 +1,6 @@
 #include "upload/connection_test.h"
 
-#include "settings/file_helpers.h"
+#include "base/file_helpers.h"
 
 #include <cctype>
 #include <cstdio>

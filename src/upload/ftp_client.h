@@ -7,10 +7,10 @@
 // it is closed and the next caller connects afresh.
 #pragma once
 
+#include "net/name_lookup.h"
+#include "net/tcp_socket.h"
+#include "net/tls_stream.h"
 #include "upload/ftp_session.h"
-#include "upload/name_lookup.h"
-#include "upload/tcp_socket.h"
-#include "upload/tls_stream.h"
 
 #include <atomic>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // or the address out.
 #pragma once
 
-#include "upload/byte_stream.h"
+#include "net/byte_stream.h"
 
 #include <chrono>
 

@@ -1,6 +1,6 @@
 #include "upload/refused_pictures.h"
 
-#include "settings/file_helpers.h"
+#include "base/file_helpers.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "upload/server_trust.h"
 
-#include "settings/file_helpers.h"
+#include "base/file_helpers.h"
 #include "settings/ini_document.h"
 
 #include <algorithm>

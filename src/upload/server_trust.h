@@ -2,8 +2,8 @@
 // the verdict on the certificate a server showed.
 #pragma once
 
+#include "net/tls_stream.h"
 #include "upload/ftp_session.h"
-#include "upload/tls_stream.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #include "upload/sftp_client.h"
 
-#include "settings/file_helpers.h"
+#include "base/file_helpers.h"
+#include "net/name_lookup.h"
 #include "upload/ftp_client.h"
-#include "upload/name_lookup.h"
 #include "upload/server_trust.h"
 #include "upload/sftp_handles.h"
 #include "upload/sftp_status.h"

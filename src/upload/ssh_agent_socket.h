@@ -4,7 +4,7 @@
 // never answers, would hold the login and the close with it.
 #pragma once
 
-#include "upload/byte_stream.h"
+#include "net/byte_stream.h"
 
 #include <atomic>
 #include <csignal>

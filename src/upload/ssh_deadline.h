@@ -4,7 +4,7 @@
 // typically shutting the connection down, makes the blocked call fail.
 #pragma once
 
-#include "upload/byte_stream.h"
+#include "net/byte_stream.h"
 #include "upload/ftp_session.h"
 
 #include <condition_variable>

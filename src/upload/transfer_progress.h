@@ -3,7 +3,7 @@
 // least amount of data in every window of time, however it is spread.
 #pragma once
 
-#include "upload/tcp_socket.h"
+#include "net/tcp_socket.h"
 
 #include <cstddef>
 #include <deque>

@@ -1,6 +1,6 @@
 #include "upload/upload_queue_file.h"
 
-#include "settings/file_helpers.h"
+#include "base/file_helpers.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -8,7 +8,7 @@
 // The records are those of upload_queue_records.h.
 #pragma once
 
-#include "upload/tcp_socket.h"
+#include "net/tcp_socket.h"
 #include "upload/upload_list.h"
 #include "upload/upload_queue_records.h"
 

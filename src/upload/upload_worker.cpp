@@ -1,6 +1,6 @@
 #include "upload/upload_worker.h"
 
-#include "settings/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <algorithm>
 #include <fstream>

@@ -11,11 +11,11 @@
 // at each refusal in a row.
 #pragma once
 
+#include "net/tcp_socket.h"
 #include "settings/working_settings.h"
 #include "upload/ftp_session.h"
 #include "upload/refusal_backoff.h"
 #include "upload/refused_pictures.h"
-#include "upload/tcp_socket.h"
 #include "upload/upload_list.h"
 
 #include <atomic>

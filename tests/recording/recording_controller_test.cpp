@@ -1,6 +1,6 @@
 #include "recording/recording_controller.h"
 
-#include "settings/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include "capture/image_view.h"
 #include "capture/motion_measure.h"

@@ -1,6 +1,6 @@
 #include "support/test_certificates.h"
 
-#include "upload/tls_stream.h"
+#include "net/tls_stream.h"
 
 #include <cstdio>
 #include <openssl/evp.h>

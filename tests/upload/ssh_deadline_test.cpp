@@ -1,9 +1,9 @@
 // The pieces that keep libssh's waits bounded: the watchdog that cuts a call
 // at its limit, the agent connection a close can cut, and the guard that
 // keeps a write to a cut agent from ending the program.
+#include "net/tcp_socket.h"
 #include "upload/ssh_agent_socket.h"
 #include "upload/ssh_deadline.h"
-#include "upload/tcp_socket.h"
 
 #include "support/silent_agent.h"
 #include "support/temp_dir.h"
