@@ -9,7 +9,8 @@
 // continuation lines of the longest length the line reader takes, forever.
 
 #include "fuzz_support.h"
-#include "upload/ftp_client.h"
+#include "upload/ftp_reply.h"
+#include "net/tcp_socket.h"
 
 #include <algorithm>
 #include <cctype>

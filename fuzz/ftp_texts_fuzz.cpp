@@ -6,7 +6,8 @@
 // folder and the numbers of replies built to be read back.
 
 #include "fuzz_support.h"
-#include "upload/ftp_client.h"
+#include "upload/ftp_reply.h"
+#include "upload/server_address.h"
 
 #include <algorithm>
 #include <string>

@@ -10,7 +10,10 @@
 #include "net/name_lookup.h"
 #include "net/tcp_socket.h"
 #include "net/tls_stream.h"
+#include "upload/ftp_reply.h"
 #include "upload/ftp_session.h"
+#include "upload/server_address.h"
+#include "upload/server_connector.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,70 +38,9 @@ enum class Ftp_Status {
     ftpAborted,
 };
 
-struct Ftp_Reply {
-    int Code = 0;
-    std::vector<std::string> Text; // without the code in front
-    std::string Joined_Text() const;
-};
-
-// Whether a line read from the control connection is the last of its reply.
-bool Ends_Reply(const std::string& line);
-
-// The most a reply may hold, line ends counted: far beyond any real reply.
-inline constexpr size_t kMax_Reply_Size = 1024 * 1024;
-
-// One reply, pulling lines from `next_line` until the line that ends it.
-// Fails with Socket_Error, as a broken connection does, once the reply grows
-// beyond kMax_Reply_Size: a server that never ends it must not fill memory.
-Ftp_Reply Read_Reply(const std::function<std::string()>& next_line);
-
-// The folder a PWD reply's text names, between its first two double quotes;
-// empty when it has fewer.
-std::string Parse_PWD(const std::string& text);
-
-struct Pasv_Address {
-    std::string Host; // as announced, "192.168.1.10"
-    uint16_t Port = 0;
-};
-
-// The address and port a PASV reply's text announces; fails with FTP_Error
-// (code 0) when it holds no such thing.
-Pasv_Address Parse_PASV(const std::string& text);
-
-// The port an EPSV reply's text announces between its delimiters, as in
-// "Entering Extended Passive Mode (|||50000|)"; fails with FTP_Error (code 0)
-// when it holds none.
-uint16_t Parse_EPSV(const std::string& text);
-
-// Whether a reply can belong to the command it came after: a three-digit code
-// of RFC 959's classes, and a preliminary reply only to a transfer.
-bool Reply_In_Step(int code, bool preliminary_allowed);
-
-// What a reply outside those a command accepts means for the picture being
-// sent: a final no (5xx) to a folder or a store refuses the picture; one to
-// the login or to the protection of the connection refuses us, whatever the
-// picture; anything else (a 4xx, a final no to a step every picture takes)
-// is worth trying again.
-Failure_Kind Reply_Failure_Kind(int code, const std::string& command);
-
-// The lines of a listing, split at CR LF, CR or LF.
-std::vector<std::string> Split_Listing(const std::string& bytes);
-
-enum class Transfer_Protocol { Ftp, Ftps, Sftp };
-
-struct Server_Address {
-    Transfer_Protocol Protocol = Transfer_Protocol::Ftp;
-    std::string Host;
-    uint16_t Port = 21;
-};
-
-// "host", "host:port", "[v6 address]:port" or a bare IPv6 address, each
-// optionally after "ftp://" (plain), "ftps://" (explicit TLS) or "sftp://"
-// (port 22 by default); fails with FTP_Error (code 0) on another scheme or a
-// port that is no number from 1 to 65535.
-Server_Address Parse_Server(const std::string& text);
-
-class FTP_Client : public Ftp_Session {
+// Its connect publishes the control socket through the slot, under the
+// mutex the client cuts its connections with.
+class FTP_Client : public Ftp_Session, private Connect_Slot {
 public:
     // What QUIT's and an idle ABOR's replies are given, and the longest a
     // command from another thread may wait to be sent.
@@ -157,11 +99,15 @@ private:
     class Operation;
     class Local_File;
 
+    // The control socket being connected, under handles_mutex_.
+    void Throw_If_Cut() const override;
+    void Hold(const std::shared_ptr<Tcp_Socket>& socket) override;
+    bool Let_Go(const std::shared_ptr<Tcp_Socket>& socket, bool last) override;
+
     // What another thread may cut, taken out of the client in one go.
     struct Handles {
         std::shared_ptr<Byte_Stream> control;
         std::shared_ptr<Byte_Stream> data;
-        std::shared_ptr<Name_Lookup> lookup; // stays with the client too
     };
     // Under handles_mutex_: the connections are no longer the client's, and
     // nothing is owed on them.
@@ -180,7 +126,6 @@ private:
     // that came during the handshake, if any.
     std::optional<Ftp_Reply> Secure_Data(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
                                          Deadline deadline);
-    std::vector<Endpoint> Look_Up(const std::string& host, uint16_t port);
     void Close_Control(bool owner) noexcept;
     // Closes `control` without a word, unless it was already replaced; only
     // the operation's owner may drop what its reader holds.
@@ -198,6 +143,8 @@ private:
                                       const std::string& word);
     Endpoint Passive_Target(Byte_Stream& control);
     std::string Transfer(Byte_Stream& control, const std::string& command, Local_File* upload);
+    void Store(Byte_Stream& control, const std::string& local_path, const std::string& remote_name,
+               bool append);
     std::shared_ptr<Tcp_Socket> Open_Data(const Endpoint& target);
     void Close_Data(std::shared_ptr<Byte_Stream>& data);
     [[noreturn]] void Fail_Transfer(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
@@ -214,9 +161,9 @@ private:
     mutable std::mutex handles_mutex_;
     std::shared_ptr<Byte_Stream> control_; // a thread in a wait holds its own copy
     std::shared_ptr<Byte_Stream> data_;
-    std::shared_ptr<Name_Lookup> lookup_; // a host name being resolved
-    bool ended_ = false;                  // Close_For_Good was called
-    bool aborted_ = false;                // Abort_Transfer cut the data connection
+    Server_Connector connector_{handles_mutex_}; // a host name being resolved
+    bool ended_ = false;                         // Close_For_Good was called
+    bool aborted_ = false;                       // Abort_Transfer cut the data connection
     int replies_owed_ = 0; // commands whose last reply is unread; skipped before the next
     // ABORs sent while an operation ran: their replies follow the operation's.
     int replies_after_operation_ = 0;

@@ -1,4 +1,4 @@
-#include "upload/ftp_client.h"
+#include "upload/ftp_reply.h"
 
 #include <algorithm>
 #include <initializer_list>

@@ -3,6 +3,7 @@
 #include "base/file_helpers.h"
 #include "net/name_lookup.h"
 #include "upload/ftp_client.h"
+#include "upload/server_address.h"
 #include "upload/server_trust.h"
 #include "upload/sftp_handles.h"
 #include "upload/sftp_status.h"
@@ -64,7 +65,7 @@ struct SFTP_Client::Session {
     // and the key exchange too; libssh talks over a duplicate of its
     // descriptor, and this one stays open until the session is released, so
     // a cut never reaches a descriptor that was reused.
-    std::unique_ptr<Tcp_Socket> tcp; // first: released last
+    std::shared_ptr<Tcp_Socket> tcp; // first: released last
     // The SSH agent, reached the same way and for the same reason.
     std::unique_ptr<Agent_Socket> agent;
     ssh_callbacks_struct callbacks{};
@@ -152,39 +153,20 @@ void SFTP_Client::Open_Connection() {
         std::lock_guard lock(cut_mutex_);
         session_.reset();
         session_ = std::make_unique<Session>();
-        lookup_ = std::make_shared<Name_Lookup>(Resolve, Host, Port);
-        if (closed_for_good_)
-            lookup_->Abandon();
     }
     Session& s = *session_;
     Status("Connecting to " + Host + ".");
     std::vector<Endpoint> endpoints;
     try {
-        endpoints = IPv4_First(lookup_->Wait(lookup_->Take_Ticket(), After(Lookup_Timeout)));
+        endpoints = connector_.Look_Up(Resolve, Host, Port, Lookup_Timeout, *this);
     } catch (const Socket_Error& e) {
         throw FTP_Error(0, "cannot find " + Host + ": " + e.what());
     }
-    std::string failure = "no address for " + Host;
-    for (const Endpoint& endpoint : endpoints) {
-        {
-            std::lock_guard lock(cut_mutex_);
-            s.tcp = std::make_unique<Tcp_Socket>(endpoint.Family());
-            if (closed_for_good_ || s.dead)
-                s.tcp->Shutdown();
-        }
-        try {
-            s.tcp->Connect(endpoint, After(Connect_Timeout));
-            break;
-        } catch (const Socket_Error& e) {
-            failure = e.what();
-            std::lock_guard lock(cut_mutex_);
-            s.tcp.reset();
-        }
-        if (closed_for_good_ || s.dead)
-            break;
+    try {
+        connector_.Connect(Host, endpoints, Connect_Timeout, *this, {});
+    } catch (const Socket_Error& e) {
+        throw FTP_Error(0, "cannot connect to " + Host_And_Port(Host, Port) + ": " + e.what());
     }
-    if (!s.tcp)
-        throw FTP_Error(0, "cannot connect to " + Host_And_Port(Host, Port) + ": " + failure);
 
     // Each SFTP request waits for its answer: small writes must not wait
     // for the peer's delayed acknowledgement. libssh's own option for it
@@ -217,6 +199,22 @@ void SFTP_Client::Open_Connection() {
     Check_Host_Key();
     const long reply_seconds = Backstop_Seconds(std::max(Read_Timeout, Stall_Timeout));
     ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &reply_seconds);
+}
+
+void SFTP_Client::Throw_If_Cut() const {
+    if (closed_for_good_ || (session_ && session_->dead))
+        throw Socket_Error("the lookup of " + Host + " was abandoned");
+}
+
+void SFTP_Client::Hold(const std::shared_ptr<Tcp_Socket>& socket) {
+    session_->tcp = socket;
+    if (closed_for_good_ || session_->dead)
+        socket->Shutdown();
+}
+
+bool SFTP_Client::Let_Go(const std::shared_ptr<Tcp_Socket>&, bool) {
+    session_->tcp.reset();
+    return closed_for_good_ || session_->dead;
 }
 
 void SFTP_Client::Check_Host_Key() {
@@ -463,8 +461,7 @@ void SFTP_Client::Put_File(const std::string& local_path, const std::string& rem
 }
 
 void SFTP_Client::Cut_Locked() noexcept {
-    if (lookup_)
-        lookup_->Abandon();
+    connector_.Abandon_Locked();
     if (!session_)
         return;
     session_->dead = true;

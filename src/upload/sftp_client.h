@@ -7,6 +7,7 @@
 
 #include "net/tcp_socket.h"
 #include "upload/ftp_session.h"
+#include "upload/server_connector.h"
 #include "upload/ssh_deadline.h"
 
 #include <atomic>
@@ -55,9 +56,9 @@ private:
 // one step). Throws std::system_error when it cannot be written.
 void Trust_Host_Key(const std::string& known_hosts_file, const Host_Key_Error& refused);
 
-class Name_Lookup;
-
-class SFTP_Client : public Ftp_Session {
+// Its connect publishes the TCP socket through the slot, under the mutex the
+// client cuts its session with.
+class SFTP_Client : public Ftp_Session, private Connect_Slot {
 public:
     SFTP_Client();
     ~SFTP_Client() override;
@@ -104,6 +105,10 @@ public:
 
 private:
     struct Session;
+    // The TCP socket being connected, under cut_mutex_.
+    void Throw_If_Cut() const override;
+    void Hold(const std::shared_ptr<Tcp_Socket>& socket) override;
+    bool Let_Go(const std::shared_ptr<Tcp_Socket>& socket, bool last) override;
     void Status(const std::string& text);
     void Open_Connection();
     void Check_Host_Key();
@@ -119,10 +124,10 @@ private:
     std::string Remote_Path(const std::string& name) const;
 
     std::unique_ptr<Session> session_;
-    // Guards session_ and lookup_ being replaced against a cut from another
-    // thread.
+    // Guards session_ and the lookup being replaced against a cut from
+    // another thread.
     std::mutex cut_mutex_;
-    std::shared_ptr<Name_Lookup> lookup_;
+    Server_Connector connector_{cut_mutex_};
     std::atomic<bool> closed_for_good_{false};
     std::atomic<bool> logged_in_{false};
     std::string login_dir_;
