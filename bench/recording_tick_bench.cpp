@@ -14,6 +14,7 @@
 #include "recording/recording_controller.h"
 #include "recording/snapshot.h"
 #include "recording/storage_layout.h"
+#include "ui/live_view.h"
 
 #include <QFont>
 #include <QGuiApplication>

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vistrel {
 
@@ -43,13 +44,9 @@ QImage Stretch_Nearest(const QImage& frame, QSize size);
 // and nobody else holds them.
 void Stretch_Nearest_Into(const QImage& frame, QSize size, QImage& out);
 
-// The frame scaled to fit `box` with its aspect ratio kept, smoothed, for the
-// live view.
-QImage Scale_For_Display(const QImage& frame, QSize box);
-
-// Stretch_Nearest(frame, target * 2) smoothed to `target` exactly as
-// QImage::scaled smooths it, in one pass on the calling thread.
-QImage Pick_And_Halve(const QImage& frame, QSize target);
+// The source index of each of `to` pixels picked out of `from`, as
+// Stretch_Nearest picks them.
+std::vector<int> Nearest_Index_Table(int from, int to);
 
 // Baseline JPEG of the picture at the given quality, libjpeg's defaults
 // otherwise. Throws std::runtime_error when the encoder fails.

@@ -1,6 +1,7 @@
 #include "ui/form_recording_view.h"
 
 #include "recording/snapshot.h"
+#include "ui/live_view.h"
 #include "ui/main_window.h"
 #include "ui/panel_colour.h"
 #include "ui/settings_form.h"

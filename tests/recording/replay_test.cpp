@@ -9,6 +9,7 @@
 #include "capture/gst_sample_converter.h"
 #include "recording/recording_controller.h"
 #include "recording/snapshot.h"
+#include "ui/live_view.h"
 
 #include "support/recording_fakes.h"
 #include "support/temp_dir.h"

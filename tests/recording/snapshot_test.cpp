@@ -2,6 +2,7 @@
 
 #include "support/jpeg_reader.h"
 #include "support/temp_dir.h"
+#include "support/test_images.h"
 
 #include <gtest/gtest.h>
 
@@ -16,31 +17,13 @@
 namespace vistrel {
 namespace {
 
+using test::Coordinate_Image;
+using test::Coordinates_Of;
+using test::Noise_Image;
+
 namespace fs = std::filesystem;
 
 const Local_Date_Time kMarch7 = {2024, 3, 7, 14, 5, 9};
-
-// Every pixel a different colour that spells its own coordinates.
-QImage Coordinate_Image(int w, int h) {
-    QImage img(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, ((x >> 8) & 0x0F) | ((y >> 8) << 4)));
-    return img;
-}
-
-QPoint Coordinates_Of(QRgb c) {
-    return {qRed(c) | ((qBlue(c) & 0x0F) << 8), qGreen(c) | ((qBlue(c) >> 4) << 8)};
-}
-
-QImage Noise_Image(int w, int h, unsigned seed) {
-    std::mt19937 gen(seed);
-    QImage img(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, qRgb(int(gen() % 256), int(gen() % 256), int(gen() % 256)));
-    return img;
-}
 
 TEST(OutputSize, FiveFourByThreeSizesAndA640FallbackForOtherIndexes) {
     const std::pair<int, QSize> cases[] = {
@@ -140,47 +123,6 @@ TEST(StretchNearest, EveryPixelIsTheSourcePixelOfItsIndexFormula) {
     }
 }
 
-// The live view's one pass must give what its two steps gave: pixels picked
-// to twice the view, then Qt's smooth halving. A frame of exactly twice the
-// view is Qt's halving alone; the brightest and darkest pixels are the sums'
-// limits; sizes above and below the size Qt splits across threads.
-TEST(PickAndHalve, GivesThePickedPicturesSmoothHalfExactly) {
-    const auto white = [](int w, int h) {
-        QImage image(w, h, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        for (int x = 0; x < w; x += 3)
-            image.setPixel(x, 0, qRgb(0, 0, 0));
-        return image;
-    };
-    struct Case {
-        QSize frame, target;
-        QImage::Format format;
-        bool noise = true;
-    };
-    for (const Case& c : {Case{{1280, 720}, {280, 157}, QImage::Format_RGB32},
-                          Case{{1920, 1080}, {280, 157}, QImage::Format_RGB32},
-                          Case{{1280, 960}, {280, 210}, QImage::Format_RGB32},
-                          Case{{2000, 100}, {280, 14}, QImage::Format_RGB32},
-                          Case{{1280, 720}, {280, 157}, QImage::Format_RGB888},
-                          Case{{560, 314}, {280, 157}, QImage::Format_RGB32},
-                          Case{{1280, 720}, {640, 360}, QImage::Format_RGB32},
-                          Case{{200, 100}, {100, 50}, QImage::Format_RGB32},
-                          Case{{2, 2}, {1, 1}, QImage::Format_RGB32},
-                          Case{{560, 314}, {280, 157}, QImage::Format_RGB32, false},
-                          Case{{64, 2}, {32, 1}, QImage::Format_RGB32, false}}) {
-        SCOPED_TRACE(std::to_string(c.frame.width()) + "x" + std::to_string(c.frame.height()) +
-                     " to " + std::to_string(c.target.width()) + (c.noise ? " noise" : " white"));
-        const QImage frame = (c.noise ? Noise_Image(c.frame.width(), c.frame.height(), 5)
-                                      : white(c.frame.width(), c.frame.height()))
-                                 .convertToFormat(c.format);
-        const QImage expected =
-            Stretch_Nearest(frame, c.target * 2)
-                .scaled(c.target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        EXPECT_EQ(Pick_And_Halve(frame, c.target).convertToFormat(QImage::Format_RGB32),
-                  expected.convertToFormat(QImage::Format_RGB32));
-    }
-}
-
 TEST(StretchNearest, ReusesItsBufferOnlyWhenNobodyElseHoldsIt) {
     const QImage src = Noise_Image(320, 240, 6);
     QImage out;
@@ -241,42 +183,6 @@ std::string Encode_Rgb_Rows(const QImage& picture) {
     std::string bytes(reinterpret_cast<const char*>(buffer), size);
     std::free(buffer);
     return bytes;
-}
-
-TEST(ScaleForDisplay, FitsTheBoxLikeASmoothScaleOfTheWholeFrame) {
-    struct Case {
-        QSize frame;
-        QSize box;
-    };
-    const Case cases[] = {
-        {{1280, 720}, {280, 210}}, {{1920, 1080}, {280, 210}}, {{640, 480}, {280, 210}},
-        {{720, 1280}, {280, 210}}, {{320, 240}, {280, 210}},   {{40, 30}, {280, 210}},
-        {{1281, 3}, {280, 210}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.frame.width()) + "x" + std::to_string(c.frame.height()));
-        // A smooth scene, as a camera sees it: the shortcut must not show.
-        QImage frame(c.frame, QImage::Format_RGB32);
-        for (int y = 0; y < frame.height(); ++y)
-            for (int x = 0; x < frame.width(); ++x)
-                frame.setPixel(x, y,
-                               qRgb(255 * x / frame.width(), 255 * y / frame.height(),
-                                    128 + int(100 * std::sin(x / 40.0) * std::cos(y / 30.0))));
-        const QImage reference = frame.scaled(c.box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        const QImage shown = Scale_For_Display(frame, c.box);
-        ASSERT_EQ(shown.size(), reference.size());
-        int worst = 0;
-        for (int y = 0; y < shown.height(); ++y)
-            for (int x = 0; x < shown.width(); ++x) {
-                const QRgb a = shown.pixel(x, y);
-                const QRgb b = reference.pixel(x, y);
-                worst = std::max({worst, std::abs(qRed(a) - qRed(b)),
-                                  std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
-            }
-        EXPECT_LE(worst, 8);
-    }
-    EXPECT_TRUE(Scale_For_Display(QImage(), {280, 210}).isNull());
-    EXPECT_TRUE(Scale_For_Display(Coordinate_Image(64, 48), {0, 210}).isNull());
 }
 
 TEST(EncodeJpeg, WritesBaselineColourQuality80) {
