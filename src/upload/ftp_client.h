@@ -8,12 +8,12 @@
 #pragma once
 
 #include "net/name_lookup.h"
+#include "net/server_connector.h"
 #include "net/tcp_socket.h"
 #include "net/tls_stream.h"
 #include "upload/ftp_reply.h"
 #include "upload/ftp_session.h"
 #include "upload/server_address.h"
-#include "upload/server_connector.h"
 
 #include <atomic>
 #include <cstdint>

@@ -5,9 +5,9 @@
 // the server's host key must be in the program's own known_hosts file.
 #pragma once
 
+#include "net/server_connector.h"
 #include "net/tcp_socket.h"
 #include "upload/ftp_session.h"
-#include "upload/server_connector.h"
 #include "upload/ssh_deadline.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "upload/server_connector.h"
+#include "net/server_connector.h"
 
 #include "support/fake_ftp_server.h"
 
