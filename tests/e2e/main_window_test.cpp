@@ -2,6 +2,7 @@
 // and shutdown, tray menu, links and placement, on the offscreen platform
 // with a scripted camera and clock.
 #include "settings/ini_store.h"
+#include "support/fresh_datas_ini.h"
 #include "support/window_harness.h"
 #include "ui/cached_background.h"
 #include "ui/folder_edit.h"
@@ -64,26 +65,6 @@ private:
     std::map<std::pair<QObject*, QEvent::Type>, int> counts_;
 };
 
-const char* const kFresh_File = "[string]\r\n"
-                                "DED_Dest_Folder=%1\r\n"
-                                "EDT_File_Name=Img_\r\n"
-                                "EDT_FTP_Server_Name=\r\n"
-                                "EDT_FTP_Login=\r\n"
-                                "EDT_FTP_Password=\r\n"
-                                "[integer]\r\n"
-                                "RBT_Rec_Launch=0\r\n"
-                                "RBT_Mode_Start=0\r\n"
-                                "EDT_Seuil_Detect=5\r\n"
-                                "EDT_Timer_Refresh=200\r\n"
-                                "EDT_Delay_Avant_Rec=5\r\n"
-                                "EDT_Delay_Apres_Rec=20\r\n"
-                                "CBX_JPEG_Size=0\r\n"
-                                "CKB_Use_FTP=0\r\n"
-                                "CKB_Use_Same_File_Name=0\r\n"
-                                "CKB_Add_Time_Date=0\r\n"
-                                "CKB_Sensitivity_Dark=0\r\n"
-                                "EDT_Nb_Max_File=30000\r\n";
-
 } // namespace
 
 class Main_Window_Test : public QObject {
@@ -104,7 +85,7 @@ private slots:
 
         h.Activate();
         QCOMPARE(QString::fromStdString(h.dir.Read("data/datas.ini")),
-                 QString(kFresh_File).arg(QString::fromStdString(h.Pictures())));
+                 QString::fromStdString(test::Fresh_Datas_Ini(h.Pictures())));
         auto& f = w.Form();
         QVERIFY(f.RBT_Rec_Launch_0->isChecked());
         QVERIFY(f.RBT_Mode_Start_0->isChecked());
@@ -1110,8 +1091,7 @@ private slots:
 
     void storage_dialog_setting_goes_to_its_own_file_and_the_keeper_follows_it() {
         Harness h;
-        h.Write_Settings(
-            QString(kFresh_File).arg(QString::fromStdString(h.Pictures())).toStdString());
+        h.Write_Settings(test::Fresh_Datas_Ini(h.Pictures()));
         Vistrel_App& w = h.Create();
         h.Activate();
         QVERIFY(!w.Storage().keep_free);

@@ -1,5 +1,7 @@
 #include "settings/stored_settings.h"
 
+#include "support/fresh_datas_ini.h"
+
 #include "settings/ini_store.h"
 #include "support/temp_dir.h"
 
@@ -15,29 +17,9 @@ namespace vistrel {
 namespace {
 
 // Other tools read datas.ini: the bytes of a file the program starts are fixed.
-// The window reads the destination folder on its own before the rest, which
-// puts the string section first.
-const std::string kFresh_File = "[string]\r\n"
-                                "DED_Dest_Folder=/home/u/Pictures/Vistrel\r\n"
-                                "EDT_File_Name=Img_\r\n"
-                                "EDT_FTP_Server_Name=\r\n"
-                                "EDT_FTP_Login=\r\n"
-                                "EDT_FTP_Password=\r\n"
-                                "[integer]\r\n"
-                                "RBT_Rec_Launch=0\r\n"
-                                "RBT_Mode_Start=0\r\n"
-                                "EDT_Seuil_Detect=5\r\n"
-                                "EDT_Timer_Refresh=200\r\n"
-                                "EDT_Delay_Avant_Rec=5\r\n"
-                                "EDT_Delay_Apres_Rec=20\r\n"
-                                "CBX_JPEG_Size=0\r\n"
-                                "CKB_Use_FTP=0\r\n"
-                                "CKB_Use_Same_File_Name=0\r\n"
-                                "CKB_Add_Time_Date=0\r\n"
-                                "CKB_Sensitivity_Dark=0\r\n"
-                                "EDT_Nb_Max_File=30000\r\n";
 
 const std::string kDefault_Folder = "/home/u/Pictures/Vistrel";
+const std::string kFresh_File = test::Fresh_Datas_Ini(kDefault_Folder);
 
 // Every value different from its default and from the others, so that a key
 // written under another's name shows.

@@ -1,5 +1,6 @@
 #include "upload/connection_test_runner.h"
 
+#include "support/eventually.h"
 #include "support/fake_ftp_server.h"
 #include "support/fake_ftp_session.h"
 #include "support/locked_fake_session.h"
@@ -44,16 +45,7 @@ struct Outcome_Box {
     }
 };
 
-// Waits for the condition at most a few seconds.
-bool Eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using test::Eventually;
 
 size_t Count(const Calls& calls, const std::string& call) {
     return static_cast<size_t>(std::count(calls.begin(), calls.end(), call));

@@ -1,5 +1,6 @@
 #include "upload/upload_service.h"
 
+#include "support/eventually.h"
 #include "support/locked_fake_session.h"
 #include "support/temp_dir.h"
 
@@ -25,15 +26,7 @@ Working_Settings Sending() {
     return s;
 }
 
-bool Eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using test::Eventually;
 
 class Service : public ::testing::Test {
 protected:
