@@ -11,7 +11,7 @@ namespace vistrel {
 // control connection alive while another thread may drop the client's handle.
 class FTP_Client::Operation {
 public:
-    explicit Operation(FTP_Client& client) : client_(client), lock_(client.operation_mutex_) {
+    explicit Operation(FTP_Client& client) : lock_(client.operation_mutex_) {
         std::lock_guard handles(client.handles_mutex_);
         if (client.ended_)
             throw FTP_Error(0, "the connection is closed for good");
@@ -19,14 +19,12 @@ public:
         if (!control_ || !control_->Established() || control_->Peer_Closed())
             throw FTP_Error(0, "not connected");
     }
-    ~Operation() { client_.Owe_Replies_After_Operation(); }
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
 
     Byte_Stream& Control() { return *control_; }
 
 private:
-    FTP_Client& client_;
     std::unique_lock<std::mutex> lock_;
     std::shared_ptr<Byte_Stream> control_;
 };
@@ -96,7 +94,6 @@ void FTP_Client::Connect() {
         }
         if (Encrypted)
             Secure_Control(control);
-        Owe_Replies_After_Operation();
     } catch (const Socket_Error& e) {
         Close_Control(true);
         throw FTP_Error(0, e.what());

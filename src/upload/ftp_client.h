@@ -90,7 +90,10 @@ public:
                   bool append) override;
 
     // Both may come from another thread while an operation blocks: they cut
-    // its connections, so it fails at once, and never wait on it.
+    // its connections, so it fails at once, and never wait on it. An abort
+    // says ABOR where the server listens, then closes the connection as
+    // Disconnect does: what the server answers, and when, is not worth
+    // keeping in step with.
     void Abort_Transfer() noexcept override;
     void Disconnect() noexcept override;
     void Close_For_Good() noexcept override;
@@ -109,8 +112,7 @@ private:
         std::shared_ptr<Byte_Stream> control;
         std::shared_ptr<Byte_Stream> data;
     };
-    // Under handles_mutex_: the connections are no longer the client's, and
-    // nothing is owed on them.
+    // Under handles_mutex_: the connections are no longer the client's.
     Handles Drop_Handles() noexcept;
 
     std::shared_ptr<Tcp_Socket> Open_Control();
@@ -126,7 +128,8 @@ private:
     // that came during the handshake, if any.
     std::optional<Ftp_Reply> Secure_Data(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
                                          Deadline deadline);
-    void Close_Control(bool owner) noexcept;
+    // Closes the connection now open, or only `expected` when given.
+    void Close_Control(bool owner, const Byte_Stream* expected = nullptr) noexcept;
     // Closes `control` without a word, unless it was already replaced; only
     // the operation's owner may drop what its reader holds.
     void Cut_Control(const Byte_Stream& control, bool owner) noexcept;
@@ -136,9 +139,6 @@ private:
     void Expect_In_Step(Byte_Stream& control, const std::string& word);
     void Send_Line(Byte_Stream& control, const std::string& line, Deadline deadline);
     Ftp_Reply Receive_Reply(Byte_Stream& control, Deadline deadline);
-    void Skip_Owed_Replies(Byte_Stream& control, Deadline deadline);
-    void Owe_Replies(int count);
-    void Owe_Replies_After_Operation();
     [[noreturn]] void Fail_On_Control(Byte_Stream& control, const std::exception& e,
                                       const std::string& word);
     Endpoint Passive_Target(Byte_Stream& control);
@@ -148,15 +148,14 @@ private:
     std::shared_ptr<Tcp_Socket> Open_Data(const Endpoint& target);
     void Close_Data(std::shared_ptr<Byte_Stream>& data);
     [[noreturn]] void Fail_Transfer(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
-                                    bool command_sent, const std::string& message,
-                                    const std::string& word);
+                                    const std::string& message, const std::string& word);
     void Status(Ftp_Status status, const std::string& text) noexcept;
 
     // Held by the operation in progress. Abort_Transfer and Disconnect only
     // try it: when they get it nobody else reads the control connection.
     std::mutex operation_mutex_;
 
-    // Guards the handles and counters below, the only state another thread
+    // Guards the handles and flags below, the only state another thread
     // touches; held for moments, never across a wait.
     mutable std::mutex handles_mutex_;
     std::shared_ptr<Byte_Stream> control_; // a thread in a wait holds its own copy
@@ -164,9 +163,6 @@ private:
     Server_Connector connector_{handles_mutex_}; // a host name being resolved
     bool ended_ = false;                         // Close_For_Good was called
     bool aborted_ = false;                       // Abort_Transfer cut the data connection
-    int replies_owed_ = 0; // commands whose last reply is unread; skipped before the next
-    // ABORs sent while an operation ran: their replies follow the operation's.
-    int replies_after_operation_ = 0;
     std::atomic<bool> logged_in_{false};
 
     // The operation in progress only.

@@ -3,7 +3,6 @@
 // may make while an operation waits.
 #include "upload/ftp_client.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace vistrel {
@@ -39,8 +38,6 @@ void FTP_Client::Throw_If_Cut() const {
 void FTP_Client::Hold(const std::shared_ptr<Tcp_Socket>& socket) {
     Throw_If_Cut();
     control_ = socket;
-    replies_owed_ = 0;
-    replies_after_operation_ = 0;
 }
 
 bool FTP_Client::Let_Go(const std::shared_ptr<Tcp_Socket>& socket, bool last) {
@@ -53,16 +50,16 @@ bool FTP_Client::Let_Go(const std::shared_ptr<Tcp_Socket>& socket, bool last) {
 
 FTP_Client::Handles FTP_Client::Drop_Handles() noexcept {
     Handles dropped{std::move(control_), std::move(data_)};
-    replies_owed_ = 0;
-    replies_after_operation_ = 0;
     logged_in_ = false;
     return dropped;
 }
 
-void FTP_Client::Close_Control(bool owner) noexcept {
+void FTP_Client::Close_Control(bool owner, const Byte_Stream* expected) noexcept {
     Handles dropped;
     {
         std::lock_guard lock(handles_mutex_);
+        if (expected != nullptr && control_.get() != expected)
+            return; // already replaced or closed
         dropped = Drop_Handles();
         connector_.Interrupt_Locked();
     }
@@ -144,7 +141,6 @@ void FTP_Client::Abort_Transfer() noexcept {
     try {
         std::unique_lock operation(operation_mutex_, std::try_to_lock);
         std::shared_ptr<Byte_Stream> control;
-        std::shared_ptr<Byte_Stream> data;
         {
             // Marked before ABOR goes out: the server may answer it, and drop
             // the data connection, before this thread runs again.
@@ -154,9 +150,7 @@ void FTP_Client::Abort_Transfer() noexcept {
             // by Disconnect.
             if (!control || !control->Established() || control->Peer_Closed())
                 return;
-            data = data_;
-            aborted_ = data != nullptr; // the transfer then reads its own replies
-            ++(operation.owns_lock() ? replies_owed_ : replies_after_operation_);
+            aborted_ = data_ != nullptr; // the transfer then fails as aborted
         }
         // A TLS connection that another thread reads cannot take a word
         // beside it: it is cut like one that took none.
@@ -167,21 +161,16 @@ void FTP_Client::Abort_Transfer() noexcept {
         } catch (const Socket_Error&) {
             sent = false;
         }
-        if (data)
-            data->Shutdown();
         if (!sent) {
             // A server that does not take six bytes is not listening: the
             // connection is of no further use.
             Cut_Control(*control, operation.owns_lock());
             return;
         }
-        if (operation.owns_lock()) {
-            try {
-                Skip_Owed_Replies(*control, After(kGrace));
-            } catch (const Socket_Error&) {
-                // Not there yet: the next command skips it.
-            }
-        }
+        // Which replies follow an abort, and when, differs from server to
+        // server: rather than wait for them, the next operation connects
+        // afresh.
+        Close_Control(operation.owns_lock(), control.get());
     } catch (...) {
         // Closing must go on whatever happens here.
     }
@@ -211,11 +200,6 @@ Ftp_Reply FTP_Client::Command(Byte_Stream& control, const std::string& line,
 }
 
 void FTP_Client::Expect_In_Step(Byte_Stream& control, const std::string& word) {
-    {
-        std::lock_guard lock(handles_mutex_);
-        if (replies_owed_ > 0)
-            return; // what waits is the replies we owe
-    }
     // Anything the server said unasked would be taken for this command's
     // reply.
     if (control_lines_.Holds_Bytes() || (control.Has_Input() && !control.Peer_Closed())) {
@@ -242,33 +226,7 @@ void FTP_Client::Send_Line(Byte_Stream& control, const std::string& line, Deadli
 }
 
 Ftp_Reply FTP_Client::Receive_Reply(Byte_Stream& control, Deadline deadline) {
-    Skip_Owed_Replies(control, deadline);
     return Read_Reply([&] { return control_lines_.Read_Line(control, deadline); });
-}
-
-void FTP_Client::Skip_Owed_Replies(Byte_Stream& control, Deadline deadline) {
-    for (;;) {
-        {
-            std::lock_guard lock(handles_mutex_);
-            if (replies_owed_ <= 0)
-                return;
-        }
-        const Ftp_Reply skipped =
-            Read_Reply([&] { return control_lines_.Read_Line(control, deadline); });
-        // A preliminary reply is always followed by the command's final one.
-        if (skipped.Code < 100 || skipped.Code > 199)
-            Owe_Replies(-1);
-    }
-}
-
-void FTP_Client::Owe_Replies(int count) {
-    std::lock_guard lock(handles_mutex_);
-    replies_owed_ = std::max(replies_owed_ + count, 0);
-}
-
-void FTP_Client::Owe_Replies_After_Operation() {
-    std::lock_guard lock(handles_mutex_);
-    replies_owed_ += std::exchange(replies_after_operation_, 0);
 }
 
 } // namespace vistrel

@@ -81,7 +81,6 @@ std::string FTP_Client::Transfer(Byte_Stream& control, const std::string& comman
     Status(Ftp_Status::ftpTransfer, "Transferring: " + command);
 
     std::shared_ptr<Byte_Stream> data;
-    bool command_sent = false;
     Ftp_Reply first;
     try {
         // A listing's data connection is open before the command; a store's
@@ -91,7 +90,6 @@ std::string FTP_Client::Transfer(Byte_Stream& control, const std::string& comman
         Expect_In_Step(control, word);
         const Deadline deadline = After(Read_Timeout);
         Send_Line(control, command, deadline);
-        command_sent = true;
         if (upload != nullptr)
             data = Open_Data(target);
         // The handshake follows the command: servers take it only then.
@@ -100,10 +98,10 @@ std::string FTP_Client::Transfer(Byte_Stream& control, const std::string& comman
             early = Secure_Data(control, data, deadline);
         first = early ? std::move(*early) : Receive_Reply(control, deadline);
     } catch (const Socket_Timeout&) {
-        Fail_Transfer(control, data, command_sent,
+        Fail_Transfer(control, data,
                       "no reply to " + word + " within " + Seconds_Text(Read_Timeout), word);
     } catch (const Socket_Error& e) {
-        Fail_Transfer(control, data, command_sent, e.what(), word);
+        Fail_Transfer(control, data, e.what(), word);
     }
     if (!Reply_In_Step(first.Code, true)) {
         Close_Data(data);
@@ -145,12 +143,12 @@ std::string FTP_Client::Transfer(Byte_Stream& control, const std::string& comman
         // Over TLS the server can tell the end from a cut only by this.
         data->Finish(After(Read_Timeout));
     } catch (const Socket_Timeout&) {
-        Fail_Transfer(control, data, true,
+        Fail_Transfer(control, data,
                       "the data connection moved less than " + std::to_string(kMin_Progress) +
                           " bytes in " + Seconds_Text(Stall_Timeout),
                       word);
     } catch (const std::exception& e) {
-        Fail_Transfer(control, data, true, e.what(), word);
+        Fail_Transfer(control, data, e.what(), word);
     }
     Close_Data(data); // the end of a store's data
     Status(Ftp_Status::ftpReady, "Transfer complete.");
@@ -205,32 +203,22 @@ void FTP_Client::Close_Data(std::shared_ptr<Byte_Stream>& data) {
 }
 
 void FTP_Client::Fail_Transfer(Byte_Stream& control, std::shared_ptr<Byte_Stream>& data,
-                               bool command_sent, const std::string& message,
-                               const std::string& word) {
+                               const std::string& message, const std::string& word) {
     Close_Data(data);
     Status(Ftp_Status::ftpAborted, "Transfer aborted.");
     bool aborted = false;
     {
         std::lock_guard lock(handles_mutex_);
         aborted = aborted_;
-        if (aborted && command_sent)
-            ++replies_owed_; // the transfer's own final reply
     }
-    if (!aborted) {
-        // A data connection that broke or stalled leaves the server's replies
-        // to come unknown: the control connection goes with it.
+    // A data connection that broke or stalled leaves the server's replies to
+    // come unknown: the control connection goes with it. One that an abort
+    // cut is closed as the abort closes it, whichever of us comes first.
+    if (aborted)
+        Close_Control(true, &control);
+    else
         Cut_Control(control, true);
-        throw FTP_Error(0, message, word);
-    }
-    // Abort_Transfer cut it: the transfer's replies come first, then the
-    // ABOR's, and both are read here so the next command gets its own.
-    Owe_Replies_After_Operation();
-    try {
-        Skip_Owed_Replies(control, After(Read_Timeout));
-    } catch (const Socket_Error&) {
-        Cut_Control(control, true);
-    }
-    throw FTP_Error(0, "transfer aborted", word);
+    throw FTP_Error(0, aborted ? "transfer aborted" : message, word);
 }
 
 } // namespace vistrel

@@ -757,11 +757,11 @@ TEST(FTP_Client_Abort, Once_Closed_For_Good_Nothing_Starts_Again) {
 TEST(FTP_Client_Abort, Abort_From_Another_Thread_Ends_A_Stalled_Store_At_Once) {
     const test::Temp_Dir folder;
     const std::string picture = Large_Picture(folder);
-    Session session(
+    Session session(Then(
         Then(Greeting_And_Login(),
              {Passive(), Expect("STOR big.jpg"), Send("150 Go."), test::Stall(), Expect("ABOR"),
-              Send("426 Transfer aborted."), Send("226 Abort successful."), Expect("PWD"),
-              Send("257 \"/\" is current.")}));
+              Send("426 Transfer aborted."), Send("226 Abort successful."), test::Reconnect()}),
+        Then(Greeting_And_Login(), {Expect("PWD"), Send("257 \"/\" is current.")})));
     session.client.Read_Timeout = 30s;
     session.client.Stall_Timeout = 30s;
     session.Connect_And_Login();
@@ -774,9 +774,20 @@ TEST(FTP_Client_Abort, Abort_From_Another_Thread_Ends_A_Stalled_Store_At_Once) {
     session.client.Abort_Transfer();
     ASSERT_EQ(storing.wait_for(1s), std::future_status::ready);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-    EXPECT_EQ(storing.get().Command(), "STOR");
-    // Both replies were read: the next command gets its own.
+    const FTP_Error failure = storing.get();
+    EXPECT_EQ(failure.Command(), "STOR");
+    EXPECT_STREQ(failure.what(), "transfer aborted");
+    // The aborted connection is closed, not kept: the next caller connects
+    // afresh, and its commands get their own replies.
+    EXPECT_FALSE(session.client.Is_Connected());
+    EXPECT_FALSE(session.client.Logged_In());
+    session.Connect_And_Login();
     EXPECT_EQ(session.client.Get_Current_Dir(), "/");
+    EXPECT_EQ(session.server.Connections(), 2);
+    session.client.Disconnect();
+    EXPECT_EQ(session.Final_Commands(),
+              Then(Then(kLogin_Commands, {"PASV", "STOR big.jpg", "ABOR", "QUIT"}),
+                   Then(kLogin_Commands, {"PWD", "QUIT"})));
 }
 
 TEST(FTP_Client_Abort, Disconnect_From_Another_Thread_Ends_A_Stalled_Transfer_At_Once) {
@@ -818,10 +829,16 @@ TEST(FTP_Client_Abort, Disconnect_From_Another_Thread_Ends_A_Stalled_Transfer_At
 
 TEST(FTP_Client_Abort, Abort_Without_A_Transfer_Reads_Its_Reply) {
     Session session({Send("220 Ready."), Expect("ABOR"), Send("225 No transfer to abort."),
-                     Expect("PWD"), Send("257 \"/cam\" is current.")});
+                     Expect("QUIT"), Send("221 Goodbye.")});
     session.client.Connect();
+    session.Statuses();
     session.client.Abort_Transfer();
-    EXPECT_EQ(session.client.Get_Current_Dir(), "/cam");
+    // The connection is closed as Disconnect closes it, and stays closed.
+    EXPECT_FALSE(session.client.Is_Connected());
+    EXPECT_EQ(session.Statuses(),
+              (std::vector{Ftp_Status::hsDisconnecting, Ftp_Status::hsDisconnected}));
+    EXPECT_EQ(session.Final_Commands(), (Lines{"ABOR", "QUIT"}));
+    EXPECT_EQ(Failure_Of([&] { session.client.Get_Current_Dir(); }).Code(), 0);
 }
 
 // ---- The client against a real server ------------------------------------
