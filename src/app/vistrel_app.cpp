@@ -67,7 +67,7 @@ void Vistrel_App::Build_Parts() {
     Ui::F_Main& ui = window_->Form();
     settings_form_ = std::make_unique<Settings_Form>(ui, working_, nullptr);
     view_ = std::make_unique<Form_Recording_View>(*window_, *settings_form_);
-    upload_status_ = std::make_unique<Upload_Status>(ui);
+    upload_status_ = std::make_unique<Upload_Status>(ui, data_folder_ + kUpload_Refused_File_Name);
     tray_ = std::make_unique<Tray_Presence>(
         *window_, ui.MNI_Minimize, ui.MNI_Restore, ui.MNI_Exit,
         Tray_Hooks{services_.tray_available, services_.skip_taskbar,
@@ -190,8 +190,7 @@ void Vistrel_App::TMR_Refresh_IMGTimer() {
     if (storage_settings_.keep_free)
         Update_Keeper();
     Upload_Worker* worker = upload_->Worker();
-    upload_status_->Show_Backlog(files_.Unsent_Count(), worker ? worker->Refused_Count() : 0,
-                                 data_folder_ + kUpload_Refused_File_Name);
+    upload_status_->Show_Backlog(files_.Unsent_Count(), worker ? worker->Refused_Count() : 0);
     // Say so in plain words rather than leaving the picture blank.
     view_->Show_No_Camera_Yet();
 }

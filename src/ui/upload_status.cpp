@@ -6,7 +6,8 @@
 
 namespace vistrel {
 
-Upload_Status::Upload_Status(Ui::F_Main& form) : ui_(form) {}
+Upload_Status::Upload_Status(Ui::F_Main& form, std::string refused_list)
+    : ui_(form), refused_list_(std::move(refused_list)) {}
 
 void Upload_Status::FTP_ClientStatus(const std::string& text) {
     const QString shown = QString::fromStdString(text);
@@ -27,7 +28,7 @@ void Upload_Status::Show_Upload_File(const std::string& name) {
         Qt::QueuedConnection);
 }
 
-void Upload_Status::Show_Backlog(size_t waiting, size_t refused, const std::string& refused_list) {
+void Upload_Status::Show_Backlog(size_t waiting, size_t refused) {
     const size_t shown = waiting > 1 ? waiting : 0;
     // Refusals only ever add up, and are rare: the text is made afresh only
     // while there are some.
@@ -40,7 +41,7 @@ void Upload_Status::Show_Backlog(size_t waiting, size_t refused, const std::stri
     if (refused > 0)
         parts << tr("%1 pictures refused by the server (listed in %2)")
                      .arg(refused)
-                     .arg(QString::fromStdString(refused_list));
+                     .arg(QString::fromStdString(refused_list_));
     const QString text = parts.join(QLatin1Char('\n'));
     if (ui_.PNL_FTP_Status_Main->toolTip() != text)
         ui_.PNL_FTP_Status_Main->setToolTip(text);

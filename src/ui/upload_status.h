@@ -18,16 +18,18 @@ class Upload_Status : public QObject {
     Q_OBJECT
 
 public:
-    explicit Upload_Status(Ui::F_Main& form);
+    // `refused_list` is the file that lists the pictures refused for good.
+    Upload_Status(Ui::F_Main& form, std::string refused_list);
 
     // From any thread.
     void FTP_ClientStatus(const std::string& text);
     void Show_Upload_File(const std::string& name);
-    // At every tick: `refused_list` is the file that lists the refused ones.
-    void Show_Backlog(size_t waiting, size_t refused, const std::string& refused_list);
+    // At every tick.
+    void Show_Backlog(size_t waiting, size_t refused);
 
 private:
     Ui::F_Main& ui_;
+    const std::string refused_list_;
     size_t shown_backlog_ = 0;
 };
 

@@ -374,7 +374,7 @@ private slots:
 
     void upload_status_tooltip_counts_what_waits_and_what_was_refused() {
         Form f;
-        Upload_Status status(f.ui);
+        Upload_Status status(f.ui, "/d/upload_refused");
         struct Step {
             size_t waiting;
             size_t refused;
@@ -393,7 +393,7 @@ private slots:
             {0, 4, "4 pictures refused by the server (listed in /d/upload_refused)"},
         };
         for (const Step& s : steps) {
-            status.Show_Backlog(s.waiting, s.refused, "/d/upload_refused");
+            status.Show_Backlog(s.waiting, s.refused);
             QCOMPARE(f.ui.PNL_FTP_Status_Main->toolTip(), s.tooltip);
         }
     }
@@ -402,7 +402,7 @@ private slots:
     // GUI's, in the order the reports came.
     void upload_status_takes_reports_from_the_worker_thread() {
         Form f;
-        Upload_Status status(f.ui);
+        Upload_Status status(f.ui, "/d/upload_refused");
         status.FTP_ClientStatus("Resolving");
         QCOMPARE(f.ui.LBL_FTP_Status->text(), QString("Resolving"));
         std::thread worker([&] {
