@@ -71,8 +71,8 @@ int32_t Luma_Exact(uint8_t r, uint8_t g, uint8_t b) noexcept {
 
 namespace {
 
-// Grey pixels always land on a whole number of the integer form below, so
-// their luma comes from the exact form once, at start-up.
+// Grey pixels always land on a whole number of the integer form, so their
+// luma comes from the exact form once, at start-up.
 const std::array<int32_t, 256> kGrey_Luma = [] {
     std::array<int32_t, 256> t{};
     for (int v = 0; v < 256; ++v)
@@ -80,26 +80,19 @@ const std::array<int32_t, 256> kGrey_Luma = [] {
     return t;
 }();
 
-// 1000 * luma is exact in integers. Away from a whole number the error of the
-// extended-precision form (about 1e-16) cannot move the truncation; on one it
-// can, and the exact form decides.
-inline int32_t Fast_Luma(uint8_t r, uint8_t g, uint8_t b) {
-    const int32_t thousandths = 299 * r + 587 * g + 114 * b;
-    const int32_t whole = thousandths / 1000;
-    if (whole * 1000 != thousandths) [[likely]]
-        return whole;
+} // namespace
+
+int32_t Luma_On_Whole(uint8_t r, uint8_t g, uint8_t b) noexcept {
     if (r == g && g == b)
         return kGrey_Luma[r];
     return Luma_Exact(r, g, b);
 }
 
-} // namespace
-
-int32_t Luma(uint8_t r, uint8_t g, uint8_t b) noexcept {
-    return Fast_Luma(r, g, b);
-}
-
 namespace {
+
+inline int32_t Fast_Luma(uint8_t r, uint8_t g, uint8_t b) {
+    return Luma(r, g, b);
+}
 
 void Build_Series(const Frame_View& frame, std::vector<int32_t>& series) {
     series.clear();
@@ -115,19 +108,7 @@ void Build_Series(const Frame_View& frame, std::vector<int32_t>& series) {
     }
 }
 
-// Exact integer sums of the two series and their products.
-struct Moments {
-    int64_t n = 0, sum_p = 0, sum_c = 0, sum_pp = 0, sum_cc = 0, sum_pc = 0;
-
-    void Add(int64_t pv, int64_t cv) {
-        ++n;
-        sum_p += pv;
-        sum_c += cv;
-        sum_pp += pv * pv;
-        sum_cc += cv * cv;
-        sum_pc += pv * cv;
-    }
-};
+using Moments = Correlation_Sums;
 
 // Frames of one size share their grid, so sample i of one pairs with sample i
 // of the other whatever order both are walked in. Row by row keeps each row's
@@ -165,9 +146,7 @@ Moments Paired_Series_Moments(const Frame_View& current, const Frame_View& previ
 
 } // namespace
 
-namespace {
-
-double Level_Of(const Moments& m, bool reduce_for_darkness) {
+double Motion_Level(const Correlation_Sums& m, bool reduce_for_darkness) noexcept {
     if (m.n < 1)
         return 0.0;
 
@@ -192,8 +171,6 @@ double Level_Of(const Moments& m, bool reduce_for_darkness) {
     return v;
 }
 
-} // namespace
-
 double Calc_Coef_Correl(const Frame_View& current, const Frame_View& previous,
                         bool reduce_for_darkness) noexcept {
     try {
@@ -201,7 +178,7 @@ double Calc_Coef_Correl(const Frame_View& current, const Frame_View& previous,
                                current.width == previous.width && current.height == previous.height;
         const Moments m = same_size ? Same_Size_Moments(current, previous)
                                     : Paired_Series_Moments(current, previous);
-        return Level_Of(m, reduce_for_darkness);
+        return Motion_Level(m, reduce_for_darkness);
     } catch (...) {
         return 0.0;
     }
@@ -227,7 +204,7 @@ double Calc_Coef_Correl(const Luma_Samples& current, const Luma_Samples& previou
     if (current.values.size() == previous.values.size())
         for (size_t i = 0; i < current.values.size(); ++i)
             m.Add(previous.values[i], current.values[i]);
-    return Level_Of(m, reduce_for_darkness);
+    return Motion_Level(m, reduce_for_darkness);
 }
 
 } // namespace vistrel

@@ -36,9 +36,40 @@ int32_t Start_Offset(int32_t size, int32_t step) noexcept;
 // platform: grey levels 63, 126, 215, 229 and 252 come out one lower.
 int32_t Luma_Exact(uint8_t r, uint8_t g, uint8_t b) noexcept;
 
-// The same value by integer arithmetic, falling back to the exact form only
-// where the two could differ.
-int32_t Luma(uint8_t r, uint8_t g, uint8_t b) noexcept;
+// Luma_Exact where 1000 * luma is a whole number, the one case where the
+// integer form below could differ from it.
+int32_t Luma_On_Whole(uint8_t r, uint8_t g, uint8_t b) noexcept;
+
+// The same value as Luma_Exact by integer arithmetic: 1000 * luma is exact
+// in integers, and away from a whole number the error of the
+// extended-precision form (about 1e-16) cannot move the truncation.
+inline int32_t Luma(uint8_t r, uint8_t g, uint8_t b) noexcept {
+    const int32_t thousandths = 299 * r + 587 * g + 114 * b;
+    const int32_t whole = thousandths / 1000;
+    if (whole * 1000 != thousandths) [[likely]]
+        return whole;
+    return Luma_On_Whole(r, g, b);
+}
+
+// Exact integer sums of two luma series and their products, from which the
+// correlation is computed.
+struct Correlation_Sums {
+    int64_t n = 0, sum_p = 0, sum_c = 0, sum_pp = 0, sum_cc = 0, sum_pc = 0;
+
+    void Add(int64_t pv, int64_t cv) {
+        ++n;
+        sum_p += pv;
+        sum_c += cv;
+        sum_pp += pv * pv;
+        sum_cc += cv * cv;
+        sum_pc += pv * cv;
+    }
+};
+
+// 500 * (1 - r) of the sums, clamped to [0, 100]; divided by 5 with
+// `reduce_for_darkness` when both means are below 50; 0 without samples or
+// without deviation.
+double Motion_Level(const Correlation_Sums& sums, bool reduce_for_darkness) noexcept;
 
 // The motion level in [0, 100]; 0 when the frames give series of different
 // lengths, no samples, or a series without any deviation. With

@@ -87,16 +87,46 @@ private:
 
 } // namespace
 
+namespace {
+
+// Whether more than `delay_ms` passed since `since`. The elapsed time is taken
+// modulo 2^32, so it stays right when the 32-bit tick count wraps between the
+// two moments (once every 49.7 days); comparing `now` with `since + delay`
+// would wait another 49.7 days there. The delay is read unsigned as well: one
+// of 2^31 ms or more is negative as a signed value, and must still wait.
+bool Delay_Passed(uint32_t now, uint32_t since, int32_t delay_ms) {
+    return now - since > static_cast<uint32_t>(delay_ms);
+}
+
+} // namespace
+
+void Recording_Controller::Set_Detection(const Detection_Settings& detection) {
+    detection_ = detection;
+    detection_changed_ = true;
+}
+
 void Recording_Controller::Run_Tick() {
     const uint32_t tick_start = clock_.Tick_Count();
+    tick_start_ = tick_start;
     Detect_Colour_At_End detect_colour(view_);
     const Working_Settings settings = view_.Read_Parameters();
 
     // The last frame goes back before the next is made, which may be made
     // in its memory: two camera frames alive at once would add one frame's
     // size to the program's peak memory.
-    camera_.Take_Back(std::exchange(img_webcam_, QImage()));
+    // A frame kept for the pictures from before the motion is not the
+    // camera's to reuse; the one the ring let go for it is.
+    QImage done_with = std::exchange(img_webcam_, QImage());
+    camera_.Take_Back(give_back_.isNull() ? std::move(done_with) : std::exchange(give_back_, {}));
+    done_with = QImage();
+    if (detection_changed_) {
+        detection_changed_ = false;
+        detector_.Configure(detection_.areas, detection_.ignore_light);
+        pre_ring_.Set_Capacity(static_cast<size_t>(std::max(detection_.pre_capture, 0)));
+    }
     img_webcam_ = camera_.Grab_Frame();
+    // Before anything shows, measures or records it.
+    Black_Out_Hidden(img_webcam_, detection_.areas);
     // A stamped picture shows the frame once stamped, before anything is
     // drawn: showing it here as well would scale it for the view twice.
     const bool recording = state_.Rec_Continuous || state_.Rec_Motion;
@@ -115,6 +145,11 @@ void Recording_Controller::Run_Tick() {
     if (settings.Use_FTP && wake_upload_)
         wake_upload_();
 
+    // Pictures from before the motion keep coming first in their folder, so
+    // those still to be written go before the tick's own.
+    if (!pending_.empty())
+        Write_Pending(settings);
+
     if (recording) {
         try {
             Record_Picture(settings, live_pending);
@@ -129,23 +164,20 @@ void Recording_Controller::Run_Tick() {
     else
         Show_Stopped();
 
-    // Of the previous frame only what the measure reads is kept: holding the
-    // frame itself would keep a third camera frame alive during the grab.
-    Luma_Samples luma = Sample_Luma(View_Of(img_webcam_));
-    luma_old_ = std::move(luma_new_);
-    luma_new_ = std::move(luma);
-
-    const double measure = Calc_Coef_Correl(luma_new_, luma_old_, view_.Sensitivity_Dark());
+    reading_ = detector_.Measure(View_Of(img_webcam_), view_.Sensitivity_Dark());
+    const double measure = reading_.level;
     view_.Show_Detection("Detection : " + Float_To_Str(0, 1, measure) + "%");
     view_.Set_Gauge(static_cast<int>(std::trunc(measure)));
     if (Decide(measure, settings))
         detect_colour.Motion_Seen();
+    Keep_For_Pre_Capture(settings, state_.Rec_Armed && !recording);
 
     // The episode counter advances in the tick that saw the motion; its first
-    // picture is the next tick's.
+    // picture is the next tick's, after the frames from before it.
     if (state_.Rec_Motion && !state_.New_Folder_D_Done) {
         state_.New_Folder_D_Done = true;
         ++state_.Num_Folder_D;
+        taken_ = pre_ring_.Take();
     }
     if (!state_.Rec_Motion)
         state_.New_Folder_D_Done = false;
@@ -156,6 +188,10 @@ void Recording_Controller::Run_Tick() {
 }
 
 void Recording_Controller::Record_Picture(const Working_Settings& settings, bool& live_pending) {
+    if (!taken_.empty()) {
+        Name_Taken_Frames(settings, clock_.Now());
+        Write_Pending(settings);
+    }
     ++state_.Num_Image;
     const Local_Date_Time now = clock_.Now();
     const Picture_Destination dest =
@@ -211,6 +247,90 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings, bool
     view_.Set_Preview_Caption("");
 }
 
+void Recording_Controller::Keep_For_Pre_Capture(const Working_Settings& settings,
+                                                bool was_waiting) {
+    if (!state_.Rec_Armed || state_.Rec_Continuous) {
+        pre_ring_.Clear();
+        taken_.clear();
+        return;
+    }
+    // Frames from before the grace delay ran out are never kept: the user
+    // was still leaving the room. A fixed file name keeps only the latest
+    // picture anyway.
+    if (!was_waiting || pre_ring_.Capacity() == 0 || settings.Use_Same_File_Name ||
+        img_webcam_.isNull() ||
+        !Delay_Passed(clock_.Tick_Count(), state_.Tick_Armed, settings.Delay_Start_ms))
+        return;
+    give_back_ = pre_ring_.Push(img_webcam_, clock_.Now());
+}
+
+void Recording_Controller::Name_Taken_Frames(const Working_Settings& settings,
+                                             const Local_Date_Time& now) {
+    for (Captured_Frame& captured : taken_) {
+        ++state_.Num_Image;
+        // The folder is the episode's, opened now; the name carries the
+        // moment the frame was taken.
+        Pending_Picture picture;
+        picture.dest = Next_Picture_Destination(state_, settings, now, episode_files_);
+        picture.num_image = state_.Num_Image;
+        picture.dest.file_name = Picture_File_Name(captured.when.hour, captured.when.minute,
+                                                   captured.when.second, state_.Num_Image);
+        picture.captured = std::move(captured);
+        pending_.push_back(std::move(picture));
+    }
+    taken_.clear();
+}
+
+void Recording_Controller::Write_Pending(const Working_Settings& settings) {
+    const auto period = static_cast<uint32_t>(std::max(settings.Sampling_ms, 0));
+    bool wrote = false;
+    while (!pending_.empty()) {
+        // Room for this one and the tick's own picture, at what the last
+        // picture cost.
+        const uint32_t spent = clock_.Tick_Count() - tick_start_;
+        if (wrote && uint64_t{spent} + 2 * uint64_t{write_cost_ms_} > period)
+            break;
+        Pending_Picture picture = std::move(pending_.front());
+        pending_.pop_front();
+        const uint32_t started = clock_.Tick_Count();
+        Write_Pending_Picture(picture, settings);
+        write_cost_ms_ = clock_.Tick_Count() - started;
+        wrote = true;
+    }
+}
+
+void Recording_Controller::Write_Pending_Picture(Pending_Picture& picture,
+                                                 const Working_Settings& settings) {
+    const Picture_Destination& dest = picture.dest;
+    // Pictures from before the motion are never in fixed-name mode, so
+    // their folder is the episode's.
+    if (std::string episode = dest.full_folder; episode != last_episode_folder_) {
+        last_episode_folder_ = std::move(episode);
+        if (on_new_episode_folder_)
+            on_new_episode_folder_(last_episode_folder_);
+    }
+    Snapshot_Request request;
+    request.full_folder = dest.full_folder;
+    request.file_name = dest.file_name;
+    request.when = picture.captured.when;
+    request.num_image = picture.num_image;
+    request.add_time_date = view_.Add_Time_Date();
+    request.jpeg_size_index = view_.Jpeg_Size_Index();
+    request.dpi = stamp_dpi_;
+    const std::string name = dest.file_name + ".jpg";
+    episode_files_.Before_Own_Write(dest.full_folder, name);
+    try {
+        snapshots_.Save_Snapshot(picture.captured.frame, request, previews_);
+    } catch (...) {
+        // Dropped rather than tried again at every tick: it would hold up
+        // every picture after it, and the words say why.
+        view_.Show_Save_Problem(Save_Failure_Text(std::current_exception(), settings.Dest_Folder));
+        return;
+    }
+    view_.Show_Save_Problem("");
+    files_.Append(TFichier{dest.full_folder + name, name, dest.relative_folder, false});
+}
+
 void Recording_Controller::Show_Waiting() {
     view_.Set_Rec_Panel(view_.Rec_Colour() == kColour_Lime ? kColour_White : kColour_Lime,
                         "Waiting for motion detection ...");
@@ -223,19 +343,6 @@ void Recording_Controller::Show_Stopped() {
     view_.Show_Previews(previews_);
 }
 
-namespace {
-
-// Whether more than `delay_ms` passed since `since`. The elapsed time is taken
-// modulo 2^32, so it stays right when the 32-bit tick count wraps between the
-// two moments (once every 49.7 days); comparing `now` with `since + delay`
-// would wait another 49.7 days there. The delay is read unsigned as well: one
-// of 2^31 ms or more is negative as a signed value, and must still wait.
-bool Delay_Passed(uint32_t now, uint32_t since, int32_t delay_ms) {
-    return now - since > static_cast<uint32_t>(delay_ms);
-}
-
-} // namespace
-
 bool Recording_Controller::Decide(double measure, const Working_Settings& settings) {
     // A measure of exactly 0 stands both for "no difference" and for "no
     // measurement", so it changes nothing.
@@ -243,12 +350,19 @@ bool Recording_Controller::Decide(double measure, const Working_Settings& settin
         return false;
     const uint32_t now = clock_.Tick_Count();
     if (measure > settings.Threshold) {
-        if (state_.Rec_Armed && Delay_Passed(now, state_.Tick_Armed, settings.Delay_Start_ms)) {
+        if (state_.Ticks_Over_Threshold < UINT32_MAX)
+            ++state_.Ticks_Over_Threshold;
+        // A sudden change of light shows as one tick over the threshold and
+        // then calm again; a person who walks in keeps it high.
+        const bool enough = !detection_.ignore_light || state_.Ticks_Over_Threshold >= 2;
+        if (state_.Rec_Armed && (state_.Rec_Motion || enough) &&
+            Delay_Passed(now, state_.Tick_Armed, settings.Delay_Start_ms)) {
             state_.Rec_Motion = true;
             state_.Tick_Last_Motion = now;
         }
         return true;
     }
+    state_.Ticks_Over_Threshold = 0;
     if (Delay_Passed(now, state_.Tick_Last_Motion, settings.Delay_Stop_ms))
         state_.Rec_Motion = false;
     return false;

@@ -6,8 +6,11 @@
 
 #include "capture/frame_source.h"
 #include "capture/motion_measure.h"
+#include "detection/detection_settings.h"
+#include "detection/motion_detector.h"
 #include "recording/clock.h"
 #include "recording/episode_file_count.h"
+#include "recording/pre_capture.h"
 #include "recording/recording_state.h"
 #include "recording/snapshot.h"
 #include "settings/working_settings.h"
@@ -15,6 +18,7 @@
 
 #include <QImage>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -87,6 +91,18 @@ public:
         on_new_episode_folder_ = std::move(told);
     }
 
+    // Areas, the light rule and the pictures from before the motion; they
+    // take effect at the next tick.
+    void Set_Detection(const Detection_Settings& detection);
+    const Detection_Settings& Detection() const { return detection_; }
+    // What the motion measure read in the last tick.
+    const Motion_Reading& Last_Reading() const { return reading_; }
+
+    // The memory the frames kept from before the motion hold now.
+    size_t Pre_Capture_Bytes() const { return pre_ring_.Bytes_Held(); }
+    // Pictures from before the motion named but not written yet.
+    size_t Pre_Capture_Pending() const { return pending_.size() + taken_.size(); }
+
     // Pixels per point of the stamp; the screen's by default.
     void Set_Stamp_Dpi(double dpi) { stamp_dpi_ = dpi; }
 
@@ -94,6 +110,16 @@ private:
     void Run_Tick();
     // Shows the stamped frame when `live_pending`, and clears it then.
     void Record_Picture(const Working_Settings& settings, bool& live_pending);
+    // Keeps the tick's frame for the start of a later episode, while armed
+    // and waiting past the grace delay.
+    void Keep_For_Pre_Capture(const Working_Settings& settings, bool was_waiting);
+    // Names and numbers the frames taken from before the motion, ahead of
+    // the episode's first own picture.
+    void Name_Taken_Frames(const Working_Settings& settings, const Local_Date_Time& now);
+    // Writes the named frames, oldest first, as far as the tick's time
+    // allows; at least one per tick, so they always get written.
+    void Write_Pending(const Working_Settings& settings);
+    void Write_Pending_Picture(Pending_Picture& picture, const Working_Settings& settings);
     void Show_Waiting();
     void Show_Stopped();
     // Whether the measure showed motion (above the threshold).
@@ -108,8 +134,16 @@ private:
 
     Recording_State state_;
     QImage img_webcam_;
-    Luma_Samples luma_new_; // of the frames the last two ticks measured
-    Luma_Samples luma_old_;
+    Detection_Settings detection_;
+    bool detection_changed_ = false;
+    Motion_Detector detector_;
+    Motion_Reading reading_;
+    Pre_Capture_Ring pre_ring_;
+    std::vector<Captured_Frame> taken_; // from the ring at an episode's start
+    std::deque<Pending_Picture> pending_;
+    QImage give_back_; // a frame the ring let go, for the camera
+    uint32_t tick_start_ = 0;
+    uint32_t write_cost_ms_ = 0; // of the last picture written
     Preview_Strip previews_;
     Snapshot_Writer snapshots_;
     Episode_File_Count episode_files_;

@@ -16,6 +16,10 @@ struct Recording_State {
     uint32_t Tick_Armed = 0;
     uint32_t Tick_Last_Motion = 0;
 
+    // Ticks in a row whose measure was over the threshold; with the light
+    // rule a motion episode needs two.
+    uint32_t Ticks_Over_Threshold = 0;
+
     // Set once the episode counter has been advanced for the current episode.
     bool New_Folder_R_Done = false;
     bool New_Folder_D_Done = false;
