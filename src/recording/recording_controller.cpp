@@ -345,9 +345,12 @@ void Recording_Controller::Show_Stopped() {
 
 bool Recording_Controller::Decide(double measure, const Working_Settings& settings) {
     // A measure of exactly 0 stands both for "no difference" and for "no
-    // measurement", so it changes nothing.
-    if (!(measure > 0))
+    // measurement", so it changes nothing; but it is no tick over the
+    // threshold either.
+    if (!(measure > 0)) {
+        state_.Ticks_Over_Threshold = 0;
         return false;
+    }
     const uint32_t now = clock_.Tick_Count();
     if (measure > settings.Threshold) {
         if (state_.Ticks_Over_Threshold < UINT32_MAX)
