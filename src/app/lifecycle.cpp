@@ -97,6 +97,10 @@ void Vistrel_App::FormClose() {
     if (window_->Activated())
         Save_Settings();
     TMR_Refresh_IMG.stop();
+    // Pictures from before the motion already have their names and numbers
+    // in the episode; they are written rather than lost, and queued for the
+    // server before the worker stops.
+    controller_->Write_Remaining_Pictures();
     // No version is asked for once the window is closed.
     updates_->Stop();
     // Nothing is deleted once the window is closed.

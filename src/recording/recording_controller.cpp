@@ -110,6 +110,7 @@ void Recording_Controller::Run_Tick() {
     tick_start_ = tick_start;
     Detect_Colour_At_End detect_colour(view_);
     const Working_Settings settings = view_.Read_Parameters();
+    last_settings_ = settings;
 
     // The last frame goes back before the next is made, which may be made
     // in its memory: two camera frames alive at once would add one frame's
@@ -279,6 +280,19 @@ void Recording_Controller::Name_Taken_Frames(const Working_Settings& settings,
         pending_.push_back(std::move(picture));
     }
     taken_.clear();
+}
+
+void Recording_Controller::Write_Remaining_Pictures() noexcept {
+    try {
+        if (!taken_.empty())
+            Name_Taken_Frames(last_settings_, clock_.Now());
+        while (!pending_.empty()) {
+            Pending_Picture picture = std::move(pending_.front());
+            pending_.pop_front();
+            Write_Pending_Picture(picture, last_settings_);
+        }
+    } catch (...) {
+    }
 }
 
 void Recording_Controller::Write_Pending(const Working_Settings& settings) {

@@ -103,6 +103,10 @@ public:
     // Pictures from before the motion named but not written yet.
     size_t Pre_Capture_Pending() const { return pending_.size() + taken_.size(); }
 
+    // Writes the pictures from before the motion still waiting, all at once:
+    // the program is closing and there is no next tick. Never throws.
+    void Write_Remaining_Pictures() noexcept;
+
     // Pixels per point of the stamp; the screen's by default.
     void Set_Stamp_Dpi(double dpi) { stamp_dpi_ = dpi; }
 
@@ -143,7 +147,8 @@ private:
     std::deque<Pending_Picture> pending_;
     QImage give_back_; // a frame the ring let go, for the camera
     uint32_t tick_start_ = 0;
-    uint32_t write_cost_ms_ = 0; // of the last picture written
+    uint32_t write_cost_ms_ = 0;     // of the last picture written
+    Working_Settings last_settings_; // of the last tick
     Preview_Strip previews_;
     Snapshot_Writer snapshots_;
     Episode_File_Count episode_files_;

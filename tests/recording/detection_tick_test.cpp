@@ -427,5 +427,27 @@ TEST_F(Detection_Tick, WritingManyAtOnceIsSpreadOverTheNextTicksInNameOrder) {
     EXPECT_EQ(files.Snapshot().size(), static_cast<size_t>(all));
 }
 
+TEST_F(Detection_Tick, PicturesStillWaitingAreWrittenAtTheClose) {
+    // The motion showed in the last tick before the close: its frame and
+    // those before it are named into the episode at the close, not lost.
+    Detection_Settings detection;
+    detection.pre_capture = 3;
+    tick.Set_Detection(detection);
+    view.settings.Delay_Start_ms = 0;
+    tick.BTN_Start_Stop_Rec_DetectClick();
+    for (int i = 0; i < 3; ++i)
+        Tick_Scene(Room);
+    Tick_Scene([](int x, int y) { return 255 - Room(x, y); });
+    ASSERT_TRUE(tick.State().Rec_Motion);
+    ASSERT_EQ(tick.Pre_Capture_Pending(), 3u);
+    tick.Write_Remaining_Pictures();
+    EXPECT_EQ(tick.Pre_Capture_Pending(), 0u);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"RIDEV_2026_12_08/D0001/I_14_05_09__00001.jpg",
+                                                 "RIDEV_2026_12_08/D0001/I_14_05_09__00002.jpg",
+                                                 "RIDEV_2026_12_08/D0001/I_14_05_09__00003.jpg"}));
+    for (const TFichier& f : files.Snapshot())
+        EXPECT_TRUE(fs::exists(f.Path));
+}
+
 } // namespace
 } // namespace vistrel
