@@ -206,4 +206,11 @@ void Remove_Stale_Temporaries(const std::string& path, std::chrono::seconds min_
     }
 }
 
+void Write_Private_File(const std::string& path, std::string_view bytes) {
+    Temporary_File file(path);
+    file.Write(bytes);
+    file.Set_Mode(0600);
+    file.Commit_As(path, Durability::Power_Loss);
+}
+
 } // namespace vistrel

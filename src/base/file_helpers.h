@@ -76,6 +76,11 @@ void Write_File_Atomically(const std::string& path, std::string_view bytes,
                            Durability durability = Durability::Power_Loss,
                            Mode_Rule rule = Mode_Rule::Exact);
 
+// The same for a file that holds secrets or names private things: it is
+// readable by its owner alone afterwards, whatever mode the old file had, and
+// flushed to the disk before it takes the old one's place.
+void Write_Private_File(const std::string& path, std::string_view bytes);
+
 // Removes the temporary files that writes of `path` cut short by a crash or a
 // kill left beside it. Only files named as Write_File_Atomically names its
 // temporaries and untouched for `min_age` go, so a write in progress in

@@ -11,6 +11,8 @@ struct Local_Date_Time {
     int hour = 0;   // 0 to 23
     int minute = 0; // 0 to 59
     int second = 0; // 0 to 59
+
+    bool operator==(const Local_Date_Time&) const = default;
 };
 
 } // namespace vistrel
