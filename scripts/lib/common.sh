@@ -14,6 +14,8 @@ VISTREL_RUN_PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libjpeg62-turbo-dev libssl-dev libssh-dev
+  # Notifications: HTTP, HTTPS and SMTP, and the QR code of the ntfy topic.
+  libcurl4-openssl-dev libqrencode-dev
 )
 
 # What the tests add: their libraries, servers and desktops.
@@ -21,6 +23,8 @@ VISTREL_TEST_PACKAGES=(
   clang-format gstreamer1.0-tools openssl
   googletest libgtest-dev libgmock-dev
   python3 python3-pyftpdlib python3-openssl
+  # The SMTP server the e-mail notification tests send to.
+  python3-aiosmtpd
   # What the FTPS servers unpacked by ensure_ftp_servers link against.
   libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libsodium23 libpam-modules
   # Writes the password database the vsftpd tests log in with.
