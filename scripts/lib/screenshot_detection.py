@@ -25,9 +25,9 @@ DETECTION_INI = """[detection]
 Ignore_Light=0
 Pre_Capture=5
 [areas]
-Area1=watch,500,1000,5500,6500
-Area2=ignore,6000,0,4000,2000
-Area3=hide,7000,7000,2500,2500
+Area1=watch,4000,2500,5800,7000
+Area2=ignore,500,5500,3000,4000
+Area3=hide,500,500,2800,3000
 """
 
 

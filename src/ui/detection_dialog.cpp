@@ -49,8 +49,6 @@ TF_Detection::TF_Detection(const Detection_Settings& settings, QWidget* owner)
     ui_->SPN_Pre_Capture->setRange(0, Detection_Settings::kMost_Pre_Capture);
     ui_->SPN_Pre_Capture->setValue(settings.pre_capture);
     ui_->LBL_Too_Many->setStyleSheet(QStringLiteral("color: #ff6060; font-weight: bold;"));
-    // Enter in the spin box must not end the dialog while drawing.
-    ui_->BTN_Remove->setAutoDefault(false);
     Area_Canvas* canvas = ui_->CNV_Areas;
     connect(canvas, &Area_Canvas::Area_Drawn, this, &TF_Detection::Add_Area);
     connect(ui_->BTN_Remove, &QPushButton::clicked, this, &TF_Detection::Remove_Selected);
