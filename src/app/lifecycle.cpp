@@ -1,5 +1,6 @@
 // Start-up and close, in the order they happen.
 #include "app/connection_test_flow.h"
+#include "app/detection_flow.h"
 #include "app/vistrel_app.h"
 #include "base/program_identity.h"
 #include "recording/storage_layout.h"

@@ -3,6 +3,7 @@
 #include "app/vistrel_app.h"
 
 #include "app/connection_test_flow.h"
+#include "app/detection_flow.h"
 #include "recording/storage_layout.h"
 #include "ui/form_placement.h"
 #include "ui/form_recording_view.h"
@@ -108,6 +109,7 @@ void Vistrel_App::Build_Parts() {
                                   QString::fromStdString(message));
             }});
 
+    detection_ = std::make_unique<Detection_Flow>(*window_, *controller_, data_folder_);
     storage_settings_ = Storage_Settings::Load(data_folder_);
     keeper_ = Make_Keeper();
     updates_ = std::make_unique<Update_Check>(
@@ -176,6 +178,8 @@ void Vistrel_App::Connect_Parts() {
     connect(picture_menu_.get(), &Picture_Menu::Camera_Chosen, this, &Vistrel_App::Use_Camera);
     connect(picture_menu_.get(), &Picture_Menu::Storage_Asked, this,
             &Vistrel_App::MNI_StorageClick);
+    connect(picture_menu_.get(), &Picture_Menu::Detection_Asked, this,
+            &Vistrel_App::MNI_DetectionClick);
     connect(updates_.get(), &Update_Check::Open_Download_Page, links_.get(),
             &Web_Links::LBL_UpdateClick);
     connect(updates_.get(), &Update_Check::Exit_Asked, &window, &QWidget::close);
@@ -187,6 +191,7 @@ void Vistrel_App::Connect_Parts() {
 
 void Vistrel_App::TMR_Refresh_IMGTimer() {
     controller_->TMR_Refresh_IMGTimer();
+    detection_->Show_Tick();
     if (storage_settings_.keep_free)
         Update_Keeper();
     Upload_Worker* worker = upload_->Worker();
@@ -210,6 +215,10 @@ void Vistrel_App::Load_Settings() {
 
 void Vistrel_App::Save_Settings() {
     Save_Stored_Settings(data_folder_ + "datas.ini", settings_form_->Values());
+}
+
+void Vistrel_App::MNI_DetectionClick() {
+    detection_->Open();
 }
 
 void Vistrel_App::MNI_StorageClick() {

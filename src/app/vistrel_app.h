@@ -28,6 +28,7 @@ class F_Main;
 namespace vistrel {
 
 class Connection_Test_Flow;
+class Detection_Flow;
 class Form_Recording_View;
 class Picture_Menu;
 class Settings_Form;
@@ -63,6 +64,9 @@ public:
     void Save_Settings();
     // A copy of the working settings, safe to take from any thread.
     Working_Settings Working() const { return working_.Get(); }
+
+    void MNI_DetectionClick();
+    Detection_Flow& Detection() { return *detection_; }
 
     void MNI_StorageClick();
     // Keeps the free-space setting in storage.ini and follows it from now
@@ -124,6 +128,7 @@ private:
     std::unique_ptr<Trust_Prompt> trust_prompt_;
     std::unique_ptr<Connection_Test_Flow> connection_test_;
 
+    std::unique_ptr<Detection_Flow> detection_;
     Storage_Settings storage_settings_;
     // A server was named or uploading was on at some time in this run: the
     // pictures queued for it are kept from the keeper.

@@ -42,8 +42,11 @@ void Picture_Menu::Fill_Picture_Menu(QMenu& menu) {
     }
     if (!menu.isEmpty())
         menu.addSeparator();
+    // After "Storage...", which the desktop tests find as the first item.
     connect(menu.addAction(QStringLiteral("Storage...")), &QAction::triggered, this,
             &Picture_Menu::Storage_Asked);
+    connect(menu.addAction(QStringLiteral("Detection...")), &QAction::triggered, this,
+            &Picture_Menu::Detection_Asked);
     if (hooks_.autostart_file.empty())
         return;
     QAction* at_login = menu.addAction(QStringLiteral("Start Vistrel when I log in"));
