@@ -12,7 +12,7 @@ void Pre_Capture_Ring::Set_Capacity(size_t capacity) {
         frames_.pop_front();
 }
 
-QImage Pre_Capture_Ring::Push(QImage frame, const Local_Date_Time& when) {
+QImage Pre_Capture_Ring::Push(QImage frame, const Local_Date_Time& when, uint32_t tick) {
     if (capacity_ == 0)
         return frame;
     QImage dropped;
@@ -20,7 +20,7 @@ QImage Pre_Capture_Ring::Push(QImage frame, const Local_Date_Time& when) {
         dropped = std::move(frames_.front().frame);
         frames_.pop_front();
     }
-    frames_.push_back({std::move(frame), when});
+    frames_.push_back({std::move(frame), when, tick});
     return dropped;
 }
 

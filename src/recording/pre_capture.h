@@ -17,6 +17,7 @@ namespace vistrel {
 struct Captured_Frame {
     QImage frame; // as the measure saw it: hidden areas black, no stamp
     Local_Date_Time when;
+    uint32_t tick = 0; // the tick count when it was taken
 };
 
 // The newest frames, up to a capacity. The frames are the camera's own,
@@ -29,7 +30,7 @@ public:
 
     // Keeps `frame`; returns the frame that dropped out for it, if any, so
     // the camera can make a later frame in its memory.
-    QImage Push(QImage frame, const Local_Date_Time& when);
+    QImage Push(QImage frame, const Local_Date_Time& when, uint32_t tick);
     // The frames kept, oldest first; the ring is empty after.
     std::vector<Captured_Frame> Take();
     void Clear() { frames_.clear(); }
@@ -48,6 +49,7 @@ struct Pending_Picture {
     Captured_Frame captured;
     Picture_Destination dest;
     uint32_t num_image = 0;
+    bool is_trigger = false; // the frame that went over the threshold
 };
 
 // Blacks out the hide areas of the frame in place, so nothing after (the

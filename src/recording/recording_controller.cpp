@@ -139,6 +139,7 @@ void Recording_Controller::Run_Tick() {
     if (state_.Rec_Continuous && !state_.New_Folder_R_Done) {
         state_.New_Folder_R_Done = true;
         ++state_.Num_Folder_R;
+        episode_.Continuous_Started(reading_.level);
     }
     if (!state_.Rec_Continuous)
         state_.New_Folder_R_Done = false;
@@ -169,9 +170,16 @@ void Recording_Controller::Run_Tick() {
     const double measure = reading_.level;
     view_.Show_Detection("Detection : " + Float_To_Str(0, 1, measure) + "%");
     view_.Set_Gauge(static_cast<int>(std::trunc(measure)));
+    const bool was_motion = state_.Rec_Motion;
     if (Decide(measure, settings))
         detect_colour.Motion_Seen();
-    Keep_For_Pre_Capture(settings, state_.Rec_Armed && !recording);
+    const bool kept = Keep_For_Pre_Capture(settings, state_.Rec_Armed && !recording);
+    if (state_.Rec_Motion && !was_motion)
+        episode_.Motion_Started(measure, kept);
+    else if (state_.Rec_Motion)
+        episode_.Level_Seen(measure);
+    else if (was_motion)
+        End_Motion_Episode();
 
     // The episode counter advances in the tick that saw the motion; its first
     // picture is the next tick's, after the frames from before it.
@@ -244,16 +252,17 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings, bool
     view_.Show_File_Name(name);
     view_.Show_Folder_Name(dest.full_folder);
     files_.Append(TFichier{dest.full_folder + name, name, dest.relative_folder, false});
+    Picture_Written(dest, now, tick_start_, false);
     view_.Set_Rec_Panel(kColour_Red, "Recording in progress ...");
     view_.Set_Preview_Caption("");
 }
 
-void Recording_Controller::Keep_For_Pre_Capture(const Working_Settings& settings,
+bool Recording_Controller::Keep_For_Pre_Capture(const Working_Settings& settings,
                                                 bool was_waiting) {
     if (!state_.Rec_Armed || state_.Rec_Continuous) {
         pre_ring_.Clear();
         taken_.clear();
-        return;
+        return false;
     }
     // Frames from before the grace delay ran out are never kept: the user
     // was still leaving the room. A fixed file name keeps only the latest
@@ -261,13 +270,30 @@ void Recording_Controller::Keep_For_Pre_Capture(const Working_Settings& settings
     if (!was_waiting || pre_ring_.Capacity() == 0 || settings.Use_Same_File_Name ||
         img_webcam_.isNull() ||
         !Delay_Passed(clock_.Tick_Count(), state_.Tick_Armed, settings.Delay_Start_ms))
-        return;
-    give_back_ = pre_ring_.Push(img_webcam_, clock_.Now());
+        return false;
+    give_back_ = pre_ring_.Push(img_webcam_, clock_.Now(), tick_start_);
+    return true;
+}
+
+void Recording_Controller::End_Motion_Episode() {
+    if (const std::optional<Episode_Report> end = episode_.Motion_Ended(); end && on_episode_ended_)
+        on_episode_ended_(*end);
+}
+
+void Recording_Controller::Picture_Written(const Picture_Destination& dest,
+                                           const Local_Date_Time& when, uint32_t tick,
+                                           bool is_trigger) {
+    const std::string name = dest.file_name + ".jpg";
+    if (const std::optional<Episode_Report> start = episode_.Picture_Written(
+            dest.relative_folder, dest.full_folder + name, name, when, tick, is_trigger);
+        start && on_episode_started_)
+        on_episode_started_(*start);
 }
 
 void Recording_Controller::Name_Taken_Frames(const Working_Settings& settings,
                                              const Local_Date_Time& now) {
-    for (Captured_Frame& captured : taken_) {
+    for (size_t i = 0; i < taken_.size(); ++i) {
+        Captured_Frame& captured = taken_[i];
         ++state_.Num_Image;
         // The folder is the episode's, opened now; the name carries the
         // moment the frame was taken.
@@ -276,6 +302,8 @@ void Recording_Controller::Name_Taken_Frames(const Working_Settings& settings,
         picture.num_image = state_.Num_Image;
         picture.dest.file_name = Picture_File_Name(captured.when.hour, captured.when.minute,
                                                    captured.when.second, state_.Num_Image);
+        // The newest is the frame of the tick that went over the threshold.
+        picture.is_trigger = i + 1 == taken_.size();
         picture.captured = std::move(captured);
         pending_.push_back(std::move(picture));
     }
@@ -339,10 +367,13 @@ void Recording_Controller::Write_Pending_Picture(Pending_Picture& picture,
         // Dropped rather than tried again at every tick: it would hold up
         // every picture after it, and the words say why.
         view_.Show_Save_Problem(Save_Failure_Text(std::current_exception(), settings.Dest_Folder));
+        if (picture.is_trigger)
+            episode_.Trigger_Lost();
         return;
     }
     view_.Show_Save_Problem("");
     files_.Append(TFichier{dest.full_folder + name, name, dest.relative_folder, false});
+    Picture_Written(dest, picture.captured.when, picture.captured.tick, picture.is_trigger);
 }
 
 void Recording_Controller::Show_Waiting() {
@@ -390,6 +421,8 @@ void Recording_Controller::Update_FTP_Test_Button() {
 }
 
 void Recording_Controller::BTN_Start_Stop_RecClick() {
+    if (state_.Rec_Motion)
+        End_Motion_Episode();
     state_.Rec_Continuous = true;
     state_.Rec_Motion = false;
     state_.Rec_Armed = false;
@@ -397,6 +430,8 @@ void Recording_Controller::BTN_Start_Stop_RecClick() {
 }
 
 void Recording_Controller::BTN_Start_Stop_Rec_DetectClick() {
+    if (state_.Rec_Motion)
+        End_Motion_Episode();
     state_.Tick_Armed = clock_.Tick_Count();
     state_.Rec_Armed = true;
     state_.Rec_Motion = false;
@@ -405,6 +440,8 @@ void Recording_Controller::BTN_Start_Stop_Rec_DetectClick() {
 }
 
 void Recording_Controller::BTN_StopClick() {
+    if (state_.Rec_Motion)
+        End_Motion_Episode();
     state_.Rec_Armed = false;
     state_.Rec_Motion = false;
     state_.Rec_Continuous = false;
@@ -412,6 +449,8 @@ void Recording_Controller::BTN_StopClick() {
 }
 
 void Recording_Controller::Reset_For_Activation() {
+    if (state_.Rec_Motion)
+        End_Motion_Episode();
     state_.Rec_Motion = false;
     state_.Rec_Continuous = false;
     state_.Rec_Armed = false;

@@ -10,6 +10,7 @@
 #include "detection/motion_detector.h"
 #include "recording/clock.h"
 #include "recording/episode_file_count.h"
+#include "recording/episode_tracker.h"
 #include "recording/pre_capture.h"
 #include "recording/recording_state.h"
 #include "recording/snapshot.h"
@@ -103,6 +104,15 @@ public:
     // Pictures from before the motion named but not written yet.
     size_t Pre_Capture_Pending() const { return pending_.size() + taken_.size(); }
 
+    // Told when an episode starts, with the picture that shows it, and when a
+    // motion episode ends.
+    void On_Episode_Started(std::function<void(const Episode_Report&)> told) {
+        on_episode_started_ = std::move(told);
+    }
+    void On_Episode_Ended(std::function<void(const Episode_Report&)> told) {
+        on_episode_ended_ = std::move(told);
+    }
+
     // Writes the pictures from before the motion still waiting, all at once:
     // the program is closing and there is no next tick. Never throws.
     void Write_Remaining_Pictures() noexcept;
@@ -116,7 +126,12 @@ private:
     void Record_Picture(const Working_Settings& settings, bool& live_pending);
     // Keeps the tick's frame for the start of a later episode, while armed
     // and waiting past the grace delay.
-    void Keep_For_Pre_Capture(const Working_Settings& settings, bool was_waiting);
+    // Returns whether it was kept.
+    bool Keep_For_Pre_Capture(const Working_Settings& settings, bool was_waiting);
+    // Tells the end of the motion episode, if one was recording.
+    void End_Motion_Episode();
+    void Picture_Written(const Picture_Destination& dest, const Local_Date_Time& when,
+                         uint32_t tick, bool is_trigger);
     // Names and numbers the frames taken from before the motion, ahead of
     // the episode's first own picture.
     void Name_Taken_Frames(const Working_Settings& settings, const Local_Date_Time& now);
@@ -149,6 +164,9 @@ private:
     uint32_t tick_start_ = 0;
     uint32_t write_cost_ms_ = 0;     // of the last picture written
     Working_Settings last_settings_; // of the last tick
+    Episode_Tracker episode_;
+    std::function<void(const Episode_Report&)> on_episode_started_;
+    std::function<void(const Episode_Report&)> on_episode_ended_;
     Preview_Strip previews_;
     Snapshot_Writer snapshots_;
     Episode_File_Count episode_files_;
