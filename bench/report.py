@@ -26,6 +26,15 @@ REFERENCES = {
     "BM_Calc_Coef_Correl/640/480": (10.0, 1.0),
     "BM_Calc_Coef_Correl/1280/720": (10.0, 1.0),
     "BM_Calc_Coef_Correl/1920/1080": (10.0, 1.0),
+    "BM_Motion_Detector_Plain/1920/1080": ("BM_Calc_Coef_Correl/1920/1080", 1.2),
+    "BM_Motion_Detector_Eight_Areas/1920/1080": (40.0, 1.0),
+    "BM_Tick_Recording_Hide_Area": ("BM_Tick_Recording", 1.1),
+    "BM_Tick_Waiting_Pre_Capture": ("BM_Tick_Waiting", 1.5),
+    "BM_Tick_Waiting_Pre_Capture_Paced/iterations:40/manual_time":
+        ("BM_Tick_Waiting_Paced/iterations:40/manual_time", 1.3),
+    # Five pictures from before the motion and the episode's own: six, each
+    # from a frame that has left the caches, as a paced tick's.
+    "BM_Tick_Episode_Start_Pre_Capture": ("BM_Tick_Episode_Start", 9.0),
     "BM_Upload_Queue_Append/10/manual_time": (100.0, 1.0),
     "BM_Upload_Queue_Append/10000/manual_time": (100.0, 1.0),
     "BM_Upload_Steady/ftps/real_time": ("BM_Upload_Steady/plain/real_time", 1.5),
@@ -36,6 +45,13 @@ REFERENCES = {
 # Counters worth a column of their own, by the name a benchmark gives them.
 RATES = {"pictures_per_second": "pictures/s", "p99_us": "µs at the 99th percentile"}
 rates = {}
+
+# The pictures from before the motion at 1280 x 720: how many, and a frame's
+# pixel memory.
+PRE_CAPTURE = 5
+FRAME_BYTES = 1280 * 720 * 4
+MIB = 1024 * 1024
+held = {}
 
 
 def run(binary, env=None):
@@ -52,7 +68,35 @@ def run(binary, env=None):
         for counter, unit in RATES.items():
             if counter in b:
                 rates.setdefault(b["run_name"], []).append((b[counter], unit))
+        if "pre_capture_bytes" in b:
+            held.setdefault(b["run_name"], []).append(b["pre_capture_bytes"])
     return times
+
+
+def peak_rss_kib(binary, pictures_before, env):
+    out = subprocess.run([str(binary), str(pictures_before)], check=True, capture_output=True,
+                         text=True, env=env).stdout
+    return json.loads(out)["peak_rss_kib"]
+
+
+def print_pre_capture_memory(build, env):
+    """The ring's own pixel memory once full, limited to its frames, and the
+    process's peak memory over the same ticks with and without it, limited to
+    the ring's frames and the one it let go for the camera."""
+    print()
+    print("| memory (1280 × 720) | MiB | limit MiB |")
+    print("|---|---|---|")
+    for name, values in held.items():
+        mib = statistics.median(values) / MIB
+        print(f"| {name}: pre-capture ring held, N = {PRE_CAPTURE} | {mib:.1f} | "
+              f"≤ {PRE_CAPTURE * FRAME_BYTES / MIB:.1f} |")
+    binary = build / "bench" / "vistrel_bench_pre_capture_memory"
+    if binary.exists():
+        extra = [peak_rss_kib(binary, PRE_CAPTURE, env) - peak_rss_kib(binary, 0, env)
+                 for _ in range(3)]
+        mib = statistics.median(extra) / 1024
+        print(f"| peak RSS with N = {PRE_CAPTURE} less without | {mib:.1f} | "
+              f"≤ {(PRE_CAPTURE + 1) * FRAME_BYTES / MIB:.1f} |")
 
 
 def main():
@@ -82,6 +126,8 @@ def main():
             values_per_unit = [v for v, _ in rates[name]]
             ratio = f"{statistics.median(values_per_unit):.0f} {rates[name][0][1]}"
         print(f"| {name} | {median:.1f} | {min(values):.1f} | {max(values):.1f} | {ratio} |")
+
+    print_pre_capture_memory(build, shm)
 
     cpu = Path(__file__).with_name("program_cpu.py")
     print()
