@@ -1,6 +1,7 @@
 // Start-up and close, in the order they happen.
 #include "app/connection_test_flow.h"
 #include "app/detection_flow.h"
+#include "app/notify_flow.h"
 #include "app/vistrel_app.h"
 #include "base/program_identity.h"
 #include "recording/storage_layout.h"
@@ -102,6 +103,9 @@ void Vistrel_App::FormClose() {
     // in the episode; they are written rather than lost, and queued for the
     // server before the worker stops.
     controller_->Write_Remaining_Pictures();
+    // What the messages could not deliver yet waits in the queue for the
+    // next run; nothing waits here.
+    notify_->Close();
     // No version is asked for once the window is closed.
     updates_->Stop();
     // Nothing is deleted once the window is closed.

@@ -4,6 +4,7 @@
 
 #include "app/connection_test_flow.h"
 #include "app/detection_flow.h"
+#include "app/notify_flow.h"
 #include "recording/storage_layout.h"
 #include "ui/form_placement.h"
 #include "ui/form_recording_view.h"
@@ -110,6 +111,9 @@ void Vistrel_App::Build_Parts() {
             }});
 
     detection_ = std::make_unique<Detection_Flow>(*window_, *controller_, data_folder_);
+    notify_ = std::make_unique<Notify_Flow>(
+        *window_, *controller_, data_folder_,
+        [this](const QString& text, bool problem) { Notify(text, problem); });
     storage_settings_ = Storage_Settings::Load(data_folder_);
     keeper_ = Make_Keeper();
     updates_ = std::make_unique<Update_Check>(

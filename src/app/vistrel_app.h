@@ -29,6 +29,7 @@ namespace vistrel {
 
 class Connection_Test_Flow;
 class Detection_Flow;
+class Notify_Flow;
 class Form_Recording_View;
 class Picture_Menu;
 class Settings_Form;
@@ -67,6 +68,7 @@ public:
 
     void MNI_DetectionClick();
     Detection_Flow& Detection() { return *detection_; }
+    Notify_Flow& Notifications() { return *notify_; }
 
     void MNI_StorageClick();
     // Keeps the free-space setting in storage.ini and follows it from now
@@ -129,6 +131,7 @@ private:
     std::unique_ptr<Connection_Test_Flow> connection_test_;
 
     std::unique_ptr<Detection_Flow> detection_;
+    std::unique_ptr<Notify_Flow> notify_;
     Storage_Settings storage_settings_;
     // A server was named or uploading was on at some time in this run: the
     // pictures queued for it are kept from the keeper.
