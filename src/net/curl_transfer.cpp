@@ -196,6 +196,9 @@ Easy_Ptr New_Easy(const std::string& url, const Curl_Transfers::Limits& limits, 
     CURL* e = easy.get();
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // A cancel must not wait for a name lookup that hangs: its thread is
+    // left to end on its own.
+    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.whole.count()));
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errors);

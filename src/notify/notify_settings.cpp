@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <random>
+#include <sys/stat.h>
 
 namespace vistrel {
 
@@ -124,6 +125,12 @@ Notify_Settings Notify_Settings::Parse(const std::string& text) {
 
 Notify_Settings Notify_Settings::Load(const std::string& data_folder) noexcept {
     try {
+        // The file holds passwords and tokens: one written by hand readable
+        // by others is made the owner's alone.
+        const std::string path = data_folder + kFile_Name;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+            ::chmod(path.c_str(), st.st_mode & 0700);
         return Parse(Read_Whole_File(data_folder + kFile_Name).value_or(""));
     } catch (...) {
         return Notify_Settings{};

@@ -68,7 +68,8 @@ struct Notify_Settings {
     // LF or CR LF; a value that cannot be read keeps its default.
     static Notify_Settings Parse(const std::string& text);
 
-    // The defaults for a missing or unreadable file.
+    // The defaults for a missing or unreadable file. A file readable by
+    // others is made the owner's alone.
     static Notify_Settings Load(const std::string& data_folder) noexcept;
     // Replaces the file in one step, mode 0600 whatever it had. Throws
     // std::system_error.

@@ -117,6 +117,16 @@ TEST(Notify_Settings, TheFileIsTheOwnersAloneEvenWhenItWasNot) {
     EXPECT_EQ(test::Entries(dir.Path()), std::vector<std::string>{"notify.ini"});
 }
 
+TEST(Notify_Settings, AFileWrittenByHandForAllIsMadePrivateWhenRead) {
+    test::Temp_Dir dir;
+    dir.Write("notify.ini", "[webhook]\nToken=abc\n");
+    ASSERT_EQ(::chmod(dir.File("notify.ini").c_str(), 0664), 0);
+    EXPECT_EQ(Notify_Settings::Load(dir.Folder()).webhook.token, "abc");
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("notify.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST(Notify_Settings, AMissingFileGivesTheDefaults) {
     test::Temp_Dir dir;
     EXPECT_EQ(Notify_Settings::Load(dir.Folder()), Notify_Settings{});
