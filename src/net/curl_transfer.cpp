@@ -340,7 +340,23 @@ std::string Encoded_Word(const std::string& text) {
         if (byte >= 0x80 || byte < 0x20)
             plain = false;
     }
-    return plain ? text : "=?UTF-8?B?" + Base64(text) + "?=";
+    if (plain)
+        return text;
+    // An encoded word holds at most 75 characters, and whole characters:
+    // 45 bytes make 60 of base64. Readers join the words a space separates.
+    constexpr size_t kMost_Bytes = 45;
+    std::string words;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(start + kMost_Bytes, text.size());
+        while (end < text.size() && end > start + 1 &&
+               (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80)
+            --end;
+        words += (words.empty() ? "" : " ") +
+                 ("=?UTF-8?B?" + Base64(text.substr(start, end - start)) + "?=");
+        start = end;
+    }
+    return words;
 }
 
 bool Is_Loopback_Host(const std::string& host) {

@@ -101,7 +101,8 @@ private:
 };
 
 // A header or subject value as RFC 2047 writes non-ASCII text:
-// "=?UTF-8?B?...?=" when needed, the text itself when plain ASCII.
+// "=?UTF-8?B?...?=" when needed, several such words separated by spaces for a
+// long text, the text itself when plain ASCII.
 std::string Encoded_Word(const std::string& text);
 
 // Whether `host` is a loopback name or address (localhost, 127.0.0.0/8, ::1).
