@@ -132,11 +132,19 @@ std::optional<Notify_Clock::time_point> Notify_Worker::Run_Round() {
 
 void Notify_Worker::Deliver(Notify_Target target, const Notify_Settings& settings,
                             Notify_Clock::time_point now) {
+    bool refused = false;
     {
         const std::lock_guard lock(mutex_);
         const Target_State& state = targets_[Index(target)];
-        if (state.refused || (state.next_try && now < *state.next_try))
+        if (state.next_try && now < *state.next_try)
             return;
+        refused = state.refused;
+    }
+    // Until its settings change, what a refusing target gets is refused
+    // again: it is not kept.
+    if (refused) {
+        queue_.Drop_Target(target);
+        return;
     }
     for (const Queued_Message& message : queue_.Messages()) {
         if (message.target != target)

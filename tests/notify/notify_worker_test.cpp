@@ -129,6 +129,7 @@ TEST_F(Worker, ARefusalForGoodStopsTheTargetAndIsToldOnce) {
     worker.Run_Round();
     EXPECT_EQ(sender.sent.size(), 2u);
     EXPECT_EQ(refusals.size(), 1u);
+    EXPECT_EQ(queue.Size(), 0u) << "nothing piles up for a refusing target";
     worker.Settings_Changed();
     queue.Add(Notify_Target::Ntfy, Event("d.jpg"), wall);
     worker.Run_Round();
