@@ -1,6 +1,8 @@
 #include "app/notify_flow.h"
 
 #include "recording/recording_controller.h"
+#include "ui/notify_dialog.h"
+#include "ui/window_modal.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -33,7 +35,7 @@ int32_t Local_Utc_Offset() {
 Notify_Flow::Notify_Flow(QWidget& window, Recording_Controller& controller, std::string data_folder,
                          std::function<void(const QString& text, bool problem)> notice,
                          Notify_Service::Hooks hooks)
-    : window_(window), notice_(std::move(notice)) {
+    : window_(window), controller_(controller), notice_(std::move(notice)) {
     // The worker's thread hands the refusal over to the GUI thread; a flow
     // gone by then drops it.
     QPointer<Notify_Flow> self(this);
@@ -61,6 +63,30 @@ Notify_Flow::Notify_Flow(QWidget& window, Recording_Controller& controller, std:
     controller.On_Episode_Ended([this](const Episode_Report& report) {
         service_->Episode_Ended(Event_Of(report, Local_Utc_Offset()));
     });
+}
+
+void Notify_Flow::Open() {
+    if (dialog_ != nullptr)
+        return;
+    TF_Notify dialog(
+        service_->Settings(), *service_, [this] { return controller_.Live_Frame(); }, &window_);
+    dialog_ = &dialog;
+    const int answer = Exec_Window_Modal(dialog);
+    dialog_ = nullptr;
+    if (answer == QDialog::Accepted)
+        Apply(dialog.Settings());
+}
+
+bool Notify_Flow::Apply(const Notify_Settings& settings) {
+    try {
+        service_->Apply(settings);
+    } catch (const std::exception& e) {
+        Tell_Window_Modal(&window_, QMessageBox::Warning,
+                          tr("The notification settings could not be saved: %1")
+                              .arg(QString::fromLocal8Bit(e.what())));
+        return false;
+    }
+    return true;
 }
 
 Notify_Flow::~Notify_Flow() {

@@ -18,6 +18,7 @@ class QWidget;
 namespace vistrel {
 
 class Recording_Controller;
+class TF_Notify;
 
 // The message's view of an episode the tick reported, with the local time's
 // offset from UTC now.
@@ -40,6 +41,15 @@ public:
 
     Notify_Service& Service() { return *service_; }
 
+    // MNI_NotifyClick: the dialog, modal to the window alone.
+    void Open();
+    // Keeps `settings` in notify.ini and delivers with them from now on;
+    // false, with a warning shown and nothing changed, when the file cannot
+    // be written.
+    bool Apply(const Notify_Settings& settings);
+    // The dialog while it is open; null otherwise.
+    TF_Notify* Dialog() const { return dialog_; }
+
     // Ends every delivery under way at once; what waits stays for the next
     // run. Never throws.
     void Close() noexcept;
@@ -50,8 +60,10 @@ signals:
 
 private:
     QWidget& window_;
+    Recording_Controller& controller_;
     std::function<void(const QString&, bool)> notice_;
     std::unique_ptr<Notify_Service> service_;
+    TF_Notify* dialog_ = nullptr;
 };
 
 } // namespace vistrel

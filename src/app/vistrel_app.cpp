@@ -184,6 +184,8 @@ void Vistrel_App::Connect_Parts() {
             &Vistrel_App::MNI_StorageClick);
     connect(picture_menu_.get(), &Picture_Menu::Detection_Asked, this,
             &Vistrel_App::MNI_DetectionClick);
+    connect(picture_menu_.get(), &Picture_Menu::Notifications_Asked, this,
+            &Vistrel_App::MNI_NotifyClick);
     connect(updates_.get(), &Update_Check::Open_Download_Page, links_.get(),
             &Web_Links::LBL_UpdateClick);
     connect(updates_.get(), &Update_Check::Exit_Asked, &window, &QWidget::close);
@@ -223,6 +225,10 @@ void Vistrel_App::Save_Settings() {
 
 void Vistrel_App::MNI_DetectionClick() {
     detection_->Open();
+}
+
+void Vistrel_App::MNI_NotifyClick() {
+    notify_->Open();
 }
 
 void Vistrel_App::MNI_StorageClick() {

@@ -68,6 +68,7 @@ public:
 
     void MNI_DetectionClick();
     Detection_Flow& Detection() { return *detection_; }
+    void MNI_NotifyClick();
     Notify_Flow& Notifications() { return *notify_; }
 
     void MNI_StorageClick();

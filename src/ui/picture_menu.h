@@ -1,5 +1,5 @@
 // The live picture's context menu: the camera to watch, a network camera,
-// the Detection and Storage dialogs and the start at login.
+// the Detection, Notifications and Storage dialogs and the start at login.
 #pragma once
 
 #include "capture/camera_choice.h"
@@ -40,8 +40,9 @@ public:
 
 signals:
     void Camera_Chosen(const std::string& description);
-    void Detection_Asked(); // MNI_DetectionClick
-    void Storage_Asked();   // MNI_StorageClick
+    void Detection_Asked();     // MNI_DetectionClick
+    void Notifications_Asked(); // MNI_NotifyClick
+    void Storage_Asked();       // MNI_StorageClick
 
 private:
     void Show_Picture_Menu(const QPoint& at);
