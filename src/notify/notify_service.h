@@ -56,6 +56,9 @@ public:
     void Send_Test(Notify_Target target, const Notify_Settings& settings,
                    const Episode_Event& picture, std::function<void(const Delivery&)> done);
 
+    // Ends a test under way at once; its `done` gets a Retry. Never throws.
+    void Cancel_Test() noexcept { Stop_Test(); }
+
     // Ends the delivery and any test under way at once; the messages not
     // delivered stay in the queue for the next run. Never throws.
     void Close() noexcept;

@@ -84,7 +84,10 @@ TF_Notify::TF_Notify(const Notify_Settings& settings, Notify_Service& service,
     Show(shown);
 }
 
-TF_Notify::~TF_Notify() = default;
+TF_Notify::~TF_Notify() {
+    // A test is the dialog's own: it does not outlive it.
+    service_.Cancel_Test();
+}
 
 TF_Notify::Target_Widgets TF_Notify::Widgets(Notify_Target target) const {
     switch (target) {
