@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace vistrel {
 
@@ -60,5 +62,11 @@ std::string Replace_All(const std::string& text, const std::string& search,
 // Number of entries of the folder that are not directories; 0 when the folder
 // does not exist or cannot be listed.
 int32_t Count_Files(const std::string& folder) noexcept;
+
+// A text as one tab-separated field of one line: backslash, tab, line feed
+// and carriage return written as \\, \t, \n and \r.
+std::string Escape_Field(std::string_view text);
+// The text back; nothing for a backslash followed by anything else.
+std::optional<std::string> Unescape_Field(std::string_view text);
 
 } // namespace vistrel

@@ -211,6 +211,25 @@ Easy_Ptr New_Easy(const std::string& url, const Curl_Transfers::Limits& limits, 
 
 } // namespace
 
+Http_Answer Curl_Transfers::Perform_Http(CURL* e, const std::vector<Http_Header>& headers,
+                                         const char* errors) {
+    std::vector<std::string> lines;
+    for (const Http_Header& h : headers)
+        lines.push_back(h.name + ": " + h.value);
+    // No "Expect: 100-continue" round trip for a picture.
+    lines.push_back("Expect:");
+    const Slist_Ptr list = Slist_Of(lines);
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
+    Http_Answer answer;
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Keep_Body);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &answer.body);
+    const CURLcode code = Run(handles_->multi, e, cancelled_);
+    if (code != CURLE_OK)
+        throw Transfer_Error(Kind_Of(code), Failure_Text(code, errors));
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &answer.status);
+    return answer;
+}
+
 Http_Answer Curl_Transfers::Put_File(const std::string& url,
                                      const std::vector<Http_Header>& headers,
                                      const std::string& file_path) {
@@ -230,21 +249,7 @@ Http_Answer Curl_Transfers::Put_File(const std::string& url,
     curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(e, CURLOPT_READDATA, file);
     curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(std::max(size, 0L)));
-    std::vector<std::string> lines;
-    for (const Http_Header& h : headers)
-        lines.push_back(h.name + ": " + h.value);
-    // No "Expect: 100-continue" round trip for a picture.
-    lines.push_back("Expect:");
-    const Slist_Ptr list = Slist_Of(lines);
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
-    Http_Answer answer;
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Keep_Body);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &answer.body);
-    const CURLcode code = Run(handles_->multi, e, cancelled_);
-    if (code != CURLE_OK)
-        throw Transfer_Error(Kind_Of(code), Failure_Text(code, errors));
-    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &answer.status);
-    return answer;
+    return Perform_Http(e, headers, errors);
 }
 
 Http_Answer Curl_Transfers::Post_Form(const std::string& url,
@@ -270,20 +275,7 @@ Http_Answer Curl_Transfers::Post_Form(const std::string& url,
             curl_mime_type(part, p.content_type.c_str());
     }
     curl_easy_setopt(e, CURLOPT_MIMEPOST, mime.get());
-    std::vector<std::string> lines;
-    for (const Http_Header& h : headers)
-        lines.push_back(h.name + ": " + h.value);
-    lines.push_back("Expect:");
-    const Slist_Ptr list = Slist_Of(lines);
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
-    Http_Answer answer;
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Keep_Body);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &answer.body);
-    const CURLcode code = Run(handles_->multi, e, cancelled_);
-    if (code != CURLE_OK)
-        throw Transfer_Error(Kind_Of(code), Failure_Text(code, errors));
-    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &answer.status);
-    return answer;
+    return Perform_Http(e, headers, errors);
 }
 
 void Curl_Transfers::Send_Mail(const Mail_Request& mail) {

@@ -95,6 +95,10 @@ public:
 private:
     struct Handles;
 
+    // Sends the request set up on `easy` with `headers`; its answer.
+    Http_Answer Perform_Http(void* easy, const std::vector<Http_Header>& headers,
+                             const char* errors);
+
     std::unique_ptr<Handles> handles_;
     Limits limits_;
     std::atomic<bool> cancelled_{false};

@@ -1,6 +1,7 @@
 #include "notify/notify_queue.h"
 
 #include "base/file_helpers.h"
+#include "base/text_helpers.h"
 #include "notify/delivery_rules.h"
 
 #include <algorithm>
@@ -29,53 +30,6 @@ std::string Hex(uint64_t value) {
     char text[24];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
     return text;
-}
-
-// Tabs, line breaks and backslashes would cut a field or a line.
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::optional<std::string> Unescaped(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size())
-            return std::nullopt;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return std::nullopt;
-        }
-    }
-    return out;
 }
 
 std::string Number_Text(double value) {
@@ -158,10 +112,10 @@ std::string Encode_Message_Line(const Queued_Message& m) {
     const std::string body =
         std::to_string(m.id) + "\t" + std::to_string(static_cast<int>(m.target)) + "\t" +
         std::to_string(m.created_s) + "\t" + std::to_string(static_cast<int>(e.moment)) + "\t" +
-        std::to_string(static_cast<int>(e.kind)) + "\t" + Escaped(e.folder) + "\t" +
-        Escaped(e.picture_path) + "\t" + Escaped(e.picture_name) + "\t" + Date_Text(e.time) + "\t" +
-        std::to_string(e.utc_offset_s) + "\t" + Number_Text(e.level) + "\t" +
-        std::to_string(e.pictures) + "\t" + Number_Text(e.duration_s) + "\t" +
+        std::to_string(static_cast<int>(e.kind)) + "\t" + Escape_Field(e.folder) + "\t" +
+        Escape_Field(e.picture_path) + "\t" + Escape_Field(e.picture_name) + "\t" +
+        Date_Text(e.time) + "\t" + std::to_string(e.utc_offset_s) + "\t" + Number_Text(e.level) +
+        "\t" + std::to_string(e.pictures) + "\t" + Number_Text(e.duration_s) + "\t" +
         std::to_string(e.more_episodes) + "\t" + std::to_string(e.merged_episodes) + "\t" +
         Date_Text(e.first_time);
     return std::string(kTag) + "\t" + Hex(Checksum(body)) + "\t" + body + "\n";
@@ -183,9 +137,9 @@ std::optional<Queued_Message> Decode_Message_Line(std::string_view line) {
     const auto created = Whole<int64_t>(f[4]);
     const auto moment = Whole<int>(f[5]);
     const auto kind = Whole<int>(f[6]);
-    const auto folder = Unescaped(f[7]);
-    const auto path = Unescaped(f[8]);
-    const auto name = Unescaped(f[9]);
+    const auto folder = Unescape_Field(f[7]);
+    const auto path = Unescape_Field(f[8]);
+    const auto name = Unescape_Field(f[9]);
     const auto time = Date(f[10]);
     const auto offset = Whole<int32_t>(f[11]);
     const auto level = Real(f[12]);

@@ -205,21 +205,9 @@ void Recording_Controller::Record_Picture(const Working_Settings& settings, bool
     const Local_Date_Time now = clock_.Now();
     const Picture_Destination dest =
         Next_Picture_Destination(state_, settings, now, episode_files_);
-    if (std::string episode = settings.Dest_Folder + dest.relative_folder;
-        episode != last_episode_folder_) {
-        last_episode_folder_ = std::move(episode);
-        if (on_new_episode_folder_)
-            on_new_episode_folder_(last_episode_folder_);
-    }
+    Enter_Episode_Folder(settings.Dest_Folder + dest.relative_folder);
 
-    Snapshot_Request request;
-    request.full_folder = dest.full_folder;
-    request.file_name = dest.file_name;
-    request.when = now;
-    request.num_image = state_.Num_Image;
-    request.add_time_date = view_.Add_Time_Date();
-    request.jpeg_size_index = view_.Jpeg_Size_Index();
-    request.dpi = stamp_dpi_;
+    const Snapshot_Request request = Request_For(dest, now, state_.Num_Image);
     // The stamp shows live and in the picture, but the frames the motion
     // measure compares are kept without it. Otherwise the end of a motion
     // recording (the next frame has no stamp) would read as motion and start
@@ -346,19 +334,8 @@ void Recording_Controller::Write_Pending_Picture(Pending_Picture& picture,
     const Picture_Destination& dest = picture.dest;
     // Pictures from before the motion are never in fixed-name mode, so
     // their folder is the episode's.
-    if (std::string episode = dest.full_folder; episode != last_episode_folder_) {
-        last_episode_folder_ = std::move(episode);
-        if (on_new_episode_folder_)
-            on_new_episode_folder_(last_episode_folder_);
-    }
-    Snapshot_Request request;
-    request.full_folder = dest.full_folder;
-    request.file_name = dest.file_name;
-    request.when = picture.captured.when;
-    request.num_image = picture.num_image;
-    request.add_time_date = view_.Add_Time_Date();
-    request.jpeg_size_index = view_.Jpeg_Size_Index();
-    request.dpi = stamp_dpi_;
+    Enter_Episode_Folder(dest.full_folder);
+    const Snapshot_Request request = Request_For(dest, picture.captured.when, picture.num_image);
     const std::string name = dest.file_name + ".jpg";
     episode_files_.Before_Own_Write(dest.full_folder, name);
     try {
@@ -374,6 +351,28 @@ void Recording_Controller::Write_Pending_Picture(Pending_Picture& picture,
     view_.Show_Save_Problem("");
     files_.Append(TFichier{dest.full_folder + name, name, dest.relative_folder, false});
     Picture_Written(dest, picture.captured.when, picture.captured.tick, picture.is_trigger);
+}
+
+void Recording_Controller::Enter_Episode_Folder(std::string folder) {
+    if (folder == last_episode_folder_)
+        return;
+    last_episode_folder_ = std::move(folder);
+    if (on_new_episode_folder_)
+        on_new_episode_folder_(last_episode_folder_);
+}
+
+Snapshot_Request Recording_Controller::Request_For(const Picture_Destination& dest,
+                                                   const Local_Date_Time& when,
+                                                   uint32_t num_image) const {
+    Snapshot_Request request;
+    request.full_folder = dest.full_folder;
+    request.file_name = dest.file_name;
+    request.when = when;
+    request.num_image = num_image;
+    request.add_time_date = view_.Add_Time_Date();
+    request.jpeg_size_index = view_.Jpeg_Size_Index();
+    request.dpi = stamp_dpi_;
+    return request;
 }
 
 void Recording_Controller::Show_Waiting() {

@@ -139,6 +139,10 @@ private:
     // allows; at least one per tick, so they always get written.
     void Write_Pending(const Working_Settings& settings);
     void Write_Pending_Picture(Pending_Picture& picture, const Working_Settings& settings);
+    // Tells of a new episode folder before its first picture is written.
+    void Enter_Episode_Folder(std::string folder);
+    Snapshot_Request Request_For(const Picture_Destination& dest, const Local_Date_Time& when,
+                                 uint32_t num_image) const;
     void Show_Waiting();
     void Show_Stopped();
     // Whether the measure showed motion (above the threshold).

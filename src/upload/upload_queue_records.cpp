@@ -1,5 +1,7 @@
 #include "upload/upload_queue_records.h"
 
+#include "base/text_helpers.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -26,61 +28,6 @@ std::string Hex(uint32_t value) {
     for (int i = 7; i >= 0; --i, value >>= 4)
         text[static_cast<size_t>(i)] = kDigits[value & 15];
     return text;
-}
-
-// Paths are any bytes but NUL; the separators of a record are escaped.
-std::string Escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> Unescape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size())
-            return std::nullopt;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return std::nullopt;
-        }
-    }
-    return out;
 }
 
 std::optional<uint64_t> Number(std::string_view text) {
@@ -163,9 +110,9 @@ std::optional<Parsed_Record> Parse_Record(std::string_view line) {
     if (second_tab == std::string_view::npos ||
         fields.find('\t', second_tab + 1) != std::string_view::npos)
         return std::nullopt;
-    const auto path = Unescape(fields.substr(0, first_tab));
-    const auto name = Unescape(fields.substr(first_tab + 1, second_tab - first_tab - 1));
-    const auto folder = Unescape(fields.substr(second_tab + 1));
+    const auto path = Unescape_Field(fields.substr(0, first_tab));
+    const auto name = Unescape_Field(fields.substr(first_tab + 1, second_tab - first_tab - 1));
+    const auto folder = Unescape_Field(fields.substr(second_tab + 1));
     if (!path || !name || !folder || path->empty())
         return std::nullopt;
     record.entry = {*path, *name, *folder, false};
@@ -176,7 +123,8 @@ std::optional<Parsed_Record> Parse_Record(std::string_view line) {
 
 std::string Encode_Appended_Record(uint64_t id, const TFichier& entry) {
     return Record('A', id,
-                  Escape(entry.Path) + '\t' + Escape(entry.Name) + '\t' + Escape(entry.Folder));
+                  Escape_Field(entry.Path) + '\t' + Escape_Field(entry.Name) + '\t' +
+                      Escape_Field(entry.Folder));
 }
 
 std::string Encode_Finished_Record(uint64_t id) {
