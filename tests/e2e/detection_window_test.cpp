@@ -2,6 +2,7 @@
 // picture's menu, fed at every tick, kept in detection.ini on OK and handed
 // to the recording, left alone on Cancel and closed with the program.
 #include "app/detection_flow.h"
+#include "support/dialog_through_menu.h"
 #include "support/window_harness.h"
 #include "ui/area_canvas.h"
 #include "ui/detection_dialog.h"
@@ -38,39 +39,6 @@ const char* const kThree_Areas = "[detection]\n"
                                  "Area2=ignore,0,0,10000,1500\n"
                                  "Area3=hide,7500,7500,2500,2500\n";
 
-TF_Detection* Open_Dialog() {
-    return qobject_cast<TF_Detection*>(QApplication::activeModalWidget());
-}
-
-// Runs `with_dialog` on the Detection dialog once it is open, then opens it
-// from the live picture's menu and returns when it was answered.
-void Through_Menu(Vistrel_App& w, std::function<void(TF_Detection&)> with_dialog) {
-    bool ran = false;
-    QTimer waiter;
-    waiter.setInterval(10);
-    QObject::connect(&waiter, &QTimer::timeout, [&] {
-        if (TF_Detection* dialog = Open_Dialog(); dialog && dialog->isVisible() && !ran) {
-            ran = true;
-            waiter.stop();
-            with_dialog(*dialog);
-            // A check failed in there and left it open: end it, so that the
-            // test fails rather than waits for ever.
-            if (QTest::currentTestFailed())
-                dialog->reject();
-        }
-    });
-    waiter.start();
-    QMenu menu;
-    w.Live_Picture_Menu().Fill_Picture_Menu(menu);
-    QAction* item = nullptr;
-    for (QAction* action : menu.actions())
-        if (action->text() == "Detection...")
-            item = action;
-    QVERIFY(item != nullptr);
-    item->trigger();
-    QVERIFY(ran);
-}
-
 // A drag from a pixel inside the top-left corner of a 400 x 300 picture to
 // beyond its bottom-right corner: ignore,25,33,9975,9967 on a 4:3 frame.
 void Draw_From_Corner(TF_Detection& dialog) {
@@ -103,7 +71,7 @@ private slots:
         w.Window().show();
         h.Activate();
         w.Sampling_Timer().stop(); // the ticks come from the test
-        Through_Menu(w, [&](TF_Detection& dialog) {
+        test::Through_Menu<TF_Detection>(w, "Detection...", [&](TF_Detection& dialog) {
             QCOMPARE(dialog.windowModality(), Qt::WindowModal);
             QCOMPARE(dialog.parentWidget(), &w.Window());
             QCOMPARE(dialog.Settings(), Detection_Settings::Parse(kThree_Areas));
@@ -151,7 +119,7 @@ private slots:
         w.Window().show();
         h.Activate();
         const Detection_Settings before = w.Controller().Detection();
-        Through_Menu(w, [&](TF_Detection& dialog) {
+        test::Through_Menu<TF_Detection>(w, "Detection...", [&](TF_Detection& dialog) {
             Draw_From_Corner(dialog);
             dialog.Form().CKB_Ignore_Light->click();
             QCOMPARE(dialog.Settings().areas.size(), size_t(1));
@@ -191,12 +159,12 @@ private slots:
         w.Window().show();
         h.Activate();
         QSignalSpy closed(&w, &Vistrel_App::Closed);
-        Through_Menu(w, [&](TF_Detection& dialog) {
+        test::Through_Menu<TF_Detection>(w, "Detection...", [&](TF_Detection& dialog) {
             Draw_From_Corner(dialog);
             QTimer::singleShot(0, &w.Window(), [&w] { w.Window().close(); });
         });
         QCOMPARE(closed.count(), 1);
-        QVERIFY(Open_Dialog() == nullptr);
+        QVERIFY(test::Open_Dialog<TF_Detection>() == nullptr);
         QCOMPARE(h.dir.Read("data/detection.ini"), std::string(kThree_Areas));
         QCOMPARE(w.Controller().Detection().areas.size(), size_t(3));
     }

@@ -2,6 +2,7 @@
 // picture's menu over the window, kept in notify.ini on OK and used by the
 // service, left alone on Cancel and closed with the program.
 #include "app/notify_flow.h"
+#include "support/dialog_through_menu.h"
 #include "support/window_harness.h"
 #include "ui/notify_dialog.h"
 #include "ui/picture_menu.h"
@@ -55,44 +56,6 @@ const char* const kSome_Settings = "[notify]\n"
                                    "Token=\n"
                                    "Chat=\n";
 
-TF_Notify* Open_Dialog() {
-    return qobject_cast<TF_Notify*>(QApplication::activeModalWidget());
-}
-
-// Runs `with_dialog` on the Notifications dialog once it is open, then opens
-// it from the live picture's menu and returns when it was answered.
-void Through_Menu(Vistrel_App& w, std::function<void(TF_Notify&)> with_dialog) {
-    bool ran = false;
-    QTimer waiter;
-    waiter.setInterval(10);
-    QObject::connect(&waiter, &QTimer::timeout, [&] {
-        if (TF_Notify* dialog = Open_Dialog(); dialog && dialog->isVisible() && !ran) {
-            ran = true;
-            waiter.stop();
-            with_dialog(*dialog);
-            // A check failed in there and left it open: end it, so that the
-            // test fails rather than waits for ever.
-            if (QTest::currentTestFailed())
-                dialog->reject();
-        }
-    });
-    waiter.start();
-    QMenu menu;
-    w.Live_Picture_Menu().Fill_Picture_Menu(menu);
-    QStringList items;
-    QAction* item = nullptr;
-    for (QAction* action : menu.actions()) {
-        items << action->text();
-        if (action->text() == "Notifications...")
-            item = action;
-    }
-    QVERIFY(item != nullptr);
-    // Right after "Detection...".
-    QCOMPARE(items.indexOf("Notifications..."), items.indexOf("Detection...") + 1);
-    item->trigger();
-    QVERIFY(ran);
-}
-
 } // namespace
 
 class Notify_Window_Test : public QObject {
@@ -110,7 +73,10 @@ private slots:
         w.Sampling_Timer().stop(); // the ticks come from the test
         h.camera->frames.push_back(test::Texture(1));
         w.TMR_Refresh_IMGTimer();
-        Through_Menu(w, [&](TF_Notify& dialog) {
+        // Right after "Detection...".
+        const QStringList items = test::Picture_Menu_Items(w);
+        QCOMPARE(items.indexOf("Notifications..."), items.indexOf("Detection...") + 1);
+        test::Through_Menu<TF_Notify>(w, "Notifications...", [&](TF_Notify& dialog) {
             QCOMPARE(dialog.windowModality(), Qt::WindowModal);
             QCOMPARE(dialog.parentWidget(), &w.Window());
             QVERIFY(w.Notifications().Dialog() == &dialog);
@@ -179,7 +145,7 @@ private slots:
         Vistrel_App& w = h.Create();
         w.Window().show();
         h.Activate();
-        Through_Menu(w, [&](TF_Notify& dialog) {
+        test::Through_Menu<TF_Notify>(w, "Notifications...", [&](TF_Notify& dialog) {
             // A first dialog fills a topic in; Cancel keeps it nowhere.
             QCOMPARE(dialog.Settings().ntfy.topic.size(), size_t(20));
             dialog.Form().CKB_Ntfy_Enabled->click();
@@ -220,12 +186,12 @@ private slots:
         w.Window().show();
         h.Activate();
         QSignalSpy closed(&w, &Vistrel_App::Closed);
-        Through_Menu(w, [&](TF_Notify& dialog) {
+        test::Through_Menu<TF_Notify>(w, "Notifications...", [&](TF_Notify& dialog) {
             dialog.Form().SPN_Cooldown->setValue(7);
             QTimer::singleShot(0, &w.Window(), [&w] { w.Window().close(); });
         });
         QCOMPARE(closed.count(), 1);
-        QVERIFY(Open_Dialog() == nullptr);
+        QVERIFY(test::Open_Dialog<TF_Notify>() == nullptr);
         QVERIFY(w.Notifications().Dialog() == nullptr);
         QCOMPARE(h.dir.Read("data/notify.ini"), std::string(kSome_Settings));
     }
