@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
 #include <map>
+#include <mutex>
 
 namespace vistrel {
 namespace {
@@ -182,6 +184,58 @@ TEST_F(Worker, UndeliveredMessagesAreSentAfterARestart) {
 TEST_F(Worker, StoppingCancelsTheDeliveryUnderWay) {
     worker.Stop();
     EXPECT_TRUE(sender.cancelled);
+}
+
+// The worker's own thread: woken by a new message, it delivers it; stopped
+// in the middle of a delivery that never ends, it cuts it and returns.
+TEST(Notify_Worker_Thread, DeliversWhenWokenAndStopsADeliveryThatHangs) {
+    class Hanging_Sender : public Message_Sender {
+    public:
+        std::mutex mutex;
+        std::condition_variable changed;
+        int sent = 0;
+        bool hang = false;
+        bool cancelled = false;
+        Delivery Send(Notify_Target, const Notify_Settings&, const Episode_Event&) override {
+            std::unique_lock lock(mutex);
+            ++sent;
+            changed.notify_all();
+            if (hang)
+                changed.wait(lock, [this] { return cancelled; });
+            return {cancelled ? Delivery::Outcome::Retry : Delivery::Outcome::Delivered, ""};
+        }
+        void Cancel() noexcept override {
+            const std::lock_guard lock(mutex);
+            cancelled = true;
+            changed.notify_all();
+        }
+        bool Wait_For_Sent(int n) {
+            std::unique_lock lock(mutex);
+            return changed.wait_for(lock, std::chrono::seconds(10), [&] { return sent >= n; });
+        }
+    };
+    test::Temp_Dir dir;
+    Notify_Queue queue(dir.File("notify_queue"));
+    Hanging_Sender sender;
+    Notify_Settings settings;
+    settings.ntfy.enabled = true;
+    Notify_Worker_Hooks hooks;
+    hooks.settings = [&] { return settings; };
+    Notify_Worker worker(queue, sender, hooks);
+    queue.Add(Notify_Target::Ntfy, Event("a.jpg"), 1);
+    worker.Wake();
+    ASSERT_TRUE(sender.Wait_For_Sent(1));
+    {
+        std::lock_guard lock(sender.mutex);
+        sender.hang = true;
+    }
+    queue.Add(Notify_Target::Ntfy, Event("b.jpg"), 2);
+    worker.Wake();
+    ASSERT_TRUE(sender.Wait_For_Sent(2));
+    worker.Stop();
+    EXPECT_TRUE(sender.cancelled);
+    ASSERT_EQ(queue.Size(), 1u) << "the message cut short stays for the next run";
+    EXPECT_EQ(queue.Messages()[0].event.picture_name, "b.jpg");
 }
 
 TEST(Episode_Notifier, OneStartPerCooldownPerEnabledTargetAndEndsWhenAsked) {
