@@ -40,6 +40,9 @@ REFERENCES = {
     "BM_Upload_Steady/ftps/real_time": ("BM_Upload_Steady/plain/real_time", 1.5),
     "BM_Upload_First_Of_Episode/ftps/real_time": ("BM_Upload_First_Of_Episode/plain/real_time", 1.5),
     "BM_Upload_Steady_Sftp/real_time": ("BM_Upload_Steady/plain/real_time", 1.5),
+    # The days, the newest day's episodes and the rows in view of a month of
+    # pictures, from the menu click: 300 ms.
+    "BM_Episodes_Open_Window": (300000.0, 1.0),
 }
 
 # Counters worth a column of their own, by the name a benchmark gives them.
@@ -107,7 +110,8 @@ def main():
     times = {}
     for name, env in (("vistrel_bench_motion", None), ("vistrel_bench_tick", shm),
                       ("vistrel_bench_capture", None), ("vistrel_bench_ftp", None),
-                      ("vistrel_bench_queue", None), ("vistrel_bench_drain", None)):
+                      ("vistrel_bench_queue", None), ("vistrel_bench_drain", None),
+                      ("vistrel_bench_episodes", shm)):
         binary = build / "bench" / name
         if binary.exists():
             times.update(run(binary, env))

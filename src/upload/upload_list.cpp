@@ -103,7 +103,23 @@ void Upload_List::Finish(Entry_Id id) {
     std::lock_guard lock(Files_Lock);
     if (id < first_id_ || id >= first_id_ + Files.size())
         return;
-    Slot& slot = Files[static_cast<size_t>(id - first_id_)];
+    Finish_Slot(Files[static_cast<size_t>(id - first_id_)]);
+    Release_Finished_Front();
+}
+
+size_t Upload_List::Forget_Folder(const std::string& relative_folder) {
+    std::lock_guard lock(Files_Lock);
+    size_t forgotten = 0;
+    for (Slot& slot : Files)
+        if (!slot.finished && !slot.entry.Sent && slot.entry.Folder == relative_folder) {
+            Finish_Slot(slot);
+            ++forgotten;
+        }
+    Release_Finished_Front();
+    return forgotten;
+}
+
+void Upload_List::Finish_Slot(Slot& slot) {
     if (slot.finished)
         return;
     slot.finished = true;
@@ -113,6 +129,9 @@ void Upload_List::Finish(Entry_Id id) {
     }
     if (journal_)
         journal_->Finished(slot.journal_id);
+}
+
+void Upload_List::Release_Finished_Front() {
     // A run that records for weeks must not keep every name it ever sent.
     while (!Files.empty() && Files.front().finished) {
         Files.pop_front();

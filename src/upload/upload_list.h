@@ -80,6 +80,11 @@ public:
     // for good); finished entries at the front are released.
     void Finish(Entry_Id id);
 
+    // The entries of one folder ("RIDEV_2026_12_10/D0004/") need no more
+    // sending, as if finished, but the one the worker has taken, which it
+    // finishes itself. Gives how many.
+    size_t Forget_Folder(const std::string& relative_folder);
+
     // Whether anything was ever appended or restored during this run.
     bool Ever_Appended() const;
 
@@ -109,6 +114,10 @@ private:
         uint32_t refusals = 0;
         uint64_t refused_in_run = 0; // 0: in none
     };
+
+    // Both under Files_Lock.
+    void Finish_Slot(Slot& slot);
+    void Release_Finished_Front();
 
     mutable std::mutex Files_Lock;
     std::deque<Slot> Files; // guarded by Files_Lock

@@ -223,5 +223,60 @@ TEST(UploadList, RefusalsAreCountedOncePerRunAndToldToTheJournal) {
     EXPECT_EQ(visited, (std::vector<std::string>{"3:2", "4:0"}));
 }
 
+TFichier In_Folder(const std::string& folder, int n) {
+    const std::string name = "I_00_00_00__" + std::to_string(n) + ".jpg";
+    return {"/pics/" + folder + name, name, folder, false};
+}
+
+TEST(UploadList, AForgottenFolderIsNoLongerOfferedNorKeptByTheJournal) {
+    const std::string gone = "RIDEV_2026_12_08/D0001/";
+    const std::string kept = "RIDEV_2026_12_08/D00011/";
+    Upload_List list;
+    Journal_Recorder journal;
+    list.Restore({{5, In_Folder(gone, 1)}}, 6);
+    list.Attach_Journal(&journal);
+    list.Append(In_Folder(kept, 2));                      // 6
+    list.Append(In_Folder(gone, 3));                      // 7
+    list.Append(In_Folder("RIDEV_2026_12_09/D0001/", 4)); // 8
+    list.Append(In_Folder(gone, 5));                      // 9
+    const auto in_flight = list.Take_First_Unsent();
+    ASSERT_EQ(in_flight->entry.Name, "I_00_00_00__1.jpg");
+    journal.told.clear();
+
+    EXPECT_EQ(list.Forget_Folder(gone), 2u);
+    EXPECT_EQ(journal.told, (std::vector<std::string>{"D7", "D9"}));
+    EXPECT_EQ(list.Unsent_Count(), 2u);
+    std::vector<std::string> waiting;
+    list.Visit_Unfinished(
+        0, 10, [&](uint64_t id, const TFichier&) { waiting.push_back(std::to_string(id)); });
+    EXPECT_EQ(waiting, (std::vector<std::string>{"5", "6", "8"})) << "the one being sent stays";
+    EXPECT_EQ(list.Forget_Folder(gone), 0u) << "told once only";
+    EXPECT_EQ(Taken_Names(list, 5),
+              (std::vector<std::string>{"I_00_00_00__2.jpg", "I_00_00_00__4.jpg"}));
+
+    // The worker could not send it: put back, it is forgotten in its turn.
+    list.Put_Back(in_flight->id);
+    EXPECT_EQ(list.Forget_Folder(gone), 1u);
+    EXPECT_FALSE(list.Take_First_Unsent().has_value());
+    EXPECT_EQ(journal.told, (std::vector<std::string>{"D7", "D9", "D5"}));
+    EXPECT_EQ(list.Forget_Folder("RIDEV_2026_12_09/D0001/"), 0u) << "taken already";
+}
+
+TEST(UploadList, ForgettingReleasesTheFrontAndSkipsRefusedEntriesInTheNextRun) {
+    const std::string gone = "RIDEV_2026_12_08/R0002/";
+    Upload_List list;
+    list.Append(In_Folder(gone, 1));
+    list.Append(In_Folder(gone, 2));
+    list.Append(In_Folder("RIDEV_2026_12_08/R0003/", 3));
+    list.Begin_Run();
+    const auto refused = list.Take_First_Unsent();
+    list.Refuse(refused->id); // waits for the next run
+    EXPECT_EQ(list.Forget_Folder(gone), 2u);
+    ASSERT_EQ(list.Snapshot().size(), 1u) << "finished entries at the front are let go";
+    list.Begin_Run();
+    EXPECT_EQ(Taken_Names(list, 3), std::vector<std::string>{"I_00_00_00__3.jpg"});
+    EXPECT_EQ(list.Unsent_Count(), 0u);
+}
+
 } // namespace
 } // namespace vistrel
