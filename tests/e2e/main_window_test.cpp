@@ -605,7 +605,7 @@ private slots:
         QStringList items;
         for (QAction* a : w.Tray().Menu().actions())
             items << a->text();
-        QCOMPARE(items, QStringList({"Minimize", "Restore", "Exit"}));
+        QCOMPARE(items, QStringList({"Minimize", "Restore", "Exit", "", "Episodes..."}));
         w.Tray().Menu().actions()[0]->trigger();
         QVERIFY(w.Window().isVisible());
         QVERIFY(!w.Window().isMinimized());
