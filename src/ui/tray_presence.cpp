@@ -12,13 +12,11 @@ namespace vistrel {
 Tray_Presence::Tray_Presence(QMainWindow& window, QAction* minimize, QAction* restore,
                              QAction* exit, Tray_Hooks hooks)
     : QObject(&window), window_(window), hooks_(std::move(hooks)) {
+    connect(PPM_Appli.addAction(QStringLiteral("Episodes...")), &QAction::triggered, this,
+            &Tray_Presence::Episodes_Asked);
     PPM_Appli.addAction(minimize);
     PPM_Appli.addAction(restore);
     PPM_Appli.addAction(exit);
-    // After Exit: the desktop tests pick the first three by their place.
-    PPM_Appli.addSeparator();
-    connect(PPM_Appli.addAction(QStringLiteral("Episodes...")), &QAction::triggered, this,
-            &Tray_Presence::Episodes_Asked);
     connect(minimize, &QAction::triggered, this, &Tray_Presence::MNI_MinimizeClick);
     connect(restore, &QAction::triggered, this, &Tray_Presence::MNI_RestoreClick);
     connect(exit, &QAction::triggered, this, &Tray_Presence::MNI_ExitClick);
