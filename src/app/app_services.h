@@ -5,6 +5,7 @@
 #include "capture/frame_source.h"
 #include "recording/clock.h"
 #include "settings/window_placement.h"
+#include "ui/episodes_window.h"
 #include "update/web_addresses.h"
 #include "upload/ftp_session.h"
 #include "upload/server_trust.h"
@@ -64,6 +65,9 @@ struct App_Services {
     // Tells the user something in passing (`problem`: something is wrong);
     // a notification of the tray icon when unset.
     std::function<void(const QString& text, bool problem)> notify;
+    // The Episodes window's file manager, save dialog, questions and video
+    // export; each one unset is the plain one.
+    Episodes_Hooks episodes;
 
     // The real ones: QDesktopServices, the screens, the XDG pictures folder.
     static App_Services Standard(std::unique_ptr<Frame_Source> camera);

@@ -1,6 +1,7 @@
 // Start-up and close, in the order they happen.
 #include "app/connection_test_flow.h"
 #include "app/detection_flow.h"
+#include "app/episodes_flow.h"
 #include "app/notify_flow.h"
 #include "app/vistrel_app.h"
 #include "base/program_identity.h"
@@ -89,6 +90,8 @@ void Vistrel_App::Close_Asked(QCloseEvent* e) {
     tray_->Set_Closed();
     // The dialogs and menus open at the close: none may hold the end.
     Close_Other_Windows(*window_);
+    // Not a dialog, so not among those: its export is cancelled here.
+    episodes_->Close();
     FormClose();
     emit Closed();
 }

@@ -4,6 +4,7 @@
 
 #include "app/connection_test_flow.h"
 #include "app/detection_flow.h"
+#include "app/episodes_flow.h"
 #include "app/notify_flow.h"
 #include "recording/storage_layout.h"
 #include "ui/form_placement.h"
@@ -114,6 +115,17 @@ void Vistrel_App::Build_Parts() {
     notify_ = std::make_unique<Notify_Flow>(
         *window_, *controller_, data_folder_,
         [this](const QString& text, bool problem) { Notify(text, problem); });
+    episodes_ = std::make_unique<Episodes_Flow>(
+        *window_,
+        Episodes_Flow::Sources{[this] { return Working().Dest_Folder; }, &files_,
+                               data_folder_ + kUpload_Refused_File_Name,
+                               [this] {
+                                   const Recording_State& s = controller_->State();
+                                   return s.Rec_Continuous || s.Rec_Armed
+                                              ? controller_->Last_Episode_Folder()
+                                              : std::string();
+                               }},
+        services_.episodes);
     storage_settings_ = Storage_Settings::Load(data_folder_);
     keeper_ = Make_Keeper();
     updates_ = std::make_unique<Update_Check>(
@@ -186,6 +198,9 @@ void Vistrel_App::Connect_Parts() {
             &Vistrel_App::MNI_DetectionClick);
     connect(picture_menu_.get(), &Picture_Menu::Notifications_Asked, this,
             &Vistrel_App::MNI_NotifyClick);
+    connect(picture_menu_.get(), &Picture_Menu::Episodes_Asked, this,
+            &Vistrel_App::MNI_EpisodesClick);
+    connect(tray_.get(), &Tray_Presence::Episodes_Asked, this, &Vistrel_App::MNI_EpisodesClick);
     connect(updates_.get(), &Update_Check::Open_Download_Page, links_.get(),
             &Web_Links::LBL_UpdateClick);
     connect(updates_.get(), &Update_Check::Exit_Asked, &window, &QWidget::close);
@@ -229,6 +244,11 @@ void Vistrel_App::MNI_DetectionClick() {
 
 void Vistrel_App::MNI_NotifyClick() {
     notify_->Open();
+}
+
+void Vistrel_App::MNI_EpisodesClick() {
+    if (!closed_)
+        episodes_->Open();
 }
 
 void Vistrel_App::MNI_StorageClick() {

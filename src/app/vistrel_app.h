@@ -29,6 +29,7 @@ namespace vistrel {
 
 class Connection_Test_Flow;
 class Detection_Flow;
+class Episodes_Flow;
 class Notify_Flow;
 class Form_Recording_View;
 class Picture_Menu;
@@ -70,6 +71,8 @@ public:
     Detection_Flow& Detection() { return *detection_; }
     void MNI_NotifyClick();
     Notify_Flow& Notifications() { return *notify_; }
+    void MNI_EpisodesClick();
+    Episodes_Flow& Episodes() { return *episodes_; }
 
     void MNI_StorageClick();
     // Keeps the free-space setting in storage.ini and follows it from now
@@ -133,6 +136,7 @@ private:
 
     std::unique_ptr<Detection_Flow> detection_;
     std::unique_ptr<Notify_Flow> notify_;
+    std::unique_ptr<Episodes_Flow> episodes_;
     Storage_Settings storage_settings_;
     // A server was named or uploading was on at some time in this run: the
     // pictures queued for it are kept from the keeper.

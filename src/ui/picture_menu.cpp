@@ -49,6 +49,8 @@ void Picture_Menu::Fill_Picture_Menu(QMenu& menu) {
             &Picture_Menu::Detection_Asked);
     connect(menu.addAction(QStringLiteral("Notifications...")), &QAction::triggered, this,
             &Picture_Menu::Notifications_Asked);
+    connect(menu.addAction(QStringLiteral("Episodes...")), &QAction::triggered, this,
+            &Picture_Menu::Episodes_Asked);
     if (hooks_.autostart_file.empty())
         return;
     QAction* at_login = menu.addAction(QStringLiteral("Start Vistrel when I log in"));

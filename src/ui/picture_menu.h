@@ -1,5 +1,5 @@
 // The live picture's context menu: the camera to watch, a network camera,
-// the Detection, Notifications and Storage dialogs and the start at login.
+// the Detection, Notifications and Storage dialogs, the Episodes window and the start at login.
 #pragma once
 
 #include "capture/camera_choice.h"
@@ -42,6 +42,7 @@ signals:
     void Camera_Chosen(const std::string& description);
     void Detection_Asked();     // MNI_DetectionClick
     void Notifications_Asked(); // MNI_NotifyClick
+    void Episodes_Asked();      // MNI_EpisodesClick
     void Storage_Asked();       // MNI_StorageClick
 
 private:

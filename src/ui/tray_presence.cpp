@@ -12,6 +12,8 @@ namespace vistrel {
 Tray_Presence::Tray_Presence(QMainWindow& window, QAction* minimize, QAction* restore,
                              QAction* exit, Tray_Hooks hooks)
     : QObject(&window), window_(window), hooks_(std::move(hooks)) {
+    connect(PPM_Appli.addAction(QStringLiteral("Episodes...")), &QAction::triggered, this,
+            &Tray_Presence::Episodes_Asked);
     PPM_Appli.addAction(minimize);
     PPM_Appli.addAction(restore);
     PPM_Appli.addAction(exit);

@@ -57,6 +57,9 @@ public:
     QSystemTrayIcon& Icon() { return tray_icon_; }
     QMenu& Menu() { return PPM_Appli; }
 
+signals:
+    void Episodes_Asked(); // MNI_EpisodesClick
+
 private:
     // Whether the icon is in a notification area now, so that hiding the
     // window leaves a way back to it.

@@ -100,6 +100,10 @@ class CloseWithSomethingOpen(ProgramOnDesktop):
         desktop.run("xdotool", "mousemove", str(x + width // 2), str(y + 12), "click", "1")
         self.assertTrue(wait_for(lambda: self.titled("Storage"), 10), "no Storage dialog")
 
+    def open_episodes_window(self, desktop, window):
+        desktop.tray_menu(0)  # "Episodes...", just before "Minimize"
+        self.assertTrue(wait_for(lambda: self.titled("Episodes"), 10), "no Episodes window")
+
     def titled(self, title):
         return [w for w in self.desktop.windows_of_program() if w[1].startswith(title)]
 
@@ -108,7 +112,8 @@ class CloseWithSomethingOpen(ProgramOnDesktop):
         newer = f"http://127.0.0.1:{server.server_address[1]}"
         opened = {"the update dialog": self.open_update_dialog,
                   "the Storage dialog": self.open_storage_dialog,
-                  "the live picture's menu": self.open_picture_menu}
+                  "the live picture's menu": self.open_picture_menu,
+                  "the Episodes window": self.open_episodes_window}
         try:
             for what, open_it in opened.items():
                 # Only the update dialog's case has a server that answers.

@@ -177,7 +177,9 @@ class Desktop:
         """Picks the item of the icon's menu, counted from 1 ("Minimize")."""
         x, y, width, height = self.open_menu()
         time.sleep(0.3)  # the menu takes clicks once it has the pointer
-        item_y = y + height * (2 * item - 1) // 6
+        # Four items of one height: "Episodes..." comes before "Minimize".
+        place = item + 1
+        item_y = y + height * (2 * place - 1) // 8
         self.run("xdotool", "mousemove", str(x + width // 2), str(item_y), "click", "1")
         wait_for(lambda: self.shown_menu() is None, 5)
 

@@ -605,13 +605,13 @@ private slots:
         QStringList items;
         for (QAction* a : w.Tray().Menu().actions())
             items << a->text();
-        QCOMPARE(items, QStringList({"Minimize", "Restore", "Exit"}));
-        w.Tray().Menu().actions()[0]->trigger();
+        QCOMPARE(items, QStringList({"Episodes...", "Minimize", "Restore", "Exit"}));
+        w.Tray().Menu().actions()[1]->trigger();
         QVERIFY(w.Window().isVisible());
         QVERIFY(!w.Window().isMinimized());
         QSignalSpy closed(&w, &Vistrel_App::Closed);
         w.Form().EDT_Seuil_Detect->setText("33");
-        w.Tray().Menu().actions()[2]->trigger();
+        w.Tray().Menu().actions()[3]->trigger();
         QCOMPARE(closed.count(), 1);
         QVERIFY(QString::fromStdString(h.dir.Read("data/datas.ini"))
                     .contains("EDT_Seuil_Detect=33\r\n"));
