@@ -106,6 +106,33 @@ def print_pre_capture_memory(build, env):
               f"≤ {(PRE_CAPTURE + 1) * FRAME_BYTES / MIB:.1f} |")
 
 
+def print_episodes_playing(build, env):
+    """The recording tick on the event loop, 200 ms apart for 10 s, with the
+    Episodes window closed and with it playing a 640 × 480 episode taken at
+    200 ms at 16× (80 pictures a second)."""
+    binary = build / "bench" / "vistrel_bench_episodes_playing"
+    if not binary.exists():
+        return
+    runs = {}
+    for case in ("closed", "playing"):
+        out = subprocess.run([str(binary), case], check=True, capture_output=True, text=True,
+                             env=env).stdout
+        runs[case] = json.loads(out)
+    closed, playing = runs["closed"], runs["playing"]
+    print()
+    print("| recording tick, 200 ms | Episodes window closed | playing at 16× |")
+    print("|---|---|---|")
+    for key, label in (("tick_median_ms", "tick's time, median ms"),
+                       ("tick_p99_ms", "tick's time, 99th percentile ms"),
+                       ("late_median_ms", "lateness, median ms"),
+                       ("late_p99_ms", "lateness, 99th percentile ms")):
+        print(f"| {label} | {closed[key]:.2f} | {playing[key]:.2f} |")
+    print(f"| ticks | {closed['ticks']} | {playing['ticks']} |")
+    print(f"| pictures shown per second (80 due) | | {playing['shown_per_second']:.1f} |")
+    print(f"| pictures passed over, in how many skips | | "
+          f"{playing['passed_over']} in {playing['skip_events']} |")
+
+
 def main():
     build = Path(sys.argv[1])
     cpu_seconds = sys.argv[sys.argv.index("--cpu-seconds") + 1] if "--cpu-seconds" in sys.argv else "60"
@@ -137,6 +164,7 @@ def main():
         print(f"| {name} | {median:.1f} | {min(values):.1f} | {max(values):.1f} | {ratio} |")
 
     print_pre_capture_memory(build, shm)
+    print_episodes_playing(build, shm)
 
     cpu = Path(__file__).with_name("program_cpu.py")
     print()
