@@ -227,6 +227,10 @@ TEST(Server_Connector_Look_Up, An_Interrupted_Lookup_Is_Waited_For_Again_An_Aban
 
         auto second = Look_Up_In_Background(connector, resolver.Get(), slot);
         EXPECT_TRUE(Comes_True([&] { return *resolver.calls == c.calls_after_second_wait; }));
+        // The count is already right before the second lookup's thread has
+        // even begun: it must be seen waiting before the first is let go, or
+        // on a slow machine it starts only after and rightly looks up anew.
+        EXPECT_EQ(second.wait_for(300ms), std::future_status::timeout);
         resolver.release.set_value();
         ASSERT_EQ(second.wait_for(10s), std::future_status::ready);
         EXPECT_EQ(second.get(), "2121");
